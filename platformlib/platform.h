@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+
+#include "platformlib/util/funcname.h"
+#include "platformlib/util/loggerinterface.h"
+
+// The timer system the element pools need; installed by the client before any pool exists.
+class timerSystem {
+public:
+    // Returning true cancels the timer.
+    typedef bool (*callback)(int32_t id, void* user1, void* user2);
+    virtual int32_t timer_add(int32_t dueMs, callback cb, void* user1, void* user2) = 0;
+    virtual int32_t add(int32_t dueMs, int32_t periodMs, callback cb, void* user1, void* user2) = 0;
+    virtual void del(int32_t id) = 0;
+
+protected:
+    ~timerSystem() = default;
+};
+
+void platform_init();
+void platform_final();
+void platform_setLogger(tavrix::util::loggerInterface* logger);
+void platform_setTimerSystem(timerSystem* timers);
+
+// The logger every platform message goes through: the null logger until the client installs its own.
+tavrix::util::loggerInterface* platform_getLogger();
+timerSystem* platform_getTimerSystem();
+
+const char* platform_getVersionString();
+int32_t platform_getBuildNumber();
+const char* platform_getBuildDate();
+
+// Build number of a compiler build-date text ("Feb  9 2015 21:09:43").
+int32_t platform_buildNumberOf(const char* buildDate);
+
+// Every platform log line carries its source location.
+#define PLATFORM_LOG(level, ...) platform_getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
