@@ -35,3 +35,10 @@ int32_t platform_buildNumberOf(const char* buildDate);
 
 // Every platform log line carries its source location.
 #define PLATFORM_LOG(level, ...) platform_getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
+
+// Reports an exception that escaped on a thread other than the main one (call it inside a catch block):
+// the process entry's report text at ERROR and on stderr, then the logger is flushed and the process ends
+// with status 1.
+[[noreturn]] void platform_exitOnUncaught() noexcept;
+// Flushes the logger (bounded) and ends the process at once with the status.
+[[noreturn]] void platform_flushAndExit(int status) noexcept;
