@@ -84,6 +84,12 @@ private:
 
 } // namespace tavrix::util
 
+namespace tavrix::sys {
+void sleepMs(uint32_t milliseconds);
+// Gives the rest of the time slice to another ready thread.
+void yield();
+} // namespace tavrix::sys
+
 namespace tavrix {
 // Milliseconds since the windowing library started (one monotonic clock; see clockStart).
 int32_t getTimeMs();
