@@ -1,5 +1,6 @@
 #pragma once
 // Named threads, the re-entrant mutex, the condition variable and the two millisecond clocks.
+#include <atomic>
 #include <cstdint>
 
 namespace tavrix::util {
@@ -35,12 +36,14 @@ public:
 
 private:
     struct osThread;
-    static void* threadMain(void* self);
+    static void* threadMain(void* control);
+    bool applyPriority(uint32_t known);
+    void release();
 
     osThread* handle;
     threadEntry entry;
     void* argument;
-    volatile int32_t running;
+    std::atomic<int32_t> running;
     uint8_t priorityBoostDisabled;
     uint32_t priority;
     char* name;

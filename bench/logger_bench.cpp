@@ -1,0 +1,109 @@
+// Logger calls per second from 1 and 8 threads, against fprintf to a FILE with the same line format.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platformlib/util/logger.h"
+
+namespace {
+
+constexpr int ITERATIONS = 50000;
+
+class benchLogger : public tavrix::util::logger {
+public:
+    int64_t getTime() override
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+};
+
+std::string tmpPath(const char* what) { return "/tmp/tavrix_" + std::string(what) + ".log"; }
+
+benchLogger* sharedLogger;
+FILE* sharedFile;
+
+void BM_logger(benchmark::State& state)
+{
+    if (state.thread_index() == 0) {
+        sharedLogger = new benchLogger;
+        sharedLogger->addLogFile(tmpPath("logger_bench").c_str(), 0xFFFF);
+    }
+    int i = 0;
+    for (auto _ : state)
+        sharedLogger->logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, "BM_logger", "line %d of thread %d: %s\n", ++i,
+                            state.thread_index(), "some text");
+    state.SetItemsProcessed(state.iterations());
+    if (state.thread_index() == 0) {
+        sharedLogger->flush(60000);
+        delete sharedLogger;
+        std::remove(tmpPath("logger_bench").c_str());
+    }
+}
+
+void BM_fprintf(benchmark::State& state)
+{
+    if (state.thread_index() == 0)
+        sharedFile = std::fopen(tmpPath("fprintf_bench").c_str(), "w");
+    int i = 0;
+    for (auto _ : state) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        std::fprintf(sharedFile, "[%0.5f] %-9s line %d of thread %d: %s\n",
+                     double(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) / 1000.0, "(INFO)", ++i,
+                     state.thread_index(), "some text");
+    }
+    state.SetItemsProcessed(state.iterations());
+    if (state.thread_index() == 0) {
+        std::fclose(sharedFile);
+        std::remove(tmpPath("fprintf_bench").c_str());
+    }
+}
+
+BENCHMARK(BM_logger)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime();
+BENCHMARK(BM_fprintf)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime();
+
+// Keeps the calls per second of each run, to print the logger's ratio to fprintf.
+class ratioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        // With repetitions the median stands for the run.
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            auto& rate = rates[run.run_name.function_name];
+            if (median || (run.run_type == Run::RT_Iteration && !medians.count(run.benchmark_name())))
+                rate[run.threads] = run.counters.at("items_per_second");
+            if (median)
+                medians.insert(run.benchmark_name());
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void printRatios()
+    {
+        for (const auto& [threads, rate] : rates["BM_logger"])
+            if (rates["BM_fprintf"].count(threads))
+                std::printf("logger / fprintf calls per second, %d thread(s): %.2f\n", threads,
+                            rate / rates["BM_fprintf"][threads]);
+    }
+
+private:
+    std::map<std::string, std::map<int, double>> rates;
+    std::set<std::string> medians;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    ratioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}

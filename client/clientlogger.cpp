@@ -1,0 +1,182 @@
+#include "client/clientlogger.h"
+
+#include <GLFW/glfw3.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+#include "client/windowing.h"
+#include "platformlib/platform.h"
+#include "platformlib/posix/thread.h"
+
+namespace {
+
+// Stands in while the client logger does not exist (unit tests, threads still running after its
+// destruction): every line goes on to the platform logger, which discards it unless another is installed.
+class forwardingLogger final : public tavrix::util::logger {
+public:
+    void log(uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)))
+    {
+        char text[MAX_TEXT + 1];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof(text), format, args);
+        va_end(args);
+        platform_getLogger()->log(level, "%s", text);
+    }
+
+    void logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...) override
+        __attribute__((format(printf, 6, 7)))
+    {
+        char text[MAX_TEXT + 1];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof(text), format, args);
+        va_end(args);
+        platform_getLogger()->logEx(level, file, line, function, "%s", text);
+    }
+
+    int64_t getTime() override { return 0; }
+};
+
+// Never destroyed: a thread may still log through it while the process ends.
+forwardingLogger& fallbackLogger()
+{
+    static forwardingLogger& fallback = *new forwardingLogger;
+    return fallback;
+}
+
+// Made while static objects are constructed, so that its worker's start is not logged into whatever
+// logger a test installs later.
+[[maybe_unused]] const bool fallbackMade = (fallbackLogger(), true);
+
+std::atomic<tavrix::clientLogger*> theLogger{nullptr};
+
+const char* glSourceName(uint32_t source)
+{
+    switch (source) {
+    case 0x8246:
+        return "Api";
+    case 0x8247:
+        return "WindowSystem";
+    case 0x8248:
+        return "ShaderCompiler";
+    case 0x8249:
+        return "ThirdParty";
+    case 0x824A:
+        return "Application";
+    case 0x824B:
+        return "Other";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+const char* glTypeName(uint32_t type)
+{
+    switch (type) {
+    case 0x824C:
+        return "Error";
+    case 0x824D:
+        return "DeprecatedBehavior";
+    case 0x824E:
+        return "UndefinedBehavior";
+    case 0x824F:
+        return "Portability";
+    case 0x8250:
+        return "Performance";
+    case 0x8251:
+        return "Other";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+const char* glSeverityName(uint32_t severity)
+{
+    switch (severity) {
+    case 0x9146:
+        return "High";
+    case 0x9147:
+        return "Medium";
+    case 0x9148:
+        return "Low";
+    case 0x826B:
+        return "Notify";
+    default:
+        return "UNKOWN";
+    }
+}
+
+} // namespace
+
+namespace tavrix {
+
+clientLogger::clientLogger()
+{
+    addLogFile("client.log", 0xFFFF);
+    platform_setLogger(this);
+}
+
+clientLogger::~clientLogger() = default;
+
+int64_t clientLogger::getTime()
+{
+    if (!windowing::isInitialized())
+        return 0;
+    return int64_t(glfwGetTime() * 1000.0);
+}
+
+void clientLogger::glDebugLogARB(uint32_t source, uint32_t type, uint32_t, uint32_t severity, int32_t,
+                                 const char* message, const void*)
+{
+    getLogger()->logEx(util::LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "GL Debug: [%s] -> %s in %s\nMessage:\n%s\n",
+                       glSeverityName(severity), glTypeName(type), glSourceName(source), message);
+    // Gives the worker time to write the line before the call that caused it goes on.
+    sys::sleepMs(500);
+}
+
+util::logger* getLogger()
+{
+    clientLogger* current = theLogger.load(std::memory_order_acquire);
+    if (current)
+        return current;
+    return &fallbackLogger();
+}
+
+namespace client {
+
+void createLogger()
+{
+    auto* created = new clientLogger();
+    theLogger.store(created, std::memory_order_release);
+    created->enableUDPConsole("client", "127.0.0.1", 5555);
+}
+
+void destroyLogger()
+{
+    clientLogger* current = theLogger.load(std::memory_order_acquire);
+    if (!current)
+        return;
+    platform_setLogger(nullptr);
+    // Callers from here on get the stand-in, before the object goes away.
+    theLogger.store(nullptr, std::memory_order_release);
+    delete current;
+}
+
+void logErrorPrintf(const char* format, ...)
+{
+    clientLogger* current = theLogger.load(std::memory_order_acquire);
+    if (!current)
+        return;
+    char text[8192];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    current->log(util::LOG_ERROR, "%s", text);
+}
+
+} // namespace client
+} // namespace tavrix

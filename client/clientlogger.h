@@ -1,0 +1,34 @@
+#pragma once
+// The client's logger: the windowing library's clock, client.log for every level and the UDP console.
+#include <cstdint>
+
+#include "platformlib/util/funcname.h"
+#include "platformlib/util/logger.h"
+
+namespace tavrix {
+
+class clientLogger : public util::logger {
+public:
+    clientLogger();
+    ~clientLogger() override;
+
+    // Milliseconds of the windowing library's clock; 0 while the library is down.
+    int64_t getTime() override;
+
+    // OpenGL debug-output callback (the signature of GLDEBUGPROCARB).
+    static void glDebugLogARB(uint32_t source, uint32_t type, uint32_t id, uint32_t severity, int32_t length,
+                              const char* message, const void* userParam);
+};
+
+// The logger every client module writes to. Never null: while the client logger does not exist, the lines
+// go to the platform logger (which discards them unless something else is installed).
+util::logger* getLogger();
+
+namespace client {
+void createLogger();
+void destroyLogger();
+// The printf-style error sink handed to keyed tables: ERROR, without a source location.
+void logErrorPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+} // namespace client
+
+} // namespace tavrix

@@ -1,0 +1,861 @@
+#include "platformlib/util/rbdb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platformlib/platform.h"
+
+namespace {
+
+const char unknownName[] = "Unknown";
+
+constexpr uint32_t DB_POOL_REFILL = 128;
+constexpr uint32_t DB_FREEPOOL_REFILL = 64;
+constexpr uint32_t STRDB_MIN_KEY_BYTES = 32;
+constexpr uint32_t RBDB_ERROR_BUFFER = 8192;
+// A red-black tree of n nodes is at most 2*log2(n+1) high, and one bucket holds fewer than 2^21 keys.
+constexpr int DB_WALK_STACK = 64;
+
+// Thread ids for the lock's owner field: small, unique and never 0.
+std::atomic<uint32_t> lastThreadId{0};
+
+uint32_t currentThreadId()
+{
+    thread_local const uint32_t id = lastThreadId.fetch_add(1) + 1;
+    return id;
+}
+
+uint32_t wordCount(uint64_t word) { return static_cast<uint32_t>(word); }
+uint32_t wordOwner(uint64_t word) { return static_cast<uint32_t>(word >> 32); }
+uint64_t makeWord(uint32_t count, uint32_t owner) { return (static_cast<uint64_t>(owner) << 32) | count; }
+
+} // namespace
+
+void rwSpinLock::lockRead()
+{
+    if (wordOwner(writer.load()) == currentThreadId())
+        return;
+    for (;;) {
+        while (writer.load() != 0) {
+        }
+        readers.fetch_add(1);
+        if (writer.load() == 0)
+            return;
+        readers.fetch_sub(1);
+    }
+}
+
+void rwSpinLock::lockWrite()
+{
+    const uint32_t self = currentThreadId();
+    uint64_t seen = writer.load();
+    while (wordOwner(seen) != 0 && wordOwner(seen) != self)
+        seen = writer.load();
+    const uint64_t mine = makeWord(wordCount(seen) + 1, self);
+    uint64_t expected = seen;
+    while (!writer.compare_exchange_weak(expected, mine))
+        expected = seen;
+    // Having set the writer word holds new readers back; wait for the present ones to leave.
+    while (readers.load() != 0) {
+    }
+}
+
+void rwSpinLock::unlockRead()
+{
+    if (wordOwner(writer.load()) == currentThreadId())
+        return;
+    readers.fetch_sub(1);
+}
+
+void rwSpinLock::unlockWrite()
+{
+    const uint32_t self = currentThreadId();
+    uint64_t word = writer.load();
+    for (;;) {
+        if (wordOwner(word) != self)
+            std::abort();
+        const uint32_t count = wordCount(word) - 1;
+        if (writer.compare_exchange_weak(word, makeWord(count, count ? self : 0)))
+            return;
+    }
+}
+
+namespace {
+
+void* rbdb_defaultAlloc(uint32_t size) { return std::malloc(size); }
+
+void rbdb_defaultFree(void* pointer) { std::free(pointer); }
+
+__attribute__((format(printf, 1, 2))) void rbdb_defaultError(const char* format, ...)
+{
+    char text[RBDB_ERROR_BUFFER];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    platform_getLogger()->log(tavrix::util::LOG_ERROR, "%s", text);
+}
+
+void db_lockRead(rbdb* table)
+{
+    if (table->locking)
+        table->lock->lockRead();
+}
+
+void db_unlockRead(rbdb* table)
+{
+    if (table->locking)
+        table->lock->unlockRead();
+}
+
+void db_lockWrite(rbdb* table)
+{
+    if (table->locking)
+        table->lock->lockWrite();
+}
+
+void db_unlockWrite(rbdb* table)
+{
+    if (table->locking)
+        table->lock->unlockWrite();
+}
+
+dbn** db_bucket(rbdb* table, uint32_t key) { return &table->buckets[key % RBDB_BUCKET_COUNT]; }
+
+// Keys order as signed 32-bit integers. Returns the node of the key, or null with *last set to the
+// node under which the key would hang.
+dbn* db_search(dbn* root, uint32_t key, dbn** last)
+{
+    const int32_t wanted = static_cast<int32_t>(key);
+    dbn* above = nullptr;
+    dbn* node = root;
+    while (node) {
+        const int32_t here = static_cast<int32_t>(node->key);
+        if (wanted == here)
+            break;
+        above = node;
+        node = wanted < here ? node->left : node->right;
+    }
+    *last = above;
+    return node;
+}
+
+bool isRed(const dbn* node) { return node && node->colour == DBN_RED; }
+
+void db_replaceChild(dbn** root, dbn* parent, dbn* from, dbn* to)
+{
+    if (!parent)
+        *root = to;
+    else if (parent->left == from)
+        parent->left = to;
+    else
+        parent->right = to;
+}
+
+void db_rotateLeft(dbn** root, dbn* node)
+{
+    dbn* pivot = node->right;
+    node->right = pivot->left;
+    if (pivot->left)
+        pivot->left->parent = node;
+    pivot->parent = node->parent;
+    db_replaceChild(root, node->parent, node, pivot);
+    pivot->left = node;
+    node->parent = pivot;
+}
+
+void db_rotateRight(dbn** root, dbn* node)
+{
+    dbn* pivot = node->left;
+    node->left = pivot->right;
+    if (pivot->right)
+        pivot->right->parent = node;
+    pivot->parent = node->parent;
+    db_replaceChild(root, node->parent, node, pivot);
+    pivot->right = node;
+    node->parent = pivot;
+}
+
+void db_insertFixup(dbn** root, dbn* node)
+{
+    while (isRed(node->parent)) {
+        dbn* parent = node->parent;
+        dbn* grand = parent->parent;
+        if (parent == grand->left) {
+            dbn* uncle = grand->right;
+            if (isRed(uncle)) {
+                parent->colour = DBN_BLACK;
+                uncle->colour = DBN_BLACK;
+                grand->colour = DBN_RED;
+                node = grand;
+                continue;
+            }
+            if (node == parent->right) {
+                db_rotateLeft(root, parent);
+                node = parent;
+                parent = node->parent;
+            }
+            parent->colour = DBN_BLACK;
+            grand->colour = DBN_RED;
+            db_rotateRight(root, grand);
+        } else {
+            dbn* uncle = grand->left;
+            if (isRed(uncle)) {
+                parent->colour = DBN_BLACK;
+                uncle->colour = DBN_BLACK;
+                grand->colour = DBN_RED;
+                node = grand;
+                continue;
+            }
+            if (node == parent->left) {
+                db_rotateRight(root, parent);
+                node = parent;
+                parent = node->parent;
+            }
+            parent->colour = DBN_BLACK;
+            grand->colour = DBN_RED;
+            db_rotateLeft(root, grand);
+        }
+    }
+    (*root)->colour = DBN_BLACK;
+}
+
+// Moves the node to its in-order successor's place and the successor to its own, colours swapped. The
+// nodes themselves move, not their contents: queued deletions point at them.
+void db_swapWithSuccessor(dbn** root, dbn* node)
+{
+    dbn* next = node->right;
+    while (next->left)
+        next = next->left;
+    const uint8_t colour = node->colour;
+    node->colour = next->colour;
+    next->colour = colour;
+
+    dbn* nextParent = next->parent;
+    dbn* nextRight = next->right;
+    db_replaceChild(root, node->parent, node, next);
+    next->parent = node->parent;
+    next->left = node->left;
+    next->left->parent = next;
+    if (nextParent == node) {
+        next->right = node;
+        node->parent = next;
+    } else {
+        next->right = node->right;
+        next->right->parent = next;
+        nextParent->left = node;
+        node->parent = nextParent;
+    }
+    node->left = nullptr;
+    node->right = nextRight;
+    if (nextRight)
+        nextRight->parent = node;
+}
+
+// Rebalances after a black node left the tree; child took its place under parent.
+void db_eraseFixup(dbn** root, dbn* child, dbn* parent)
+{
+    while (child != *root && !isRed(child)) {
+        if (child == parent->left) {
+            dbn* sibling = parent->right;
+            if (isRed(sibling)) {
+                sibling->colour = DBN_BLACK;
+                parent->colour = DBN_RED;
+                db_rotateLeft(root, parent);
+                sibling = parent->right;
+            }
+            if (!isRed(sibling->left) && !isRed(sibling->right)) {
+                sibling->colour = DBN_RED;
+                child = parent;
+                parent = child->parent;
+                continue;
+            }
+            if (!isRed(sibling->right)) {
+                sibling->left->colour = DBN_BLACK;
+                sibling->colour = DBN_RED;
+                db_rotateRight(root, sibling);
+                sibling = parent->right;
+            }
+            sibling->colour = parent->colour;
+            parent->colour = DBN_BLACK;
+            sibling->right->colour = DBN_BLACK;
+            db_rotateLeft(root, parent);
+        } else {
+            dbn* sibling = parent->left;
+            if (isRed(sibling)) {
+                sibling->colour = DBN_BLACK;
+                parent->colour = DBN_RED;
+                db_rotateRight(root, parent);
+                sibling = parent->left;
+            }
+            if (!isRed(sibling->left) && !isRed(sibling->right)) {
+                sibling->colour = DBN_RED;
+                child = parent;
+                parent = child->parent;
+                continue;
+            }
+            if (!isRed(sibling->left)) {
+                sibling->right->colour = DBN_BLACK;
+                sibling->colour = DBN_RED;
+                db_rotateLeft(root, sibling);
+                sibling = parent->left;
+            }
+            sibling->colour = parent->colour;
+            parent->colour = DBN_BLACK;
+            sibling->left->colour = DBN_BLACK;
+            db_rotateRight(root, parent);
+        }
+        child = *root;
+    }
+    if (child)
+        child->colour = DBN_BLACK;
+}
+
+void db_erase(dbn** root, dbn* node)
+{
+    if (node->left && node->right)
+        db_swapWithSuccessor(root, node);
+    dbn* child = node->left ? node->left : node->right;
+    dbn* parent = node->parent;
+    if (child)
+        child->parent = parent;
+    db_replaceChild(root, parent, node, child);
+    if (node->colour == DBN_BLACK)
+        db_eraseFixup(root, child, parent);
+}
+
+dbn* db_dbnpool_get(rbdb* table)
+{
+    if (!table->usePool) {
+        dbn* node = static_cast<dbn*>(table->allocFn(sizeof(dbn)));
+        if (!node)
+            table->errorFn("db_dbnpool_get: (Table is not using Pool) -> Allocation of new 'node' faild (OOM) - Table: %s", table->name);
+        return node;
+    }
+    if (!table->pool) {
+        for (uint32_t i = 0; i < DB_POOL_REFILL; ++i) {
+            dbn* node = static_cast<dbn*>(table->allocFn(sizeof(dbn)));
+            if (!node) {
+                table->errorFn("db_dbnpool_get: (Table is using pool) -> Allocation of new 'node' failed. (OOM) - Table: %s", table->name);
+                break;
+            }
+            node->parent = table->pool;
+            table->pool = node;
+        }
+        if (!table->pool)
+            return nullptr;
+    }
+    dbn* node = table->pool;
+    table->pool = node->parent;
+    return node;
+}
+
+void db_dbnpool_put(rbdb* table, dbn* node)
+{
+    if (!table->usePool) {
+        table->freeFn(node);
+        return;
+    }
+    node->parent = table->pool;
+    table->pool = node;
+}
+
+void db_freepool_put(rbdb* table, dbFreeNode* record)
+{
+    record->next = table->freeNodes;
+    table->freeNodes = record;
+}
+
+dbFreeNode* db_freepool_get(rbdb* table)
+{
+    if (!table->freeNodes) {
+        for (uint32_t i = 0; i < DB_FREEPOOL_REFILL; ++i) {
+            dbFreeNode* record = static_cast<dbFreeNode*>(table->allocFn(sizeof(dbFreeNode)));
+            if (!record) {
+                table->errorFn("db_freepool_get: allocation of new free node failed (OOM). Table: %s", table->name);
+                break;
+            }
+            db_freepool_put(table, record);
+        }
+        if (!table->freeNodes)
+            return nullptr;
+    }
+    dbFreeNode* record = table->freeNodes;
+    table->freeNodes = record->next;
+    return record;
+}
+
+// Takes a revived node's queued deletion back.
+void db_unqueue(rbdb* table, dbn* node)
+{
+    for (dbFreeNode** link = &table->pending; *link; link = &(*link)->next) {
+        dbFreeNode* record = *link;
+        if (record->node == node) {
+            *link = record->next;
+            db_freepool_put(table, record);
+            return;
+        }
+    }
+}
+
+void* db_insert(rbdb* table, uint32_t key, void* value, uint8_t replace)
+{
+    dbn** root = db_bucket(table, key);
+    dbn* last;
+    dbn* node = db_search(*root, key, &last);
+    if (node) {
+        if (node->deleted) {
+            db_unqueue(table, node);
+            node->deleted = 0;
+            node->value = value;
+            return value;
+        }
+        void* stored = node->value;
+        if (replace)
+            node->value = value;
+        return stored;
+    }
+    node = db_dbnpool_get(table);
+    if (!node) {
+        table->errorFn("db_insert: got NULL dbn node - insert failed.! (Table: %s Key: %d)", table->name, static_cast<int32_t>(key));
+        return nullptr;
+    }
+    node->key = key;
+    node->value = value;
+    node->deleted = 0;
+    node->left = nullptr;
+    node->right = nullptr;
+    node->parent = last;
+    if (!last) {
+        node->colour = DBN_BLACK;
+        *root = node;
+    } else {
+        node->colour = DBN_RED;
+        if (static_cast<int32_t>(key) < static_cast<int32_t>(last->key))
+            last->left = node;
+        else
+            last->right = node;
+        db_insertFixup(root, node);
+    }
+    table->count++;
+    return value;
+}
+
+void* db_fetch(rbdb* table, uint32_t key)
+{
+    dbn* last;
+    dbn* node = db_search(*db_bucket(table, key), key, &last);
+    return node ? node->value : nullptr;
+}
+
+void* db_delete(rbdb* table, uint32_t key)
+{
+    dbn** root = db_bucket(table, key);
+    dbn* last;
+    dbn* node = db_search(*root, key, &last);
+    if (!node || node->deleted)
+        return nullptr;
+    void* value = node->value;
+    if (table->walkDepth == 0) {
+        db_erase(root, node);
+        db_dbnpool_put(table, node);
+        table->count--;
+        return value;
+    }
+    dbFreeNode* record = db_freepool_get(table);
+    if (!record) {
+        table->errorFn("db_delete: cant get free node - Table: %s , del key: %d", table->name, static_cast<int32_t>(key));
+        return nullptr;
+    }
+    record->node = node;
+    record->bucket = root;
+    record->next = table->pending;
+    table->pending = record;
+    node->deleted = 1;
+    node->value = nullptr;
+    return value;
+}
+
+void db_iterBegin(rbdb* table) { table->walkDepth++; }
+
+void db_iterEnd(rbdb* table)
+{
+    if (table->walkDepth != 0)
+        table->walkDepth--;
+    if (table->walkDepth != 0)
+        return;
+    while (dbFreeNode* record = table->pending) {
+        table->pending = record->next;
+        db_erase(record->bucket, record->node);
+        db_dbnpool_put(table, record->node);
+        db_freepool_put(table, record);
+        table->count--;
+    }
+}
+
+// Pre-order over one tree: a node, its left subtree, then its right subtree. A node's children are read
+// before it is visited, so the visit may release it. A visit returning true stops the walk.
+template <typename Visit>
+bool db_walkTree(dbn* root, Visit visit)
+{
+    dbn* waiting[DB_WALK_STACK];
+    int depth = 0;
+    dbn* node = root;
+    while (node) {
+        dbn* left = node->left;
+        if (node->right)
+            waiting[depth++] = node->right;
+        if (visit(node))
+            return true;
+        if (left)
+            node = left;
+        else
+            node = depth ? waiting[--depth] : nullptr;
+    }
+    return false;
+}
+
+// A walk holds the write side, so that its callbacks may change the table on the walking thread.
+template <typename Visit>
+int db_walk(rbdb* table, Visit visit)
+{
+    db_lockWrite(table);
+    db_iterBegin(table);
+    int stopped = 0;
+    for (uint32_t i = 0; i < RBDB_BUCKET_COUNT && !stopped; ++i)
+        stopped = db_walkTree(table->buckets[i], [&](dbn* node) { return !node->deleted && visit(node); });
+    db_iterEnd(table);
+    db_unlockWrite(table);
+    return stopped;
+}
+
+strdbEntry* strdb_allocEntry(rbdb* table, const char* key, uint32_t keyLen, uint32_t hash, void* value)
+{
+    const uint32_t keyBytes = keyLen + 1 > STRDB_MIN_KEY_BYTES ? keyLen + 1 : STRDB_MIN_KEY_BYTES;
+    strdbEntry* entry = static_cast<strdbEntry*>(table->allocFn(sizeof(strdbEntry) + keyBytes));
+    if (!entry) {
+        table->errorFn("strdb_allocEntry: allocation of new entry failed (OOM). Table: %s", table->name);
+        return nullptr;
+    }
+    entry->next = nullptr;
+    entry->prev = nullptr;
+    entry->value = value;
+    entry->hash = hash;
+    entry->keyLen = keyLen;
+    std::memcpy(entry->key, key, keyLen);
+    entry->key[keyLen] = '\0';
+    return entry;
+}
+
+void strdb_freeChain(rbdb* table, strdbEntry* entry)
+{
+    while (entry) {
+        strdbEntry* next = entry->next;
+        table->freeFn(entry);
+        entry = next;
+    }
+}
+
+uint32_t strdb_keyLen(const char* key, uint32_t keyLen)
+{
+    return keyLen ? keyLen : static_cast<uint32_t>(std::strlen(key));
+}
+
+strdbEntry* strdb_find(strdbEntry* entry, const char* key, uint32_t keyLen)
+{
+    for (; entry; entry = entry->next)
+        if (entry->keyLen == keyLen && std::memcmp(entry->key, key, keyLen) == 0)
+            return entry;
+    return nullptr;
+}
+
+// strdb_insert and strdb_set. A failed allocation stores nothing and gives null.
+void* strdb_store(rbdb* table, const char* key, uint32_t keyLen, void* value, uint8_t replace)
+{
+    const uint32_t hash = strdb_hash(key);
+    keyLen = strdb_keyLen(key, keyLen);
+    db_lockWrite(table);
+    void* result = value;
+    strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, hash));
+    if (strdbEntry* match = strdb_find(first, key, keyLen)) {
+        result = match->value;
+        if (replace)
+            match->value = value;
+    } else if (strdbEntry* entry = strdb_allocEntry(table, key, keyLen, hash, value)) {
+        if (first) {
+            entry->prev = first;
+            entry->next = first->next;
+            if (first->next)
+                first->next->prev = entry;
+            first->next = entry;
+        } else if (!db_insert(table, hash, entry, replace)) {
+            table->freeFn(entry);
+            result = nullptr;
+        }
+    } else {
+        result = nullptr;
+    }
+    db_unlockWrite(table);
+    return result;
+}
+
+} // namespace
+
+rbdb* rbdb_init(const char* name, uint8_t locking, uint8_t isString, uint8_t usePool, uint32_t poolCount,
+                rbdbErrorFn errorFn, rbdbAllocFn allocFn, rbdbFreeFn freeFn)
+{
+    const bool external = allocFn && freeFn;
+    if (!external) {
+        allocFn = rbdb_defaultAlloc;
+        freeFn = rbdb_defaultFree;
+    }
+    void* memory = allocFn(sizeof(rbdb));
+    if (!memory) {
+        if (errorFn && external)
+            errorFn("rbdb_init, using external allocator: returned NULL for table allocation (%s)", name ? name : unknownName);
+        else if (errorFn)
+            errorFn("rbdb_init, using internal allocator: returned NULL for table allocation (%s)", name ? name : unknownName);
+        return nullptr;
+    }
+    // Every field starts null or 0, so that a failure below can release the table as db_destroy does.
+    rbdb* table = new (memory) rbdb{};
+    table->allocFn = allocFn;
+    table->freeFn = freeFn;
+    table->errorFn = errorFn ? errorFn : rbdb_defaultError;
+    table->name = unknownName;
+    table->usePool = usePool ? 1 : 0;
+
+    if (name) {
+        const size_t size = std::strlen(name) + 1;
+        char* copy = static_cast<char*>(allocFn(static_cast<uint32_t>(size)));
+        if (!copy) {
+            table->errorFn("rbdb_init: Allocation of the table name failed, (OOM) Table: %s", name);
+            db_destroy(table);
+            return nullptr;
+        }
+        std::memcpy(copy, name, size);
+        table->name = copy;
+    }
+
+    if (table->usePool) {
+        for (uint32_t i = 0; i < poolCount; ++i) {
+            dbn* node = static_cast<dbn*>(allocFn(sizeof(dbn)));
+            if (!node) {
+                table->errorFn("rbdb_init: Allocation of initial pool failed, (OOM), SZ: %u, Table: %s", poolCount, table->name);
+                db_destroy(table);
+                return nullptr;
+            }
+            db_dbnpool_put(table, node);
+        }
+    }
+
+    if (locking) {
+        table->lock = new (std::nothrow) rwSpinLock();
+        if (!table->lock) {
+            table->errorFn("rbdb_init: Allocation of the lock failed, (OOM) Table: %s", table->name);
+            db_destroy(table);
+            return nullptr;
+        }
+        table->locking = 1;
+    }
+
+    for (uint32_t i = 0; i < DB_FREEPOOL_REFILL; ++i) {
+        dbFreeNode* record = static_cast<dbFreeNode*>(allocFn(sizeof(dbFreeNode)));
+        if (!record) {
+            table->errorFn("rbdb_init: Allocation of the initial freepool failed, (OOM) Table: %s", table->name);
+            db_destroy(table);
+            return nullptr;
+        }
+        db_freepool_put(table, record);
+    }
+
+    table->isString = isString;
+    return table;
+}
+
+rbdb* db_create(const char* name, uint8_t locking, uint8_t usePool, uint32_t poolCount, rbdbErrorFn errorFn,
+                rbdbAllocFn allocFn, rbdbFreeFn freeFn)
+{
+    return rbdb_init(name, locking, 0, usePool, poolCount, errorFn, allocFn, freeFn);
+}
+
+rbdb* strdb_create(const char* name, uint8_t locking, uint8_t usePool, uint32_t poolCount, rbdbErrorFn errorFn,
+                   rbdbAllocFn allocFn, rbdbFreeFn freeFn)
+{
+    return rbdb_init(name, locking, 1, usePool, poolCount, errorFn, allocFn, freeFn);
+}
+
+void db_destroy(rbdb* table)
+{
+    db_lockWrite(table);
+    db_iterBegin(table);
+    for (uint32_t i = 0; i < RBDB_BUCKET_COUNT; ++i) {
+        db_walkTree(table->buckets[i], [table](dbn* node) {
+            if (table->isString && node->value)
+                strdb_freeChain(table, static_cast<strdbEntry*>(node->value));
+            db_dbnpool_put(table, node);
+            return false;
+        });
+        table->buckets[i] = nullptr;
+    }
+    db_iterEnd(table);
+    while (dbFreeNode* record = table->freeNodes) {
+        table->freeNodes = record->next;
+        table->freeFn(record);
+    }
+    while (dbn* node = table->pool) {
+        table->pool = node->parent;
+        table->freeFn(node);
+    }
+    if (table->name != unknownName)
+        table->freeFn(const_cast<char*>(table->name));
+    if (table->locking) {
+        table->lock->unlockWrite();
+        delete table->lock;
+    }
+    table->freeFn(table);
+}
+
+void* db_insertLocked(rbdb* table, uint32_t key, void* value)
+{
+    db_lockWrite(table);
+    void* result = db_insert(table, key, value, 0);
+    db_unlockWrite(table);
+    return result;
+}
+
+void* db_setLocked(rbdb* table, uint32_t key, void* value)
+{
+    db_lockWrite(table);
+    void* result = db_insert(table, key, value, 1);
+    db_unlockWrite(table);
+    return result;
+}
+
+void* db_fetchLocked(rbdb* table, uint32_t key)
+{
+    db_lockRead(table);
+    void* result = db_fetch(table, key);
+    db_unlockRead(table);
+    return result;
+}
+
+void* db_deleteLocked(rbdb* table, uint32_t key)
+{
+    db_lockWrite(table);
+    void* result = db_delete(table, key);
+    db_unlockWrite(table);
+    return result;
+}
+
+int db_foreach(rbdb* table, dbForeachFn fn, ...)
+{
+    va_list args;
+    va_start(args, fn);
+    const int stopped = db_walk(table, [&](dbn* node) {
+        va_list copy;
+        va_copy(copy, args);
+        const int result = fn(node->key, node->value, copy);
+        va_end(copy);
+        return result != 0;
+    });
+    va_end(args);
+    return stopped;
+}
+
+uint32_t strdb_hash(const char* text)
+{
+    static const uint32_t mix[16] = {
+        0x49848F1B, 0xE6255DBA, 0x36DA5BDC, 0x47BF94E9, 0x8CBCCE22, 0x559FC06A, 0xD268F536, 0xE10AF79A,
+        0xC1AF4D69, 0x1D2917B5, 0xEC4C304D, 0x9EE5016C, 0x69232F74, 0xFEAD7BB3, 0xE9089AB6, 0xF012F6AE,
+    };
+    uint32_t h = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        const uint32_t c = *p;
+        h ^= mix[(h + c) & 15];
+        h = (h << 1) | (h >> 31);
+        h ^= mix[(h + (c >> 4)) & 15];
+        h = (h << 2) | (h >> 30);
+    }
+    return h;
+}
+
+void* strdb_insert(rbdb* table, const char* key, uint32_t keyLen, void* value)
+{
+    return strdb_store(table, key, keyLen, value, 0);
+}
+
+void* strdb_set(rbdb* table, const char* key, uint32_t keyLen, void* value)
+{
+    return strdb_store(table, key, keyLen, value, 1);
+}
+
+void* strdb_fetch(rbdb* table, const char* key, uint32_t keyLen)
+{
+    const uint32_t hash = strdb_hash(key);
+    keyLen = strdb_keyLen(key, keyLen);
+    db_lockRead(table);
+    void* result = nullptr;
+    strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, hash));
+    if (strdbEntry* match = strdb_find(first, key, keyLen))
+        result = match->value;
+    else if (first && first->next)
+        table->errorFn("strdb_fetch: '%s' hash found, multiple subnodes in tree for this hash; but key was not found ! - ??\n", key);
+    db_unlockRead(table);
+    return result;
+}
+
+void* strdb_delete(rbdb* table, const char* key, uint32_t keyLen)
+{
+    const uint32_t hash = strdb_hash(key);
+    keyLen = strdb_keyLen(key, keyLen);
+    db_lockWrite(table);
+    void* result = nullptr;
+    strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, hash));
+    strdbEntry* match = strdb_find(first, key, keyLen);
+    if (match && first->next) {
+        if (match->prev) {
+            match->prev->next = match->next;
+            if (match->next)
+                match->next->prev = match->prev;
+        } else {
+            match->next->prev = nullptr;
+            db_insert(table, hash, match->next, 1);
+        }
+        result = match->value;
+        table->freeFn(match);
+    } else if (match) {
+        if (db_delete(table, hash) == match) {
+            result = match->value;
+            table->freeFn(match);
+        } else {
+            table->errorFn("strdb_delete: 1st way (no coll) - db_delete returned different than db_fetch\n");
+        }
+    }
+    db_unlockWrite(table);
+    return result;
+}
+
+int strdb_foreach(rbdb* table, strdbForeachFn fn, ...)
+{
+    va_list args;
+    va_start(args, fn);
+    const int stopped = db_walk(table, [&](dbn* node) {
+        strdbEntry* entry = static_cast<strdbEntry*>(node->value);
+        while (entry) {
+            strdbEntry* next = entry->next;
+            va_list copy;
+            va_copy(copy, args);
+            const int result = fn(entry->key, entry->keyLen, entry->value, copy);
+            va_end(copy);
+            if (result)
+                return true;
+            entry = next;
+        }
+        return false;
+    });
+    va_end(args);
+    return stopped;
+}

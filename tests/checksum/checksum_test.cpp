@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platformlib/util/crc32.h"
+#include "platformlib/util/hex.h"
+#include "platformlib/util/sha256.h"
+
+namespace {
+
+// Bit at a time, straight from the polynomial: the reference the table-driven code must agree with.
+uint32_t referenceCrc(const std::vector<uint8_t>& data)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (uint8_t b : data) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    }
+    return c ^ 0xFFFFFFFFu;
+}
+
+std::vector<uint8_t> pseudoRandomBytes(size_t n)
+{
+    std::vector<uint8_t> v(n);
+    uint32_t x = 0x9E3779B9u;
+    for (auto& b : v) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = uint8_t(x);
+    }
+    return v;
+}
+
+TEST(Crc32, CheckValueInOneCallAndContinued)
+{
+    EXPECT_EQ(crc32_update(0, "123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(crc32_update(crc32_update(0, "1234", 4), "56789", 5), 0xCBF43926u);
+}
+
+TEST(Crc32, EmptyInputReturnsCrcUnchanged)
+{
+    EXPECT_EQ(crc32_update(0, "x", 0), 0u);
+    EXPECT_EQ(crc32_update(0x12345678u, nullptr, 0), 0x12345678u);
+}
+
+// Every length and start alignment around the eight-byte stride, compared with the bitwise reference.
+TEST(Crc32, MatchesReferenceForEveryLengthAndAlignment)
+{
+    const std::vector<uint8_t> data = pseudoRandomBytes(300);
+    for (size_t offset = 0; offset < 8; ++offset)
+        for (size_t len = 0; len + offset <= 100; ++len) {
+            const std::vector<uint8_t> piece(data.begin() + offset, data.begin() + offset + len);
+            ASSERT_EQ(crc32_update(0, data.data() + offset, uint32_t(len)), referenceCrc(piece))
+                << "offset " << offset << " length " << len;
+        }
+    EXPECT_EQ(crc32_update(0, data.data(), uint32_t(data.size())), referenceCrc(data));
+}
+
+TEST(Crc32, ContinuationOverEverySplitEqualsWhole)
+{
+    const std::vector<uint8_t> data = pseudoRandomBytes(200);
+    const uint32_t whole = crc32_update(0, data.data(), uint32_t(data.size()));
+    for (uint32_t split = 0; split <= data.size(); ++split) {
+        const uint32_t first = crc32_update(0, data.data(), split);
+        ASSERT_EQ(crc32_update(first, data.data() + split, uint32_t(data.size() - split)), whole) << split;
+    }
+}
+
+std::string hexOf(const uint8_t* bytes, uint32_t n)
+{
+    std::string s(2 * n, '?');
+    tavrix::util::bytesToHex(bytes, s.data(), n);
+    return s;
+}
+
+std::string sha256Hex(const std::string& message, const std::vector<size_t>& pieces)
+{
+    sha256Context ctx;
+    sha256_starts(&ctx);
+    size_t at = 0;
+    for (size_t len : pieces) {
+        sha256_update(&ctx, message.data() + at, uint32_t(len));
+        at += len;
+    }
+    sha256_update(&ctx, message.data() + at, uint32_t(message.size() - at));
+    uint8_t digest[32];
+    sha256_finish(&ctx, digest);
+    return hexOf(digest, 32);
+}
+
+struct shaVector {
+    std::string message;
+    const char* digest;
+};
+
+const std::vector<shaVector>& shaVectors()
+{
+    static const std::vector<shaVector> v = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrs"
+         "tnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        // Remainders of 55 (padding fits one block), 56 and 63 (two blocks), 64 and 65.
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
+    };
+    return v;
+}
+
+TEST(Sha256, VectorsInOneCall)
+{
+    for (const auto& v : shaVectors())
+        EXPECT_EQ(sha256Hex(v.message, {}), v.digest) << v.message.size() << " bytes";
+}
+
+TEST(Sha256, VectorsSplitAtEveryPointInTwoAndThreePieces)
+{
+    for (const auto& v : shaVectors()) {
+        const size_t n = v.message.size();
+        for (size_t i = 0; i <= n; ++i) {
+            ASSERT_EQ(sha256Hex(v.message, {i}), v.digest) << n << " bytes split at " << i;
+            for (size_t j = i; j <= n; j += 7)
+                ASSERT_EQ(sha256Hex(v.message, {i, j - i}), v.digest) << n << " bytes split at " << i << ", " << j;
+        }
+    }
+}
+
+TEST(Sha256, MillionAInPiecesAroundTheBlockSize)
+{
+    const std::string message(1000000, 'a');
+    const char* expected = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+    for (size_t piece : {size_t(1), size_t(55), size_t(56), size_t(63), size_t(64), size_t(65), size_t(127),
+                         size_t(128), size_t(129), size_t(8192), message.size()}) {
+        std::vector<size_t> pieces(message.size() / piece, piece);
+        EXPECT_EQ(sha256Hex(message, pieces), expected) << "pieces of " << piece;
+    }
+}
+
+TEST(Hex, BytesToHexWritesLowerCasePairsAndNoTerminator)
+{
+    const uint8_t bytes[] = {0x00, 0x9F, 0xFF};
+    char out[8];
+    std::memset(out, '#', sizeof(out));
+    tavrix::util::bytesToHex(bytes, out, 3);
+    EXPECT_EQ(std::string(out, 8), "009fff##");
+}
+
+TEST(Hex, NothingWrittenForNullOrEmptyInput)
+{
+    const uint8_t bytes[] = {0x12};
+    char text[4] = {'#', '#', '#', '#'};
+    tavrix::util::bytesToHex(bytes, text, 0);
+    tavrix::util::bytesToHex(nullptr, text, 1);
+    tavrix::util::bytesToHex(bytes, nullptr, 1);
+    EXPECT_EQ(std::string(text, 4), "####");
+
+    uint8_t out[3] = {0xEE, 0xEE, 0xEE};
+    tavrix::util::hexToBytes("abcd", out, 0);
+    tavrix::util::hexToBytes("abc", out, 3);
+    tavrix::util::hexToBytes(nullptr, out, 2);
+    tavrix::util::hexToBytes("ab", nullptr, 2);
+    EXPECT_EQ(out[0], 0xEE);
+    EXPECT_EQ(out[1], 0xEE);
+    EXPECT_EQ(out[2], 0xEE);
+}
+
+TEST(Hex, HexToBytesDecodesEitherCaseAndTreatsOtherCharactersAsZero)
+{
+    struct {
+        const char* text;
+        uint8_t value;
+    } cases[] = {{"9f", 0x9F}, {"9F", 0x9F}, {"aB", 0xAB}, {"zz", 0x00}, {"g7", 0x07}, {"7g", 0x70}, {"ff", 0xFF}};
+    for (const auto& c : cases) {
+        uint8_t out[2] = {0xEE, 0xEE};
+        tavrix::util::hexToBytes(c.text, out, 2);
+        EXPECT_EQ(out[0], c.value) << c.text;
+        EXPECT_EQ(out[1], 0xEE) << c.text;
+    }
+}
+
+TEST(Hex, RoundTripOfEveryByteValue)
+{
+    std::vector<uint8_t> bytes(256);
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = uint8_t(i);
+    const std::string text = hexOf(bytes.data(), 256);
+    EXPECT_EQ(text.substr(0, 8), "00010203");
+    EXPECT_EQ(text.substr(504), "fcfdfeff");
+    std::vector<uint8_t> back(256);
+    tavrix::util::hexToBytes(text.data(), back.data(), uint32_t(text.size()));
+    EXPECT_EQ(back, bytes);
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+// The client logger: its clock, client.log, the UDP console, the OpenGL debug callback, the error
+// reporter for keyed tables, and the stand-in handed out while it does not exist.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "client/clientlogger.h"
+#include "client/windowing.h"
+#include "platformlib/posix/thread.h"
+#include "support/capturelogger.h"
+#include "support/tempdir.h"
+#include "support/udplistener.h"
+
+namespace {
+
+using tavrix::util::LOG_ERROR;
+using tavrix::util::LOG_INFO;
+using tavrix::util::LOG_WARN;
+
+TEST(clientLoggerTest, fileConsoleAndClock)
+{
+    tavrix::test::tempDir dir;
+    tavrix::test::udpListener console(5555);
+    ASSERT_TRUE(console.bound());
+
+    tavrix::client::createLogger();
+    tavrix::util::logger* out = tavrix::getLogger();
+    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "before the windowing library\n");
+    // Percent signs in the reported text are not interpreted again.
+    tavrix::client::logErrorPrintf("%s and %d%%\n", "50%d", 7);
+    out->logEx(LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "warned\n");
+    tavrix::client::destroyLogger();
+    tavrix::client::destroyLogger();
+
+    EXPECT_EQ(dir.read("client.log"),
+              "[0.00000] (INFO)    [Platform] Acquired this logger for [Platform] logging\r\n"
+              "[0.00000] (INFO)    Enabled UDP Logging to 127.0.0.1:5555\r\n"
+              "[0.00000] (INFO)    before the windowing library\r\n"
+              "[0.00000] (ERROR)   50%d and 7%\r\n"
+              "[0.00000] (WARN)    warned\r\n");
+
+    const auto datagrams = console.receiveUntil('S', 5000);
+    ASSERT_GE(datagrams.size(), 2u);
+    EXPECT_EQ(datagrams.front(), std::string("Hclient\0", 8));
+    EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
+    bool reported = false;
+    for (const auto& d : datagrams)
+        reported = reported || (d.size() > 10 && d[0] == 'M' && d[9] == LOG_ERROR && d.substr(10) == std::string("50%d and 7%\n\0", 13));
+    EXPECT_TRUE(reported);
+}
+
+TEST(clientLoggerTest, standInWhileTheLoggerDoesNotExist)
+{
+    // Before creation the lines reach the platform logger; the error reporter stays silent.
+    {
+        tavrix::test::captureLogger captured;
+        ASSERT_NE(tavrix::getLogger(), nullptr);
+        tavrix::getLogger()->logEx(LOG_WARN, "client/x.cpp", 3, "tavrix::x", "via %s\n", "stand-in");
+        tavrix::client::logErrorPrintf("dropped\n");
+        const auto lines = captured.lines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1].text, "via stand-in\n");
+        EXPECT_EQ(lines[1].function, "tavrix::x");
+        EXPECT_EQ(lines[1].line, 3);
+    }
+    // After destruction a late thread still gets a logger, which discards.
+    tavrix::test::tempDir dir;
+    tavrix::client::createLogger();
+    tavrix::client::destroyLogger();
+    const std::string written = dir.read("client.log");
+    std::thread late([] { tavrix::getLogger()->logEx(LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "too late\n"); });
+    late.join();
+    EXPECT_EQ(dir.read("client.log"), written);
+}
+
+TEST(clientLoggerTest, glDebugNames)
+{
+    struct {
+        uint32_t source, type, severity;
+        const char* text;
+    } const cases[] = {
+        {0x8248, 0x824C, 0x826B, "GL Debug: [Notify] -> Error in ShaderCompiler\nMessage:\nsome text\n"},
+        {0x8246, 0x824D, 0x9146, "GL Debug: [High] -> DeprecatedBehavior in Api\nMessage:\nsome text\n"},
+        {0x824A, 0x8250, 0x9148, "GL Debug: [Low] -> Performance in Application\nMessage:\nsome text\n"},
+        {0x824C, 0x8252, 0x9149, "GL Debug: [UNKOWN] -> UNKNOWN in UNKNOWN\nMessage:\nsome text\n"},
+    };
+    for (const auto& c : cases) {
+        tavrix::test::captureLogger captured;
+        tavrix::clientLogger::glDebugLogARB(c.source, c.type, 1, c.severity, 9, "some text", nullptr);
+        EXPECT_EQ(captured.texts(LOG_WARN), std::vector<std::string>{c.text});
+    }
+}
+
+TEST(clientLoggerTest, clockFollowsTheWindowingLibrary)
+{
+    tavrix::test::tempDir dir;
+    tavrix::client::createLogger();
+    auto* logger = static_cast<tavrix::clientLogger*>(tavrix::getLogger());
+    EXPECT_EQ(logger->getTime(), 0);
+    if (tavrix::windowing::init() != 1) {
+        tavrix::client::destroyLogger();
+        GTEST_SKIP() << "no display for the windowing library";
+    }
+    tavrix::sys::sleepMs(30);
+    const int64_t logged = logger->getTime();
+    const int32_t shared = tavrix::getTimeMs();
+    EXPECT_GE(logged, 30);
+    EXPECT_LE(logged - shared, 50);
+    EXPECT_LE(shared - logged, 50);
+    tavrix::windowing::terminate();
+    EXPECT_EQ(logger->getTime(), 0);
+    tavrix::client::destroyLogger();
+}
+
+} // namespace

@@ -1,0 +1,229 @@
+// String keyed tables: the hash, colliding texts, a random model test and walks over chains.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platformlib/util/rbdb.h"
+#include "rbdb/rbdbcheck.h"
+
+using rbdbtest::countingAllocator;
+using rbdbtest::errorSink;
+using rbdbtest::tableValid;
+using rbdbtest::valueOf;
+
+namespace {
+
+// Four texts with one hash (0x5BF62DE9), built from two colliding prefixes and two colliding suffixes.
+const char* const colliding[] = {"key9138/23734", "key9138/33804", "key14817/23734", "key14817/33804"};
+
+using textModel = std::map<std::string, void*>;
+
+struct tableOwner {
+    rbdb* table;
+    explicit tableOwner(rbdb* t) : table(t) {}
+    ~tableOwner() { db_destroy(table); }
+};
+
+TEST(strdbTest, hashValues)
+{
+    struct {
+        const char* text;
+        uint32_t hash;
+    } const cases[] = {
+        {"", 0},
+        {"abc", 0x48561DD2},
+        {"\xe9t\xe9", 0xF3F09307}, // bytes above 0x7F are taken unsigned
+        {"\xff", 0x241B08A6},
+        {"data/ui/mainMenu.titleScreen/index.html", 0x2DD08B9E},
+        {colliding[0], 0x5BF62DE9},
+        {colliding[3], 0x5BF62DE9},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(strdb_hash(c.text), c.hash) << c.text;
+    EXPECT_EQ(strdb_hash("abc") % RBDB_BUCKET_COUNT, 2002u);
+}
+
+class strdbChainTest : public ::testing::Test {
+protected:
+    rbdb* table = nullptr;
+    void SetUp() override
+    {
+        errorSink::clear();
+        table = strdb_create("chains", 1, 1, 4, errorSink::report, nullptr, nullptr);
+        ASSERT_NE(table, nullptr);
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(tableValid(table));
+        db_destroy(table);
+    }
+};
+
+TEST_F(strdbChainTest, missWithTheSameHash)
+{
+    ASSERT_EQ(strdb_insert(table, colliding[0], 0, valueOf(0)), valueOf(0));
+    EXPECT_EQ(strdb_fetch(table, colliding[1], 0), nullptr);
+    EXPECT_TRUE(errorSink::messages.empty()) << "a lone entry's miss is silent";
+
+    ASSERT_EQ(strdb_insert(table, colliding[2], 0, valueOf(2)), valueOf(2));
+    EXPECT_EQ(table->count, 1u) << "one node per hash";
+    EXPECT_EQ(strdb_fetch(table, colliding[1], 0), nullptr);
+    EXPECT_EQ(errorSink::messages, std::vector<std::string>{
+        "strdb_fetch: 'key9138/33804' hash found, multiple subnodes in tree for this hash; but key was not found ! - ??\n"});
+    EXPECT_EQ(strdb_fetch(table, colliding[0], 0), valueOf(0));
+    EXPECT_EQ(strdb_fetch(table, colliding[2], 14), valueOf(2));
+}
+
+TEST_F(strdbChainTest, insertKeepsAndSetReplaces)
+{
+    for (int i = 0; i < 3; ++i)
+        strdb_insert(table, colliding[i], 0, valueOf(i));
+    strdb_insert(table, "", 0, valueOf(9));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(strdb_insert(table, colliding[i], 0, valueOf(100 + i)), valueOf(i));
+        EXPECT_EQ(strdb_fetch(table, colliding[i], 0), valueOf(i));
+        EXPECT_EQ(strdb_set(table, colliding[i], 0, valueOf(100 + i)), valueOf(i));
+        EXPECT_EQ(strdb_fetch(table, colliding[i], 0), valueOf(100 + i));
+    }
+    EXPECT_EQ(strdb_set(table, colliding[3], 0, valueOf(3)), valueOf(3));
+    EXPECT_EQ(strdb_fetch(table, "", 0), valueOf(9)) << "the empty text is an ordinary key";
+    EXPECT_NE(table->buckets[0], nullptr);
+    EXPECT_EQ(strdb_delete(table, "", 0), valueOf(9));
+    EXPECT_EQ(table->buckets[0], nullptr);
+}
+
+TEST_F(strdbChainTest, deleteFromAChainInEveryOrder)
+{
+    std::vector<int> order = {0, 1, 2};
+    do {
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(strdb_insert(table, colliding[i], 0, valueOf(i)), valueOf(i));
+        EXPECT_EQ(strdb_delete(table, colliding[3], 0), nullptr);
+        std::vector<int> left = {0, 1, 2};
+        for (int gone : order) {
+            ASSERT_EQ(strdb_delete(table, colliding[gone], 0), valueOf(gone));
+            left.erase(std::find(left.begin(), left.end(), gone));
+            EXPECT_EQ(strdb_fetch(table, colliding[gone], 0), nullptr);
+            for (int i : left)
+                EXPECT_EQ(strdb_fetch(table, colliding[i], 0), valueOf(i));
+            ASSERT_TRUE(tableValid(table));
+        }
+        EXPECT_EQ(table->count, 0u);
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(strdbChainTest, walkOffersEveryEntryAndMayDeleteTheVisitedOne)
+{
+    for (int i = 0; i < 3; ++i)
+        strdb_insert(table, colliding[i], 0, valueOf(i));
+    strdb_insert(table, "abc", 0, valueOf(7));
+    std::map<std::string, void*> seen;
+    EXPECT_EQ(strdb_foreach(table, [](const char* key, uint32_t keyLen, void* value, va_list args) {
+        rbdb* t = va_arg(args, rbdb*);
+        auto* out = va_arg(args, textModel*);
+        EXPECT_EQ(std::string(key).size(), keyLen);
+        out->emplace(key, value);
+        EXPECT_EQ(strdb_delete(t, key, keyLen), value);
+        return 0;
+    }, table, &seen), 0);
+    EXPECT_EQ(seen, (std::map<std::string, void*>{
+        {colliding[0], valueOf(0)}, {colliding[1], valueOf(1)}, {colliding[2], valueOf(2)}, {"abc", valueOf(7)}}));
+    EXPECT_EQ(table->count, 0u);
+}
+
+TEST_F(strdbChainTest, loneEntryDeletedAndStoredAgainInAWalk)
+{
+    strdb_insert(table, "abc", 0, valueOf(1));
+    strdb_insert(table, "xyz", 0, valueOf(2));
+    EXPECT_EQ(strdb_foreach(table, [](const char* key, uint32_t, void*, va_list args) {
+        rbdb* t = va_arg(args, rbdb*);
+        if (std::string(key) == "abc") {
+            EXPECT_EQ(strdb_delete(t, "xyz", 0), valueOf(2));
+            EXPECT_EQ(strdb_fetch(t, "xyz", 0), nullptr);
+            EXPECT_EQ(strdb_insert(t, "xyz", 0, valueOf(3)), valueOf(3));
+        }
+        return 0;
+    }, table), 0);
+    EXPECT_EQ(strdb_fetch(table, "xyz", 0), valueOf(3));
+    EXPECT_EQ(table->count, 2u);
+}
+
+TEST(strdbTest, randomOperationsMatchStdMap)
+{
+    std::vector<std::string> keys(colliding, colliding + 4);
+    keys.insert(keys.end(), {"", "abc", "key9138", "key14817", "\xe9t\xe9", "\xff", std::string(100, 'x')});
+    for (int i = 0; i < 200; ++i)
+        keys.push_back("file" + std::to_string(i * 3840));
+    countingAllocator::reset();
+    rbdb* table = strdb_create("model", 1, 0, 0, errorSink::report, countingAllocator::alloc, countingAllocator::release);
+    ASSERT_NE(table, nullptr);
+    std::map<std::string, void*> model;
+    std::mt19937 random(11);
+    for (uint64_t step = 1; step <= 5000; ++step) {
+        const std::string& key = keys[random() % keys.size()];
+        const uint32_t keyLen = random() % 2 ? static_cast<uint32_t>(key.size()) : 0;
+        void* value = valueOf(step);
+        const auto it = model.find(key);
+        void* present = it == model.end() ? nullptr : it->second;
+        const uint32_t op = random() % 100;
+        if (op < 35) {
+            ASSERT_EQ(strdb_insert(table, key.c_str(), keyLen, value), present ? present : value);
+            model.emplace(key, value);
+        } else if (op < 50) {
+            ASSERT_EQ(strdb_set(table, key.c_str(), keyLen, value), present ? present : value);
+            model[key] = value;
+        } else if (op < 75) {
+            ASSERT_EQ(strdb_delete(table, key.c_str(), keyLen), present);
+            model.erase(key);
+        } else {
+            ASSERT_EQ(strdb_fetch(table, key.c_str(), keyLen), present);
+        }
+        ASSERT_TRUE(tableValid(table)) << "after step " << step;
+    }
+    std::map<std::string, void*> walked;
+    strdb_foreach(table, [](const char* key, uint32_t, void* value, va_list args) {
+        va_arg(args, textModel*)->emplace(key, value);
+        return 0;
+    }, &walked);
+    EXPECT_EQ(walked, model);
+    db_destroy(table);
+    EXPECT_TRUE(countingAllocator::live.empty()) << "a string table releases its entries";
+}
+
+TEST(strdbTest, integerTableUsedWithTextsReleasesOnlyItsNodes)
+{
+    countingAllocator::reset();
+    rbdb* table = db_create("cvar", 1, 1, 512, nullptr, countingAllocator::alloc, countingAllocator::release);
+    ASSERT_NE(table, nullptr);
+    for (const char* key : colliding)
+        strdb_insert(table, key, 0, valueOf(1));
+    strdb_insert(table, "abc", 0, valueOf(2));
+    std::vector<strdbEntry*> entries;
+    for (strdbEntry* e = static_cast<strdbEntry*>(table->buckets[strdb_hash("abc") % RBDB_BUCKET_COUNT]->value); e; e = e->next)
+        entries.push_back(e);
+    for (strdbEntry* e = static_cast<strdbEntry*>(table->buckets[strdb_hash(colliding[0]) % RBDB_BUCKET_COUNT]->value); e; e = e->next)
+        entries.push_back(e);
+    ASSERT_EQ(entries.size(), 5u);
+    db_destroy(table);
+    EXPECT_EQ(countingAllocator::live, std::set<void*>(entries.begin(), entries.end()));
+    for (strdbEntry* e : entries)
+        countingAllocator::release(e);
+}
+
+TEST(strdbTest, longKeysAreStoredWhole)
+{
+    tableOwner owner(strdb_create("long", 0, 0, 0, nullptr, nullptr, nullptr));
+    const std::string a = std::string(300, 'a') + "1";
+    const std::string b = std::string(300, 'a') + "2";
+    strdb_insert(owner.table, a.c_str(), 0, valueOf(1));
+    strdb_insert(owner.table, b.c_str(), static_cast<uint32_t>(b.size()), valueOf(2));
+    EXPECT_EQ(strdb_fetch(owner.table, a.c_str(), 0), valueOf(1));
+    EXPECT_EQ(strdb_fetch(owner.table, b.c_str(), 0), valueOf(2));
+    EXPECT_EQ(strdb_fetch(owner.table, std::string(300, 'a').c_str(), 0), nullptr);
+}
+
+} // namespace
