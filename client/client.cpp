@@ -1,27 +1,444 @@
 #include "client/client.h"
 
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <csignal>
+#include <cstdint>
+#include <limits>
+
+#include "client/blocktyperegistry.h"
 #include "client/clientlogger.h"
 #include "client/cvar.h"
 #include "client/debug.h"
+#include "client/fscache.h"
+#include "client/input.h"
+#include "client/maintaskqueue.h"
+#include "client/orderedasyncstartupmgr.h"
+#include "client/rendermode.h"
+#include "client/sound.h"
+#include "client/texturemgr.h"
+#include "client/timer.h"
+#include "client/ui.h"
+#include "client/vfs.h"
 #include "platformlib/platform.h"
+#include "platformlib/posix/thread.h"
+#include "platformlib/util/exception.h"
+
+#define CLIENT_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
+
+using tavrix::util::LOG_ERROR;
+using tavrix::util::LOG_INFO;
+
+namespace tavrix::client {
+
+GLFWwindow* window = nullptr;
+std::atomic<int32_t> screenWidth{0};
+std::atomic<int32_t> screenHeight{0};
+int32_t maxTextureSize = 0;
+int32_t perfTimerId = -1;
+util::thread* renderThread = nullptr;
+// Written by the frame loop, read by the performance report on a timer worker.
+std::atomic<double> frameDelta{0.0};
+
+} // namespace tavrix::client
+
+namespace {
+
+// The windowing library's time at the previous frame; only the frame loop's thread touches it.
+double lastFrameTime = 0.0;
+
+// Set by SIGTERM and SIGINT. A signal handler may not call the windowing library, so the event loop waits
+// with a time-out and turns the flag into a close request itself.
+std::atomic<bool> closeSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+constexpr double EVENT_WAIT_SECONDS = 0.1;
+// The render thread has left its loop once its running flag drops; this only bounds the last few steps.
+constexpr uint32_t RENDER_THREAD_JOIN_MS = 5000;
+
+extern "C" void onCloseSignal(int) { closeSignalled.store(true); }
+
+void installCloseSignals()
+{
+    std::signal(SIGTERM, onCloseSignal);
+    std::signal(SIGINT, onCloseSignal);
+}
+
+void takeCloseSignal()
+{
+    if (closeSignalled.exchange(false))
+        tavrix::client::requestClose();
+}
+
+void destroyWindow()
+{
+    glfwDestroyWindow(tavrix::client::window);
+    tavrix::client::window = nullptr;
+}
+
+const char* yesNo(bool value) { return value ? "Yes" : "no"; }
+
+int32_t glInteger(GLenum name)
+{
+    GLint value = 0;
+    glGetIntegerv(name, &value);
+    return value;
+}
+
+void registerVariables()
+{
+    using tavrix::cvar::initialize;
+    initialize("log.networkLogger.Enable", 0, 1);
+    initialize("log.networkLogger.Server", "127.0.0.1", 0, 1);
+    initialize("log.networkLogger.Port", 5555, 1);
+    initialize("log.networkLogger.AppName", "client", 0, 1);
+}
+
+void registerVideoVariables()
+{
+    using tavrix::cvar::initialize;
+    initialize("video.bpp", 32, 1);
+    initialize("video.vsync", 1, 1);
+    initialize("video.height", 1024, 1);
+    initialize("video.width", 1280, 1);
+    initialize("video.msaa", 0, 1);
+    initialize("video.anisotropic_samples", 1.0, 1);
+    initialize("video.redrawOnResize", 0, 1);
+}
+
+void hintMultisampling()
+{
+    const int32_t samples = tavrix::cvar::getI32("video.msaa");
+    if (samples == 0)
+        CLIENT_LOG(LOG_INFO, "No Multisampling (Anti Aliasing Disabled)\n");
+    else
+        CLIENT_LOG(LOG_INFO, "Multisampling Enabled: %u Samples\n", uint32_t(samples));
+    glfwWindowHint(GLFW_SAMPLES, samples);
+}
+
+// The colour depth (16 or 32 bits) and an OpenGL 2.1 context, with debug output when asked for.
+void hintContext(int32_t bpp)
+{
+    glfwWindowHint(GLFW_RED_BITS, bpp == 16 ? 5 : 8);
+    glfwWindowHint(GLFW_GREEN_BITS, bpp == 16 ? 6 : 8);
+    glfwWindowHint(GLFW_BLUE_BITS, bpp == 16 ? 5 : 8);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, 0);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 2);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 1);
+
+    tavrix::cvar::initialize("debug.gl", 0, 1);
+    if (tavrix::cvar::getI32("debug.gl") != 0)
+        glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, 1);
+}
+
+void enableDebugOutput()
+{
+    if (GLEW_ARB_debug_output) {
+        CLIENT_LOG(LOG_INFO, "Debug: Enabled GL Debug Output (ARB)\n");
+        glDebugMessageControlARB(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+        glDebugMessageCallbackARB(tavrix::clientLogger::glDebugLogARB, nullptr);
+        glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS_ARB);
+    } else if (GLEW_AMD_debug_output) {
+        CLIENT_LOG(LOG_ERROR, "Debug: Request to enable GL DEBUGGING, but Driver has only support for AMD_debug_output - which is currently not supported.\n");
+    }
+}
+
+void logVideoCard()
+{
+    const int32_t maxVertexUniforms = glInteger(GL_MAX_VERTEX_UNIFORM_COMPONENTS);
+    const int32_t maxFragmentUniforms = glInteger(GL_MAX_FRAGMENT_UNIFORM_COMPONENTS);
+    const int32_t textureUnits = glInteger(GL_MAX_TEXTURE_IMAGE_UNITS);
+    const int32_t combinedUnits = glInteger(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS);
+    const int32_t maxTexture = glInteger(GL_MAX_TEXTURE_SIZE);
+
+    CLIENT_LOG(LOG_INFO, " ~ ~ ~ ~ ~ VIDEO  CARD ~ ~ ~ ~ ~\n");
+    CLIENT_LOG(LOG_INFO, "Vendor: %s\n", reinterpret_cast<const char*>(glGetString(GL_VENDOR)));
+    CLIENT_LOG(LOG_INFO, "Renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    CLIENT_LOG(LOG_INFO, "GL Version: %s\n", reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    CLIENT_LOG(LOG_INFO, "GLSL Version: %s\n", reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION)));
+    CLIENT_LOG(LOG_INFO, "Max Vertex Uniforms: %d\n", maxVertexUniforms);
+    CLIENT_LOG(LOG_INFO, "Max Fragment Uniforms: %d\n", maxFragmentUniforms);
+    CLIENT_LOG(LOG_INFO, "Supports UBO's: %s\n", yesNo(GLEW_ARB_uniform_buffer_object));
+    CLIENT_LOG(LOG_INFO, "Supports Vertex Shader: %s\n", yesNo(GLEW_ARB_vertex_shader));
+    CLIENT_LOG(LOG_INFO, "Supports Fragment Shader: %s\n", yesNo(GLEW_ARB_fragment_shader));
+    CLIENT_LOG(LOG_INFO, "Max Texture Resolution: %ux%u\n", uint32_t(maxTexture), uint32_t(maxTexture));
+    CLIENT_LOG(LOG_INFO, "Max TMU: %u combined(%u)\n", uint32_t(textureUnits), uint32_t(combinedUnits));
+    if (GLEW_EXT_texture_filter_anisotropic) {
+        GLfloat maxAnisotropy = 0.0f;
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
+        CLIENT_LOG(LOG_INFO, "Anisotropic Texture Filtering is supported (up to %u samples)\n", uint32_t(maxAnisotropy));
+    }
+    if (GLEW_ARB_texture_compression)
+        CLIENT_LOG(LOG_INFO, "Texture Compression is supported.\n");
+    if (GLEW_EXT_texture_compression_s3tc)
+        CLIENT_LOG(LOG_INFO, "EXT_texture_compression_s3tc is supported\n");
+    CLIENT_LOG(LOG_INFO, " ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~\n");
+}
+
+// OpenGL 2.1 with vertex and fragment shaders; otherwise the window goes and the start-up fails.
+bool checkCapabilities()
+{
+    const char* missing = nullptr;
+    if (!GLEW_VERSION_2_1)
+        missing = "Your Graphics Hardware seems to have no support for OpenGL 2.1\n";
+    else if (!GLEW_ARB_fragment_shader || !GLEW_ARB_vertex_shader)
+        missing = "Your Graphics Hardware seems to have no support for Shaders\n";
+    if (!missing)
+        return true;
+    CLIENT_LOG(LOG_ERROR, "%s", missing);
+    CLIENT_LOG(LOG_ERROR, "Maybe you can check for an Video Driver Upgrade\n");
+    destroyWindow();
+    return false;
+}
+
+void addStartupSteps()
+{
+    namespace startup = tavrix::orderedAsyncStartupMgr;
+    startup::init();
+    startup::setCloseAction(tavrix::client::requestClose);
+    startup::add("VFS", tavrix::vfs::postInit);
+    startup::add("TextureMgr", tavrix::textureMgr::loadDefaultTexture);
+    startup::add("worldFactory", tavrix::worldFactory::init);
+    startup::add("blockTypeRegistry", tavrix::blockTypeRegistry::init);
+    startup::add("client", tavrix::client::startupStepClient);
+}
+
+// Frames per second for a frame delta: 0 before the first frame, never beyond a signed 32-bit value.
+int32_t framesPerSecond(double delta)
+{
+    if (!(delta > 0.0))
+        return 0;
+    const double fps = 1.0 / delta;
+    return fps >= double(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max() : int32_t(fps);
+}
+
+void updateFrameTime()
+{
+    const double now = glfwGetTime();
+    tavrix::client::frameDelta.store(now - lastFrameTime, std::memory_order_relaxed);
+    lastFrameTime = now;
+    // Through 64 bits: the stamp wraps after 24.8 days instead of overflowing the conversion.
+    tavrix::client::setFrameTimeMs(int32_t(int64_t(now * 1000.0)));
+}
+
+void frame()
+{
+    updateFrameTime();
+    tavrix::renderMode::draw();
+    tavrix::mainTaskQueue::run();
+}
+
+// The start-up steps may have left Loading already; only a mode still at Loading is requested again.
+void enterLoading() { tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_LOADING, tavrix::renderMode::MODE_LOADING); }
+
+uint32_t renderThreadMain(tavrix::util::thread*)
+{
+    using tavrix::client::window;
+    glfwMakeContextCurrent(window);
+    tavrix::client::setupGLState();
+    enterLoading();
+    while (!glfwWindowShouldClose(window))
+        frame();
+    tavrix::client::finalGLState();
+    // The main thread destroys the window: the context must not stay current here.
+    glfwMakeContextCurrent(nullptr);
+    glfwPostEmptyEvent();
+    return 0;
+}
+
+void runOnRenderThread()
+{
+    using tavrix::client::renderThread;
+    CLIENT_LOG(LOG_INFO, "Using Dedicated Render Thread\n");
+    glfwMakeContextCurrent(nullptr);
+    renderThread = new tavrix::util::thread("RenderThread", renderThreadMain, nullptr);
+    // Window callbacks run here. The wait is bounded: the close flag can be set without a window event.
+    while (renderThread->isRunning()) {
+        glfwWaitEventsTimeout(EVENT_WAIT_SECONDS);
+        takeCloseSignal();
+    }
+    renderThread->join(RENDER_THREAD_JOIN_MS);
+    delete renderThread;
+    renderThread = nullptr;
+    // For the shutdown steps that still release OpenGL objects.
+    glfwMakeContextCurrent(tavrix::client::window);
+}
+
+void runInline()
+{
+    using tavrix::client::window;
+    tavrix::client::setupGLState();
+    enterLoading();
+    while (!glfwWindowShouldClose(window)) {
+        frame();
+        glfwPollEvents();
+        takeCloseSignal();
+    }
+    tavrix::client::finalGLState();
+}
+
+} // namespace
 
 namespace tavrix::client {
 
 bool init()
 {
-    auto* out = getLogger();
-    out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Tavrix - Initialization\n");
-    out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Version %s\n", platform_getVersionString());
-    out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "DEBUG Build\n");
-    return cvar::init();
+    CLIENT_LOG(LOG_INFO, "Tavrix - Initialization\n");
+    CLIENT_LOG(LOG_INFO, "Version %s\n", platform_getVersionString());
+    CLIENT_LOG(LOG_INFO, "DEBUG Build\n");
+    installCloseSignals();
+    if (!cvar::init())
+        return false;
+    registerVariables();
+
+    timer_init();
+    vfs::init();
+    fsCache::init();
+
+    registerVideoVariables();
+    screenHeight = cvar::getI32("video.height");
+    screenWidth = cvar::getI32("video.width");
+    CLIENT_LOG(LOG_INFO, "Requested Resolution: %ux%u\n", uint32_t(screenHeight), uint32_t(screenWidth));
+    hintMultisampling();
+    const int32_t bpp = cvar::getI32("video.bpp");
+    if (bpp != 16 && bpp != 32)
+        TAVRIX_FATAL("Invalid Value for 'video.bpp' - Supported Values: 16,32 - got: %u\n", uint32_t(bpp));
+    hintContext(bpp);
+
+    window = glfwCreateWindow(screenWidth, screenHeight, "Tavrix!", nullptr, nullptr);
+    if (!window) {
+        CLIENT_LOG(LOG_ERROR, "Cannot Create Main Window\n");
+        return false;
+    }
+    glfwSetWindowSizeCallback(window, onResolutionChanged);
+    glfwMakeContextCurrent(window);
+
+    cvar::initialize("gl.experimental", 0, 1);
+    if (cvar::getI32("gl.experimental") != 0)
+        glewExperimental = GL_TRUE;
+    const GLenum glewError = glewInit();
+    if (glewError != GLEW_OK) {
+        destroyWindow();
+        CLIENT_LOG(LOG_ERROR, "Cannot Initialize GLEW (OpenGL Extension Wrapper): [%u] - %s\n", uint32_t(glewError), reinterpret_cast<const char*>(glewGetErrorString(glewError)));
+        return false;
+    }
+    if (cvar::getI32("debug.gl") != 0)
+        enableDebugOutput();
+    logVideoCard();
+    maxTextureSize = glInteger(GL_MAX_TEXTURE_SIZE);
+    if (!checkCapabilities())
+        return false;
+
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+
+    mainTaskQueue::init();
+    textureMgr::init();
+    sound::init();
+    Input::init(window);
+    ui::init();
+    renderMode::init();
+    glfwSwapInterval(cvar::getI32("video.vsync") != 0 ? 1 : 0);
+
+    addStartupSteps();
+    perfTimerId = timer_add(1000, 334, perfReport, nullptr, nullptr);
+    orderedAsyncStartupMgr::start();
+    return true;
 }
 
-void run() {}
+void run()
+{
+    cvar::initialize("core.useRenderThread", 1, 1);
+    if (cvar::getBool("core.useRenderThread"))
+        runOnRenderThread();
+    else
+        runInline();
+}
 
 void final()
 {
+    if (perfTimerId != -1) {
+        timer_del(perfTimerId);
+        perfTimerId = -1;
+    }
     debug_logProcessMemoryStats();
+    if (!orderedAsyncStartupMgr::cleanup()) {
+        // A step still runs and may hold any lock: save the settings and end here.
+        cvar::final();
+        platform_flushAndExit(0);
+    }
+    blockTypeRegistry::final();
+    worldFactory::final();
+    renderMode::final();
+    ui::final();
+    Input::final();
+    if (window)
+        destroyWindow();
+    sound::final();
+    textureMgr::final();
+    mainTaskQueue::final();
+    vfs::final();
+    fsCache::final();
     cvar::final();
+    timer_final();
 }
+
+void requestClose()
+{
+    if (!window)
+        return;
+    glfwSetWindowShouldClose(window, GLFW_TRUE);
+    glfwPostEmptyEvent();
+}
+
+void onResolutionChanged(GLFWwindow* changed, int, int)
+{
+    int width = 0;
+    int height = 0;
+    glfwGetWindowSize(changed, &width, &height);
+    CLIENT_LOG(LOG_INFO, "client::onResolutionChange(%u, %u)\n", uint32_t(width), uint32_t(height));
+    if (width == 0 && height == 0)
+        return;
+    if (width == screenWidth && height == screenHeight)
+        return;
+    mainTaskQueue::add(resulotionChangeTask, nullptr, 0, height, width);
+}
+
+void resulotionChangeTask(void*, int32_t, int32_t height, int32_t width)
+{
+    CLIENT_LOG(LOG_INFO, "client::resulotionChangeTask(%u, %u)\n", uint32_t(width), uint32_t(height));
+    screenHeight = height;
+    screenWidth = width;
+    glViewport(0, 0, width, height);
+    ui::onResolutionChange(width, height);
+    if (cvar::getI32("video.redrawOnResize") == 1)
+        CLIENT_LOG(LOG_INFO, "video.redrawOnResize: Not Supported.\n");
+}
+
+bool perfReport(int32_t, void*, void*)
+{
+    int32_t uiMs = ui::lastFrameMs.load();
+    if (uiMs == 0)
+        uiMs = 1;
+    const uint32_t uiFps = 1000u / uint32_t(uiMs);
+    getLogger()->sendPerf(getFrameTimeMs(), framesPerSecond(frameDelta.load(std::memory_order_relaxed)), int32_t(uiFps));
+    return false;
+}
+
+void startupStepClient() { renderMode::switchMode(renderMode::MODE_MENU); }
+
+void setupGLState()
+{
+    glClearColor(0.2f, 0.0f, 0.0f, 0.0f);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
+}
+
+void finalGLState() {}
 
 } // namespace tavrix::client

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "client/client.h"
 #include "client/clientlogger.h"
@@ -12,10 +13,6 @@
 #include "platformlib/util/exception.h"
 
 namespace tavrix::main {
-
-constexpr char FATAL_REPORT[] = "An Fatal Error occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n";
-constexpr char EXCEPTION_REPORT[] = "An unhandled Exception occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n";
-constexpr char UNKNOWN_REPORT[] = "An unknown unhandled Exception occured,\nif this Problem persists, please contact us\n";
 
 // The message box of this platform: its title and text on stderr; nothing waits for the user.
 void showErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -34,21 +31,10 @@ void showErrorBox(const char* format, ...)
 // The report is logged at ERROR, then shown; the handler owns and deletes a thrown exception object.
 void reportEscaped(const char* file, int32_t line, const char* function)
 {
-    auto* out = getLogger();
-    try {
-        throw;
-    } catch (FatalErrorException* e) {
-        out->logEx(util::LOG_ERROR, file, line, function, FATAL_REPORT, e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-        showErrorBox(FATAL_REPORT, e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-        delete e;
-    } catch (util::Exception* e) {
-        out->logEx(util::LOG_ERROR, file, line, function, EXCEPTION_REPORT, e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-        showErrorBox(EXCEPTION_REPORT, e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-        delete e;
-    } catch (...) {
-        out->logEx(util::LOG_ERROR, file, line, function, UNKNOWN_REPORT);
-        showErrorBox(UNKNOWN_REPORT);
-    }
+    char text[16384 + 1024];
+    platform_formatUncaught(text, sizeof(text));
+    getLogger()->logEx(util::LOG_ERROR, file, line, function, "%s", text);
+    showErrorBox("%s", text);
 }
 
 } // namespace tavrix::main
@@ -62,6 +48,7 @@ void glfw_error_callback(int error, const char* description)
 int WinMain(void*, void*, char*, int)
 {
     tavrix::client::createLogger();
+    bool escaped = false;
     try {
         platform_init();
         glfwSetErrorCallback(glfw_error_callback);
@@ -81,8 +68,13 @@ int WinMain(void*, void*, char*, int)
         platform_final();
     } catch (...) {
         tavrix::main::reportEscaped(__FILE__, __LINE__, TAVRIX_FUNC);
+        escaped = true;
     }
     tavrix::client::destroyLogger();
+    // After an escape the threads that the start-up created still run: the process ends here, before the
+    // static objects they use are destroyed under them.
+    if (escaped)
+        std::_Exit(0);
     return 0;
 }
 

@@ -115,22 +115,27 @@ void platform_flushAndExit(int status) noexcept
     tavrix::sys::exitProcess(status);
 }
 
+void platform_formatUncaught(char* buffer, size_t size) noexcept
+{
+    std::snprintf(buffer, size, "An unknown unhandled Exception occured,\nif this Problem persists, please contact us\n");
+    if (!std::current_exception())
+        return;
+    try {
+        throw;
+    } catch (FatalErrorException* e) {
+        std::snprintf(buffer, size, "An Fatal Error occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n", e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
+        delete e;
+    } catch (tavrix::util::Exception* e) {
+        std::snprintf(buffer, size, "An unhandled Exception occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n", e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
+        delete e;
+    } catch (...) {
+    }
+}
+
 void platform_exitOnUncaught() noexcept
 {
     char text[16384 + 1024];
-    std::snprintf(text, sizeof(text), "An unknown unhandled Exception occured,\nif this Problem persists, please contact us\n");
-    if (std::current_exception()) {
-        try {
-            throw;
-        } catch (FatalErrorException* e) {
-            std::snprintf(text, sizeof(text), "An Fatal Error occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n", e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-            delete e;
-        } catch (tavrix::util::Exception* e) {
-            std::snprintf(text, sizeof(text), "An unhandled Exception occured,\nif this Problem persists, please contact us\n\nDetail:\n%s\n\nFile: %s:%u\nFunction: %s\n", e->getMessage(), e->getFile(), uint32_t(e->getLine()), e->getFunction());
-            delete e;
-        } catch (...) {
-        }
-    }
+    platform_formatUncaught(text, sizeof(text));
     // The process ends right after the report: it goes to the terminal as well as the log.
     PLATFORM_LOG(tavrix::util::LOG_ERROR, "%s", text);
     std::fputs(text, stderr);

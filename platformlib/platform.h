@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platformlib/util/funcname.h"
@@ -36,6 +37,9 @@ int32_t platform_buildNumberOf(const char* buildDate);
 // Every platform log line carries its source location.
 #define PLATFORM_LOG(level, ...) platform_getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
+// The process entry's report text for the exception being handled (call it inside a catch block); a thrown
+// FatalErrorException or tavrix::util::Exception is deleted, as its handler owns it.
+void platform_formatUncaught(char* buffer, size_t size) noexcept;
 // Reports an exception that escaped on a thread other than the main one (call it inside a catch block):
 // the process entry's report text at ERROR and on stderr, then the logger is flushed and the process ends
 // with status 1.

@@ -89,6 +89,8 @@ struct thread::osThread {
     thread* owner;
     pthread_t id{};
     pid_t tid = 0;
+    // Result of the thread putting itself at normal priority as it started.
+    int startPriorityError = 0;
     char osName[16];
     pthread_mutex_t lock;
     pthread_cond_t changed;
@@ -100,6 +102,13 @@ struct thread::osThread {
     bool abandoned = false;
     std::atomic<int32_t> refs{2};
 };
+
+namespace {
+void logPriorityError(const char* name, int error)
+{
+    PLATFORM_LOG(LOG_ERROR, "[Platform] Thread '%s' can't set Priority - Error: %u\n", name, uint32_t(error));
+}
+} // namespace
 
 thread::thread(const char* name_, threadEntry entry_, void* argument_)
     : handle(nullptr), entry(entry_), argument(argument_), running(1),
@@ -118,9 +127,10 @@ thread::thread(const char* name_, threadEntry entry_, void* argument_)
     pthread_mutex_lock(&control->lock);
     while (!control->started)
         pthread_cond_wait(&control->changed, &control->lock);
+    const int error = control->startPriorityError;
     pthread_mutex_unlock(&control->lock);
-    // A new thread starts at normal, whatever its creator runs at.
-    applyPriority(PRIORITY_NORMAL);
+    if (error != 0)
+        logPriorityError(name, error);
 }
 
 thread::~thread()
@@ -139,6 +149,10 @@ void* thread::threadMain(void* control_)
 
     pthread_mutex_lock(&control->lock);
     control->tid = gettid();
+    // A new thread starts at normal, whatever its creator runs at. It sets this itself, before its entry
+    // runs, so that a thread which ends at once is not mistaken for one that cannot be reached.
+    control->startPriorityError =
+        setpriority(PRIO_PROCESS, id_t(control->tid), NICE_OF_PRIORITY[PRIORITY_NORMAL]) == 0 ? 0 : errno;
     control->started = true;
     pthread_cond_broadcast(&control->changed);
     // The constructor is still waiting for the lock, so the object is whole here.
@@ -193,7 +207,7 @@ bool thread::applyPriority(uint32_t known)
         pthread_mutex_unlock(&handle->lock);
     }
     if (error != 0)
-        PLATFORM_LOG(LOG_ERROR, "[Platform] Thread '%s' can't set Priority - Error: %u\n", name, uint32_t(error));
+        logPriorityError(name, error);
     return error == 0;
 }
 

@@ -33,6 +33,7 @@ uint64_t makeWord(uint32_t count, uint32_t owner) { return (static_cast<uint64_t
 
 } // namespace
 
+// The writer's own lookups (from a walk's callback, say) pass: it already keeps everyone else out.
 void rwSpinLock::lockRead()
 {
     if (wordOwner(writer.load()) == currentThreadId())
@@ -62,6 +63,7 @@ void rwSpinLock::lockWrite()
     }
 }
 
+// A read the owner passed took no reader count.
 void rwSpinLock::unlockRead()
 {
     if (wordOwner(writer.load()) == currentThreadId())
@@ -671,7 +673,7 @@ rbdb* rbdb_init(const char* name, uint8_t locking, uint8_t isString, uint8_t use
         db_freepool_put(table, record);
     }
 
-    table->isString = isString;
+    table->isString = isString ? 1 : 0;
     return table;
 }
 

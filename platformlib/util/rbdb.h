@@ -74,7 +74,8 @@ struct rbdb {
     const char* name;
 };
 
-// allocFn and freeFn are given together, or both null for the platform heap; a null errorFn logs.
+// With allocFn and freeFn both given every part of the table comes from them, else from the platform heap.
+// A null errorFn sends the messages to the platform logger. Null when the table cannot be made.
 rbdb* rbdb_init(const char* name, uint8_t locking, uint8_t isString, uint8_t usePool, uint32_t poolCount,
                 rbdbErrorFn errorFn, rbdbAllocFn allocFn, rbdbFreeFn freeFn);
 rbdb* db_create(const char* name, uint8_t locking, uint8_t usePool, uint32_t poolCount, rbdbErrorFn errorFn,

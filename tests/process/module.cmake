@@ -1,8 +1,15 @@
-# The whole-process tests start the real program, and its UDP console uses the fixed port.
-add_dependencies(tavrix_test tavrix)
-target_compile_definitions(tavrix_test PRIVATE TAVRIX_BINARY="$<TARGET_FILE:tavrix>")
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/tavrix_test_locks.cmake
-     "foreach(name IN LISTS tavrix_test_TESTS)\n"
-     "  set_tests_properties(\"\${name}\" PROPERTIES RESOURCE_LOCK udp5555)\n"
-     "endforeach()\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/tavrix_test_locks.cmake)
+# The whole-process tests start the real program, and its UDP console uses the fixed port. The client's
+# run ends when its window is asked to close, as a window manager does, by the close helper.
+foreach(test tavrix_test client_run_test)
+  add_dependencies(${test} tavrix closewindow)
+  target_compile_definitions(${test} PRIVATE TAVRIX_BINARY="$<TARGET_FILE:tavrix>"
+                                             CLOSEWINDOW_BINARY="$<TARGET_FILE:closewindow>"
+                                             MESA_LEAKS="${CMAKE_CURRENT_LIST_DIR}/mesa-leaks.supp"
+                                             MESA_RACES="${CMAKE_CURRENT_LIST_DIR}/mesa-races.supp")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${test}_locks.cmake
+       "foreach(name IN LISTS ${test}_TESTS)\n"
+       "  set_tests_properties(\"\${name}\" PROPERTIES RESOURCE_LOCK udp5555)\n"
+       "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/${test}_locks.cmake)
+endforeach()
+target_link_libraries(client_run_test PRIVATE x11window)

@@ -288,11 +288,12 @@ void stringSequence(rbdb* table)
         sequenceChecker* check;
         std::map<std::string, void*>* model;
     } state{&check, &model};
-    strdb_foreach(table, [](const char* key, uint32_t keyLen, void* value, va_list args) {
+    strdb_foreach(table, [](const char* entryKey, uint32_t, void* value, va_list args) {
         walkState* s = va_arg(args, walkState*);
         rbdb* t = s->check->table;
-        s->check->expect(value, [&] { return strdb_delete(t, key, keyLen); }, true, std::string("walk delete ") + key);
-        if (!strdb_fetch(t, key, keyLen))
+        const std::string key = entryKey; // the entry goes with a successful delete
+        s->check->expect(value, [&] { return strdb_delete(t, key.c_str(), 0); }, true, "walk delete " + key);
+        if (!strdb_fetch(t, key.c_str(), 0))
             s->model->erase(key);
         return 0;
     }, &state);

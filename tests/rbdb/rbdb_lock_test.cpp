@@ -129,7 +129,7 @@ TEST(rbdbLockTest, threadsShareALockingTable)
 {
     constexpr uint32_t writers = 3;
     constexpr uint32_t keysEach = 400;
-    constexpr int rounds = 20;
+    constexpr int rounds = 10;
     rbdb* table = db_create("shared", 1, 1, 64, nullptr, nullptr, nullptr);
     rbdb* texts = strdb_create("shared texts", 1, 1, 64, nullptr, nullptr, nullptr);
     auto textKey = [](uint32_t key) { return "t" + std::to_string(key); };

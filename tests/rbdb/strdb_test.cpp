@@ -36,7 +36,7 @@ TEST(strdbTest, hashValues)
     } const cases[] = {
         {"", 0},
         {"abc", 0x48561DD2},
-        {"\xe9t\xe9", 0xF3F09307}, // bytes above 0x7F are taken unsigned
+        {"\xe9t\xe9", 0xF3F09307}, // bytes above 0x7F
         {"\xff", 0x241B08A6},
         {"data/ui/mainMenu.titleScreen/index.html", 0x2DD08B9E},
         {colliding[0], 0x5BF62DE9},

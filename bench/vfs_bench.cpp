@@ -1,0 +1,225 @@
+// The content store's loads and its rebuild, each beside the usual way of doing the same work:
+// readFile of 1000 small and 10 large files, cold (read from disk and checked against the CRC-32) and warm
+// (shared from memory), against fopen/fread/fclose of the same files; reindex of a 5000-file tree against
+// sha256sum over the same files. The ratios (ours over theirs, in time) are printed at the end.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "client/cvar.h"
+#include "client/timer.h"
+#include "client/vfs.h"
+#include "platformlib/allocator/roalloc.h"
+
+namespace vfs = tavrix::vfs;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int SMALL_FILES = 1000;
+constexpr uint32_t SMALL_BYTES = 2048;
+constexpr int LARGE_FILES = 10;
+constexpr uint32_t LARGE_BYTES = 8u << 20;
+constexpr int TREE_FILES = 5000;
+constexpr uint32_t TREE_BYTES = 4096;
+
+std::vector<std::string> smallPaths;
+std::vector<std::string> largePaths;
+
+void writeFile(const std::string& path, uint32_t bytes, uint32_t seed)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::string data(bytes, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : data) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(data.data(), data.size(), 1, file);
+    std::fclose(file);
+}
+
+void writeLoadFiles()
+{
+    for (int i = 0; i < SMALL_FILES; ++i) {
+        smallPaths.push_back("data/small/" + std::to_string(i) + ".bin");
+        writeFile(smallPaths.back(), SMALL_BYTES, uint32_t(i));
+    }
+    for (int i = 0; i < LARGE_FILES; ++i) {
+        largePaths.push_back("data/large/" + std::to_string(i) + ".bin");
+        writeFile(largePaths.back(), LARGE_BYTES, uint32_t(i + SMALL_FILES));
+    }
+}
+
+// The load benchmarks' files in the file table.
+void indexLoadFiles()
+{
+    vfs::cleanMetaData();
+    vfs::reindex("data", true);
+}
+
+void readAll(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths) {
+        uint32_t size = 0;
+        void* data = vfs::readFile(path.c_str(), &size);
+        benchmark::DoNotOptimize(data);
+        vfs::releaseFile(data);
+    }
+}
+
+void freadAll(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths) {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::fseek(file, 0, SEEK_END);
+        const long size = std::ftell(file);
+        std::fseek(file, 0, SEEK_SET);
+        char* data = static_cast<char*>(std::malloc(size_t(size) + 1));
+        if (std::fread(data, size_t(size), 1, file) != 1)
+            std::abort();
+        data[size] = '\0';
+        std::fclose(file);
+        benchmark::DoNotOptimize(data);
+        std::free(data);
+    }
+}
+
+uint64_t bytesOf(const std::vector<std::string>& paths) { return paths.size() * (paths == smallPaths ? SMALL_BYTES : LARGE_BYTES); }
+
+// Every pass reads from disk: the collection drops the data the pass before released.
+void coldReads(benchmark::State& state, const std::vector<std::string>& paths)
+{
+    tavrix::cvar::set("vfs.gc.freeAfter", 0);
+    for (auto _ : state) {
+        readAll(paths);
+        vfs::onGC(0, nullptr, nullptr);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * bytesOf(paths)));
+}
+
+// One reference is held throughout, so every load shares the data in memory.
+void warmReads(benchmark::State& state, const std::vector<std::string>& paths)
+{
+    std::vector<void*> held;
+    for (const std::string& path : paths) {
+        uint32_t size = 0;
+        held.push_back(vfs::readFile(path.c_str(), &size));
+    }
+    for (auto _ : state)
+        readAll(paths);
+    for (void* data : held)
+        vfs::releaseFile(data);
+    vfs::onGC(0, nullptr, nullptr);
+    state.SetBytesProcessed(int64_t(state.iterations() * bytesOf(paths)));
+}
+
+void freads(benchmark::State& state, const std::vector<std::string>& paths)
+{
+    for (auto _ : state)
+        freadAll(paths);
+    state.SetBytesProcessed(int64_t(state.iterations() * bytesOf(paths)));
+}
+
+void BM_readFileSmallCold(benchmark::State& state) { coldReads(state, smallPaths); }
+void BM_readFileSmallWarm(benchmark::State& state) { warmReads(state, smallPaths); }
+void BM_freadSmall(benchmark::State& state) { freads(state, smallPaths); }
+void BM_readFileLargeCold(benchmark::State& state) { coldReads(state, largePaths); }
+void BM_readFileLargeWarm(benchmark::State& state) { warmReads(state, largePaths); }
+void BM_freadLarge(benchmark::State& state) { freads(state, largePaths); }
+
+void BM_reindexTree(benchmark::State& state)
+{
+    for (auto _ : state) {
+        vfs::cleanMetaData();
+        vfs::reindex("tree", true);
+        state.PauseTiming();
+        vfs::fileDB_wipe();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * TREE_FILES * TREE_BYTES);
+    indexLoadFiles();
+}
+
+void BM_sha256sumTree(benchmark::State& state)
+{
+    for (auto _ : state)
+        if (std::system("find tree -type f -print0 | xargs -0 sha256sum > /dev/null") != 0)
+            state.SkipWithError("sha256sum failed");
+    state.SetBytesProcessed(int64_t(state.iterations()) * TREE_FILES * TREE_BYTES);
+}
+
+BENCHMARK(BM_reindexTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_sha256sumTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_readFileSmallCold)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_readFileSmallWarm)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_freadSmall)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_readFileLargeCold)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_readFileLargeWarm)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_freadLarge)->Unit(benchmark::kMicrosecond);
+
+// Keeps every run's time for the ratios.
+class ratioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void printRatio(const char* ours, const char* theirs)
+    {
+        if (times.count(ours) && times.count(theirs) && times[theirs] > 0)
+            std::printf("%-22s / %-18s = %.2f\n", ours, theirs, times[ours] / times[theirs]);
+    }
+
+private:
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    std::string dir = fs::temp_directory_path().string() + "/tavrix-vfs-bench-XXXXXX";
+    if (!mkdtemp(dir.data()) || chdir(dir.c_str()) != 0)
+        return 1;
+    roalloc_init();
+    tavrix::cvar::init();
+    tavrix::cvar::set("vfs.gc.interval", 100000000);
+    timer_init();
+    vfs::init();
+    vfs::startCollection();
+    for (int i = 0; i < TREE_FILES; ++i)
+        writeFile("tree/" + std::to_string(i % 50) + "/" + std::to_string(i) + ".bin", TREE_BYTES, uint32_t(i));
+    writeLoadFiles();
+    indexLoadFiles();
+
+    ratioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nTime ratios (below 1: the content store is faster)\n");
+    reporter.printRatio("BM_readFileSmallCold", "BM_freadSmall");
+    reporter.printRatio("BM_readFileSmallWarm", "BM_freadSmall");
+    reporter.printRatio("BM_readFileLargeCold", "BM_freadLarge");
+    reporter.printRatio("BM_readFileLargeWarm", "BM_freadLarge");
+    reporter.printRatio("BM_reindexTree/real_time", "BM_sha256sumTree/real_time");
+
+    vfs::final();
+    timer_final();
+    tavrix::cvar::final();
+    roalloc_final();
+    chdir("/");
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,214 @@
+#include "client/fscache.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "client/clientlogger.h"
+#include "client/cvar.h"
+#include "client/vfs.h"
+#include "platformlib/allocator/roalloc.h"
+#include "platformlib/posix/cachefiles.h"
+#include "platformlib/posix/files.h"
+#include "platformlib/util/crc32.h"
+#include "platformlib/util/exception.h"
+#include "platformlib/util/hex.h"
+#include "platformlib/util/sha256.h"
+
+#define FSCACHE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
+
+namespace tavrix::fsCache {
+
+namespace {
+
+// The reader hands out size + 1 bytes, so the largest entry leaves room for the NUL.
+constexpr uint32_t MAX_DATA_SIZE = UINT32_MAX - 1;
+
+uint8_t disabled = 0;
+
+struct entryHead {
+    char magic[8];
+    uint16_t version;
+    uint16_t flags;
+    uint32_t size;
+    uint32_t crc;
+    uint32_t contentVersion;
+};
+
+void putU16(uint8_t* at, uint16_t value)
+{
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+}
+
+void putU32(uint8_t* at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = uint8_t(value >> (8 * i));
+}
+
+uint16_t getU16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+
+uint32_t getU32(const uint8_t* at)
+{
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+void writeHead(const entryHead& head, uint8_t (&raw)[HEAD_SIZE])
+{
+    std::memset(raw, 0, HEAD_SIZE);
+    std::memcpy(raw, head.magic, sizeof(head.magic));
+    putU16(raw + 8, head.version);
+    putU16(raw + 10, head.flags);
+    putU32(raw + 12, head.size);
+    putU32(raw + 16, head.crc);
+    putU32(raw + 36, head.contentVersion);
+}
+
+entryHead readHead(const uint8_t (&raw)[HEAD_SIZE])
+{
+    entryHead head;
+    std::memcpy(head.magic, raw, sizeof(head.magic));
+    head.version = getU16(raw + 8);
+    head.flags = getU16(raw + 10);
+    head.size = getU32(raw + 12);
+    head.crc = getU32(raw + 16);
+    head.contentVersion = getU32(raw + 36);
+    return head;
+}
+
+// A header we would not have written for this file, or one gone stale with the content version.
+bool isUsable(const entryHead& head, int64_t fileLength)
+{
+    if (std::memcmp(head.magic, HEAD_MAGIC, sizeof(head.magic)) != 0 || head.version != HEAD_VERSION)
+        return false;
+    if ((head.flags & FLAG_VERSION_DEPENDENT) && head.contentVersion != vfs::getLocalContentVersion())
+        return false;
+    // The size is only trusted once the file's length agrees with it: nothing is allocated from a bare claim.
+    return head.size <= MAX_DATA_SIZE && fileLength == int64_t(HEAD_SIZE) + int64_t(head.size);
+}
+
+} // namespace
+
+void init()
+{
+    cvar::initialize("fsCache.disabled", 0, 1);
+    disabled = cvar::getI32("fsCache.disabled") == 1;
+    if (disabled) {
+        FSCACHE_LOG(util::LOG_INFO, "fsCache: DISABLED - Skipping Initialization.\n");
+        return;
+    }
+
+    sys::makeDirectory("./cache/");
+    for (uint32_t digit = 0; digit < 16; ++digit) {
+        char folder[16];
+        std::snprintf(folder, sizeof(folder), "./cache/%1x", digit);
+        if (!sys::makeDirectory(folder))
+            TAVRIX_FATAL("fsCache Initialization Error\n\nDirectory Creation Failed.\n");
+    }
+
+    cvar::initialize("fsCache.lastContentVersion", 0, 1);
+    const uint32_t local = vfs::getLocalContentVersion();
+    if (cvar::getInt("fsCache.lastContentVersion") != int64_t(local)) {
+        FSCACHE_LOG(util::LOG_INFO, "fsCache: Initialization -> Content Version Changed\n");
+        cvar::set("fsCache.lastContentVersion", int64_t(local));
+    }
+}
+
+void final() {}
+
+void put(const char* key, const void* data, uint32_t size, bool versionDependent)
+{
+    if (disabled || size == 0 || size > MAX_DATA_SIZE)
+        return;
+    char path[PATH_BUFFER_SIZE];
+    makePath(key, path);
+
+    entryHead head;
+    std::memcpy(head.magic, HEAD_MAGIC, sizeof(head.magic));
+    head.version = HEAD_VERSION;
+    head.flags = versionDependent ? FLAG_VERSION_DEPENDENT : 0;
+    head.size = size;
+    head.crc = crc32_update(0, data, size);
+    head.contentVersion = vfs::getLocalContentVersion();
+    uint8_t raw[HEAD_SIZE];
+    writeHead(head, raw);
+    // Written beside the entry and renamed over it: a failed store never leaves half an entry.
+    sys::replaceFileWith(path, raw, HEAD_SIZE, data, size);
+}
+
+void* get(const char* key, uint32_t* size)
+{
+    if (disabled)
+        return nullptr;
+    char path[PATH_BUFFER_SIZE];
+    makePath(key, path);
+
+    sys::inFile file;
+    if (!file.open(path))
+        return nullptr;
+    // A file too short for its header is left alone.
+    const int64_t fileLength = file.length();
+    uint8_t raw[HEAD_SIZE];
+    if (fileLength < 0 || !file.readFull(raw, HEAD_SIZE))
+        return nullptr;
+
+    const entryHead head = readHead(raw);
+    if (!isUsable(head, fileLength)) {
+        file.close();
+        sys::removeFile(path);
+        return nullptr;
+    }
+
+    uint8_t* data = static_cast<uint8_t*>(roalloc(head.size + 1));
+    if (!file.readFull(data, head.size)) {
+        file.close();
+        sys::removeFile(path);
+        rofree(data);
+        return nullptr;
+    }
+    file.close();
+    if (crc32_update(0, data, head.size) != head.crc) {
+        rofree(data);
+        FSCACHE_LOG(util::LOG_ERROR, "fsCache::get(%s) - file corrupted\n", path);
+        sys::removeFile(path);
+        return nullptr;
+    }
+    data[head.size] = 0;
+    *size = head.size;
+    return data;
+}
+
+void flush()
+{
+    flushVersionDependentCache();
+    flushVersionIndependentCache();
+}
+
+void flushVersionDependentCache()
+{
+    FSCACHE_LOG(util::LOG_INFO, "fsCache: Flushing Version Dependent Cache.\n");
+    FSCACHE_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Depnedent Cache Flush\n");
+}
+
+void flushVersionIndependentCache()
+{
+    FSCACHE_LOG(util::LOG_INFO, "fsCache: Flushing Version Independent Cache.\n");
+    FSCACHE_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Independent Flush\n");
+}
+
+void makePath(const char* key, char (&path)[PATH_BUFFER_SIZE])
+{
+    const uint32_t length = uint32_t(std::strlen(key));
+    const uint32_t crc = crc32_update(0, key, length);
+    sha256Context context;
+    uint8_t digest[32];
+    sha256_starts(&context);
+    sha256_update(&context, key, length);
+    sha256_finish(&context, digest);
+    char hex[65];
+    util::bytesToHex(digest, hex, 32);
+    hex[64] = '\0';
+    std::snprintf(path, PATH_BUFFER_SIZE, "./cache/%1x/%s_%8x", crc & 0xF, hex, crc);
+}
+
+} // namespace tavrix::fsCache

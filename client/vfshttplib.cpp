@@ -1,0 +1,280 @@
+#include "client/vfshttplib.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "client/clientlogger.h"
+#include "platformlib/allocator/roalloc.h"
+#include "platformlib/posix/thread.h"
+
+namespace tavrix::vfsHttpLib {
+
+namespace {
+
+constexpr uint32_t READ_SIZE = 4096;
+constexpr uint32_t LENGTH_TEXT_SIZE = 48;
+constexpr long CONNECT_TIMEOUT_MS = 10000;
+constexpr long MAX_REDIRECTS = 10;
+constexpr uint32_t PACING_WINDOW_MS = 500;
+constexpr uint32_t PACING_INTERVAL_MS = 30;
+
+std::atomic<uint32_t> stallLimitSeconds{30};
+std::atomic<int32_t (*)()> progressClock{nullptr};
+
+uint32_t progressNow()
+{
+    int32_t (*clock)() = progressClock.load(std::memory_order_relaxed);
+    return uint32_t(clock ? clock() : getTimeMs());
+}
+
+// One request: what the library's callbacks see of it.
+struct transfer {
+    const char* url;
+    CURL* handle;
+    httpProgressCallback progress;
+    progressPacer pacer;
+    // The header block of the latest response has ended.
+    bool headersDone = false;
+    bool hasLength = false;
+    char lengthText[LENGTH_TEXT_SIZE] = {};
+    // The response has been judged; refused when it had no body to read (and that was logged).
+    bool bodyBegun = false;
+    bool refused = false;
+    char* body = nullptr;
+    uint32_t total = 0;
+    uint32_t received = 0;
+    // Bytes delivered so far to the read in progress, which asks for min(4096, total - received).
+    uint32_t pending = 0;
+};
+
+bool startsWithNoCase(const char* text, size_t length, const char* prefix)
+{
+    const size_t n = std::strlen(prefix);
+    if (length < n)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+size_t onHeader(char* line, size_t size, size_t count, void* user)
+{
+    transfer& t = *static_cast<transfer*>(user);
+    const size_t length = size * count;
+    if (startsWithNoCase(line, length, "HTTP/")) {
+        // A new response (after an interim one or a redirect) brings its own headers.
+        t.headersDone = false;
+        t.hasLength = false;
+    } else if (t.headersDone) {
+        return length;
+    } else if ((length == 2 && line[0] == '\r') || (length == 1 && line[0] == '\n')) {
+        t.headersDone = true;
+    } else if (startsWithNoCase(line, length, "Content-Length:")) {
+        size_t at = std::strlen("Content-Length:");
+        while (at < length && (line[at] == ' ' || line[at] == '\t'))
+            ++at;
+        size_t end = at;
+        while (end < length && line[end] != '\r' && line[end] != '\n')
+            ++end;
+        const size_t kept = std::min<size_t>(end - at, LENGTH_TEXT_SIZE - 1);
+        std::memcpy(t.lengthText, line + at, kept);
+        t.lengthText[kept] = '\0';
+        t.hasLength = true;
+    }
+    return length;
+}
+
+// The leading decimal number of the header's text. False when there is none or it is above the bound:
+// the length sizes the allocation, so it is never trusted further than that.
+bool parseContentLength(const char* text, uint32_t& total)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    uint64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + uint64_t(*text - '0');
+        if (value > MAX_CONTENT_LENGTH)
+            return false;
+    }
+    total = uint32_t(value);
+    return true;
+}
+
+// Whether the final response has a body to read: its status and length. Logs why not.
+bool acceptResponse(transfer& t)
+{
+    long status = 0;
+    if (curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to retrieve HTTP-Status Code of '%s'\n", t.url);
+        return false;
+    }
+    if (uint32_t(status) < 200 || uint32_t(status) > 299) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGet() -> Request for '%s' unsucessful - Error %u\n", t.url, uint32_t(status));
+        return false;
+    }
+    if (!t.hasLength || !parseContentLength(t.lengthText, t.total)) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to receive the content-length of '%s'\n", t.url);
+        return false;
+    }
+    if (t.total == 0) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> executed code, that's impossible to reach!\n");
+        return false;
+    }
+    return true;
+}
+
+// Runs once, when the first body bytes arrive or, for a response without any, after the transfer.
+bool beginBody(transfer& t)
+{
+    t.bodyBegun = true;
+    t.refused = !acceptResponse(t);
+    if (!t.refused)
+        t.body = static_cast<char*>(roalloc(t.total + 1));
+    return !t.refused;
+}
+
+void completeRead(transfer& t)
+{
+    t.received += t.pending;
+    t.pending = 0;
+    if (t.progress && paceProgress(t.pacer, progressNow(), t.received))
+        t.progress(t.received, t.total, t.pacer.rate);
+}
+
+// libcurl hands over whatever has arrived; it is gathered into reads of min(4096, total - received) bytes,
+// and progress is judged after each whole read.
+size_t onBody(char* data, size_t size, size_t count, void* user)
+{
+    transfer& t = *static_cast<transfer*>(user);
+    const size_t length = size * count;
+    if (!t.bodyBegun)
+        beginBody(t);
+    if (t.refused)
+        return 0;
+    size_t left = length;
+    while (left > 0 && t.received < t.total) {
+        const uint32_t wanted = std::min(READ_SIZE, t.total - t.received);
+        const uint32_t taken = uint32_t(std::min<size_t>(wanted - t.pending, left));
+        std::memcpy(t.body + t.received + t.pending, data, taken);
+        t.pending += taken;
+        data += taken;
+        left -= taken;
+        if (t.pending == wanted)
+            completeRead(t);
+    }
+    // Whatever follows the announced length is dropped: the body is cut there.
+    return length;
+}
+
+bool configure(transfer& t, char* errorText)
+{
+    CURL* h = t.handle;
+    const CURLcode results[] = {
+        curl_easy_setopt(h, CURLOPT_URL, t.url),
+        curl_easy_setopt(h, CURLOPT_USERAGENT, "tavrixVFS/1.0"),
+        curl_easy_setopt(h, CURLOPT_PROXY, ""),
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"),
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"),
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L),
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS),
+        // Worker threads call this: no signals for name look-up time-outs.
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L),
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, CONNECT_TIMEOUT_MS),
+        // A server that stops sending must not hold start-up or a loading thread for ever.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L),
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(stallLimitSeconds.load(std::memory_order_relaxed))),
+        // The bytes as served: checksums are over them.
+        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L),
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText),
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader),
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &t),
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody),
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &t),
+    };
+    for (CURLcode result : results) {
+        if (result != CURLE_OK) {
+            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(result));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The body once the transfer has ended, or null. The end counts as the read that returns 0 bytes.
+char* finish(transfer& t, CURLcode result, const char* errorText)
+{
+    if (t.refused)
+        return nullptr;
+    if (!t.bodyBegun) {
+        if (!t.headersDone) {
+            char info[256];
+            std::snprintf(info, sizeof(info), "%s", errorText[0] ? errorText : curl_easy_strerror(result));
+            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to get '%s' returned %u (%s)\n", t.url, uint32_t(result), info);
+            return nullptr;
+        }
+        if (!beginBody(t))
+            return nullptr;
+    }
+    if (t.pending > 0)
+        completeRead(t);
+    if (t.received != t.total) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> broken pipe after %u bytes while reading '%s'\n", t.received, t.url);
+        rofree(t.body);
+        return nullptr;
+    }
+    t.body[t.received] = '\0';
+    return t.body;
+}
+
+} // namespace
+
+bool paceProgress(progressPacer& pacer, uint32_t now, uint32_t received)
+{
+    if (now - pacer.windowStart > PACING_WINDOW_MS) {
+        pacer.rate = 2 * (received - pacer.windowStartBytes);
+        pacer.windowStart = now;
+        pacer.windowStartBytes = received;
+    }
+    if (now - pacer.lastCall > PACING_INTERVAL_MS) {
+        pacer.lastCall = now;
+        return true;
+    }
+    return false;
+}
+
+char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress)
+{
+    *size = 0;
+    transfer t;
+    t.url = url;
+    t.progress = progress;
+    t.handle = curl_easy_init();
+    if (!t.handle) {
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));
+        return nullptr;
+    }
+    char errorText[CURL_ERROR_SIZE] = {};
+    char* body = nullptr;
+    if (configure(t, errorText))
+        body = finish(t, curl_easy_perform(t.handle), errorText);
+    curl_easy_cleanup(t.handle);
+    if (body)
+        *size = t.received;
+    return body;
+}
+
+void init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+void final() { curl_global_cleanup(); }
+
+void setStallLimit(uint32_t seconds) { stallLimitSeconds.store(seconds, std::memory_order_relaxed); }
+
+void setProgressClock(int32_t (*clock)()) { progressClock.store(clock, std::memory_order_relaxed); }
+
+} // namespace tavrix::vfsHttpLib

@@ -1,0 +1,469 @@
+// The content store's two files under data/meta/ (the meta database and the local content version) and
+// the rebuild of both from the files under data/. Every integer is little-endian, written byte by byte.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/rmloadingscreen.h"
+#include "client/vfs.h"
+#include "platformlib/allocator/roalloc.h"
+#include "platformlib/posix/files.h"
+#include "platformlib/util/crc32.h"
+#include "platformlib/util/exception.h"
+#include "platformlib/util/hex.h"
+#include "platformlib/util/sha256.h"
+
+namespace tavrix::vfs {
+
+namespace {
+
+constexpr const char* DB_PATH = "data/meta/contentDB";
+constexpr const char* VERSION_PATH = "data/meta/contentVersion";
+
+constexpr uint32_t HEAD_BYTES = 2;
+constexpr uint32_t NODE_BYTES = 192;
+constexpr uint32_t FOOT_BYTES = 20;
+constexpr uint32_t VERSION_BYTES = 18;
+constexpr uint16_t FILE_VERSION = 1;
+constexpr uint32_t NODE_MAGIC_BASE = 14496530;
+constexpr uint32_t NO_LAST_NODE = 0xFFFFFFFE;
+constexpr uint32_t NODE_PATH_BYTES = 128;
+constexpr uint32_t REINDEX_CHUNK = 8192;
+
+// Node fields.
+constexpr uint32_t NODE_MAGIC = 4;
+constexpr uint32_t NODE_PATH = 8;
+constexpr uint32_t NODE_TIME = 136;
+constexpr uint32_t NODE_SIZE = 144;
+constexpr uint32_t NODE_SHA256 = 148;
+constexpr uint32_t NODE_CRC32 = 180;
+constexpr uint32_t NODE_VERSION = 184;
+constexpr uint32_t NODE_CRC = 188;
+// Trailer fields.
+constexpr uint32_t FOOT_VERSION = 0;
+constexpr uint32_t FOOT_TIME = 4;
+constexpr uint32_t FOOT_LAST_NODE = 12;
+constexpr uint32_t FOOT_CRC = 16;
+// Version file fields.
+constexpr uint32_t VERSION_VALUE = 2;
+constexpr uint32_t VERSION_TIME = 6;
+constexpr uint32_t VERSION_CRC = 14;
+
+uint32_t localContentVersion = 0;
+uint32_t savedContentVersion = 0;
+int32_t reindexProgress = 0;
+
+void putU16(uint8_t* at, uint16_t value)
+{
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+}
+
+void putU32(uint8_t* at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = uint8_t(value >> (8 * i));
+}
+
+void putI64(uint8_t* at, int64_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        at[i] = uint8_t(uint64_t(value) >> (8 * i));
+}
+
+uint16_t getU16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+
+uint32_t getU32(const uint8_t* at)
+{
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+int64_t getI64(const uint8_t* at)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | at[i];
+    return int64_t(value);
+}
+
+// Whether the CRC-32 of the bytes before `crcAt` is the one stored there.
+bool crcHolds(const uint8_t* bytes, uint32_t crcAt) { return crc32_update(0, bytes, crcAt) == getU32(bytes + crcAt); }
+
+void sealCrc(uint8_t* bytes, uint32_t crcAt) { putU32(bytes + crcAt, crc32_update(0, bytes, crcAt)); }
+
+void buildFoot(uint8_t* foot, uint32_t contentVersion, uint32_t lastNode)
+{
+    putU32(foot + FOOT_VERSION, contentVersion);
+    putI64(foot + FOOT_TIME, int64_t(std::time(nullptr)));
+    putU32(foot + FOOT_LAST_NODE, lastNode);
+    sealCrc(foot, FOOT_CRC);
+}
+
+// The record's values in a node; the path and magic stay as they are.
+void putRecordFields(uint8_t* node, const fileDataINFO* record)
+{
+    putI64(node + NODE_TIME, record->time);
+    putU32(node + NODE_SIZE, record->size);
+    std::memcpy(node + NODE_SHA256, record->sha256, 32);
+    putU32(node + NODE_CRC32, record->crc32);
+    putU32(node + NODE_VERSION, record->contentVersion);
+    sealCrc(node, NODE_CRC);
+}
+
+// A record for a node, or null when its path holds no NUL (then the name would run into the next fields).
+fileDataINFO* recordOfNode(const uint8_t* node, uint32_t offset)
+{
+    const char* path = reinterpret_cast<const char*>(node + NODE_PATH);
+    const void* end = std::memchr(path, '\0', NODE_PATH_BYTES);
+    if (!end)
+        return nullptr;
+    fileDataINFO* record = newRecord(path, uint32_t(static_cast<const char*>(end) - path));
+    record->nodeOffset = offset;
+    record->time = getI64(node + NODE_TIME);
+    record->size = getU32(node + NODE_SIZE);
+    std::memcpy(record->sha256, node + NODE_SHA256, 32);
+    record->crc32 = getU32(node + NODE_CRC32);
+    record->contentVersion = getU32(node + NODE_VERSION);
+    return record;
+}
+
+struct fileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+typedef std::unique_ptr<FILE, fileCloser> filePtr;
+
+} // namespace
+
+uint32_t getLocalContentVersion() { return localContentVersion; }
+
+void setLocalContentVersion(uint32_t version) { localContentVersion = version; }
+
+void readLocalContentVersion()
+{
+    sys::inFile file;
+    if (!file.open(VERSION_PATH)) {
+        localContentVersion = 0;
+        savedContentVersion = 0;
+        if (!sys::makeDirectory("./data/"))
+            TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/");
+        if (!sys::makeDirectory("./data/meta/"))
+            TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/meta/");
+        VFS_LOG(util::LOG_INFO, "vfs: data/meta/contentVersion does not exist\n");
+        return;
+    }
+    uint8_t bytes[VERSION_BYTES];
+    if (!file.readFull(bytes, VERSION_BYTES)) {
+        VFS_LOG(util::LOG_ERROR, "vfs: failed to read data/meta/contentVersion\n");
+        return;
+    }
+    file.close();
+    const uint32_t computed = crc32_update(0, bytes, VERSION_CRC);
+    const uint32_t stored = getU32(bytes + VERSION_CRC);
+    if (computed == stored) {
+        localContentVersion = getU32(bytes + VERSION_VALUE);
+        savedContentVersion = localContentVersion;
+        return;
+    }
+    VFS_LOG(util::LOG_ERROR, "vfs: data/meta/contentVersion corrupted (%x != %x)\n", computed, stored);
+    localContentVersion = 0;
+    savedContentVersion = 0;
+}
+
+void saveLocalContentVersion()
+{
+    if (localContentVersion == savedContentVersion)
+        return;
+    uint8_t bytes[VERSION_BYTES];
+    putU16(bytes, FILE_VERSION);
+    putU32(bytes + VERSION_VALUE, localContentVersion);
+    putI64(bytes + VERSION_TIME, int64_t(std::time(nullptr)));
+    sealCrc(bytes, VERSION_CRC);
+    switch (sys::writeFileAtomic(VERSION_PATH, bytes, VERSION_BYTES)) {
+    case sys::WRITE_OPEN_FAILED:
+        VFS_LOG(util::LOG_ERROR, "vfs: failed to open data/meta/contentVersion for writing.\n");
+        break;
+    case sys::WRITE_FAILED:
+        VFS_LOG(util::LOG_ERROR, "vfs: can't write to data/meta/contentVersion\n");
+        break;
+    case sys::WRITE_DONE:
+        break;
+    }
+}
+
+bool loadMetaData()
+{
+    sys::inFile file;
+    if (!file.open(DB_PATH)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: faild to open file\n");
+        return false;
+    }
+    uint8_t head[HEAD_BYTES];
+    if (!file.readFull(head, HEAD_BYTES)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: failed to read header\n");
+        return false;
+    }
+    if (getU16(head) != FILE_VERSION) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: unsupported file-version %u\n", uint32_t(getU16(head)));
+        return false;
+    }
+    if (!file.seek(-int64_t(FOOT_BYTES), SEEK_END)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed\n");
+        return false;
+    }
+    uint8_t foot[FOOT_BYTES];
+    if (!file.readFull(foot, FOOT_BYTES)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: read operation failed (f)\n");
+        return false;
+    }
+    if (!crcHolds(foot, FOOT_CRC)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted\n");
+        return false;
+    }
+    if (!file.seek(HEAD_BYTES, SEEK_SET)) {
+        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed (ah)\n");
+        return false;
+    }
+    const uint32_t lastNode = getU32(foot + FOOT_LAST_NODE);
+    uint32_t count = 0;
+    for (uint32_t offset = HEAD_BYTES;; offset += NODE_BYTES) {
+        uint8_t node[NODE_BYTES];
+        if (!file.readFull(node, NODE_BYTES)) {
+            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: read failed (n)\n");
+            return false;
+        }
+        if (!crcHolds(node, NODE_CRC)) {
+            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
+            return false;
+        }
+        if (getU32(node + NODE_MAGIC) + NODE_MAGIC_BASE != offset) {
+            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u) [M]\n", offset);
+            return false;
+        }
+        fileDataINFO* record = recordOfNode(node, offset);
+        if (!record) {
+            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
+            return false;
+        }
+        ++count;
+        if (!isSafeContentPath(record->name, record->nameLength)) {
+            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: node (%u) holds an unsafe path - skipped\n", offset);
+            rofree(record);
+        } else if (!fileDB_addEntry(record)) {
+            rofree(record);
+        }
+        if (offset == lastNode) {
+            VFS_LOG(util::LOG_INFO, "vfs: Loaded Meta Data - %u Files\n", count);
+            return true;
+        }
+    }
+}
+
+void cleanMetaData()
+{
+    sys::removeFile(DB_PATH);
+    filePtr file(std::fopen(DB_PATH, "wb"));
+    if (!file)
+        TAVRIX_FATAL("vfs::cleanMetaData() -> could not open data/meta/contentDB for writing!\n");
+    uint8_t head[HEAD_BYTES];
+    putU16(head, FILE_VERSION);
+    if (std::fwrite(head, HEAD_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::cleanMetaData() -> failed to write to data/meta/contentDB!\n");
+    uint8_t foot[FOOT_BYTES];
+    buildFoot(foot, 0, NO_LAST_NODE);
+    if (std::fwrite(foot, FOOT_BYTES, 1, file.get()) != 1 || std::fflush(file.get()) != 0)
+        TAVRIX_FATAL("vfs::cleanMetaData() -> failed to write(2) to data/meta/contentDB!\n");
+}
+
+fileDataINFO* addFileToMetaData(fileDataINFO* record)
+{
+    filePtr file(std::fopen(DB_PATH, "r+b"));
+    if (!file)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to open data/meta/contentDB!\n");
+    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> seek operation failed\n");
+    uint8_t foot[FOOT_BYTES];
+    if (std::fread(foot, FOOT_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> read(1) failed\n");
+    if (!crcHolds(foot, FOOT_CRC))
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> data/meta/contentDB corrupted while usage - I/O Failure?\n");
+    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> seek(2) operation failed\n");
+    const long position = std::ftell(file.get());
+    if (position < 0)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> tell operation failed\n");
+    // The new node takes the old trailer's place.
+    const uint32_t offset = uint32_t(position);
+    uint8_t node[NODE_BYTES] = {};
+    putU32(node + NODE_MAGIC, offset - NODE_MAGIC_BASE);
+    std::memcpy(node + NODE_PATH, record->name, record->nameLength);
+    putRecordFields(node, record);
+    if (std::fwrite(node, NODE_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> write() operation failed\n");
+    buildFoot(foot, localContentVersion, offset);
+    if (std::fwrite(foot, FOOT_BYTES, 1, file.get()) != 1 || std::fflush(file.get()) != 0)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to write(f) to data/meta/contentDB!\n");
+    record->nodeOffset = offset;
+    return record;
+}
+
+void updateFileMetaData(fileDataINFO* record)
+{
+    filePtr file(std::fopen(DB_PATH, "r+b"));
+    if (!file)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> failed to open data/meta/contentDB!\n");
+    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> seek operation failed\n");
+    uint8_t foot[FOOT_BYTES];
+    if (std::fread(foot, FOOT_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> read(1) failed\n");
+    if (!crcHolds(foot, FOOT_CRC))
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> data/meta/contentDB corrupted while usage - I/O Failure?\n");
+    if (std::fseek(file.get(), long(record->nodeOffset), SEEK_SET) != 0)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> seek(2) operation failed\n");
+    uint8_t node[NODE_BYTES];
+    if (std::fread(node, NODE_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> read(2) operation failed\n");
+    if (!crcHolds(node, NODE_CRC))
+        TAVRIX_FATAL("vfs::updateFileMetaData() - node-crc validation failed, meta-DB seems to be corrupted\n");
+    if (getU32(node + NODE_MAGIC) + NODE_MAGIC_BASE != record->nodeOffset)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> node-magic validation failed, meta-DB seems to be corrupted\n");
+    putRecordFields(node, record);
+    if (std::fseek(file.get(), long(record->nodeOffset), SEEK_SET) != 0 || std::fwrite(node, NODE_BYTES, 1, file.get()) != 1)
+        TAVRIX_FATAL("vfs::updateFileMetaData() -> write() operation failed\n");
+    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+        TAVRIX_FATAL("vfs::updateFileMetaData()->seek(3) operation failed\n");
+    // Only the time changes: the trailer keeps its content version and last-node offset.
+    putI64(foot + FOOT_TIME, int64_t(std::time(nullptr)));
+    sealCrc(foot, FOOT_CRC);
+    if (std::fwrite(foot, FOOT_BYTES, 1, file.get()) != 1 || std::fflush(file.get()) != 0)
+        TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to write(f) to data/meta/contentDB!\n");
+}
+
+namespace {
+
+void reindexOne(const char* path)
+{
+    char status[512];
+    std::snprintf(status, sizeof(status), "VFS: Reindex in Progress (this may take a while)\nCurrent File: %s", path);
+    rmLoadingScreen::setStatusText(status, 0);
+    rmLoadingScreen::setProgress(reindexProgress, 100);
+    if (reindexProgress == 100)
+        reindexProgress = 0;
+    reindexProgress += 2;
+
+    fileDataINFO* record = reindexFile(path);
+    if (!record)
+        return;
+    if (!fileDB_addEntry(record))
+        TAVRIX_FATAL("vfs:reindex() -> '%s' collision - this should never happen\n", path);
+    addFileToMetaData(record);
+}
+
+} // namespace
+
+void reindex(const char* directory, bool isDirectory)
+{
+    if (!isDirectory) {
+        reindexOne(directory);
+        return;
+    }
+    std::vector<sys::dirEntry> entries;
+    sys::listDirectory(directory, entries);
+    for (const sys::dirEntry& entry : entries) {
+        const std::string path = std::string(directory) + "/" + entry.name;
+        if (entry.kind == sys::DIR_ENTRY_DIRECTORY)
+            reindex(path.c_str(), true);
+        else
+            reindexOne(path.c_str());
+    }
+}
+
+fileDataINFO* reindexFile(const char* path)
+{
+    const size_t length = std::strlen(path);
+    if (length > MAX_PATH_LENGTH) {
+        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' fileName exceeds the maximum supported fileName length of 127 chars. - SKIPPING!\n", path);
+        return nullptr;
+    }
+    if (!isSafeContentPath(path, uint32_t(length))) {
+        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' is not a valid content path - SKIPPING!\n", path);
+        return nullptr;
+    }
+    sys::inFile file;
+    if (!file.open(path)) {
+        // A file reindexing cannot read is deleted; the update fetches it again.
+        if (sys::removeFile(path) == sys::REMOVE_FAILED)
+            TAVRIX_FATAL("VFS: Can't open '%s' for reindexing - check permissions!\n", path);
+        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted, as read/open failed\n", path);
+        return nullptr;
+    }
+    const int64_t size = file.length();
+    if (size > int64_t(UINT32_MAX)) {
+        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' has %" PRId64 " Bytes, files of 4 GiB or more are not supported - SKIPPING!\n", path, size);
+        return nullptr;
+    }
+    fileDataINFO* record = newRecord(path, uint32_t(length));
+    record->contentVersion = localContentVersion;
+    record->time = file.creationTime();
+    record->size = uint32_t(size < 0 ? 0 : size);
+
+    uint32_t crc = 0;
+    sha256Context sha;
+    sha256_starts(&sha);
+    uint8_t chunk[REINDEX_CHUNK];
+    uint32_t remaining = record->size;
+    bool readable = size >= 0;
+    while (readable && remaining > 0) {
+        const uint32_t n = remaining > REINDEX_CHUNK ? REINDEX_CHUNK : remaining;
+        readable = file.readFull(chunk, n);
+        remaining -= n;
+        if (readable) {
+            crc = crc32_update(crc, chunk, n);
+            sha256_update(&sha, chunk, n);
+        }
+    }
+    file.close();
+    if (!readable) {
+        rofree(record);
+        if (sys::removeFile(path) == sys::REMOVE_FAILED)
+            TAVRIX_FATAL("VFS: Can't read/delete '%s' for reindexing - check permissions!\n", path);
+        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted as reading failed (remaining: %u)\n", path, remaining);
+        return nullptr;
+    }
+    sha256_finish(&sha, record->sha256);
+    record->crc32 = crc;
+    char hex[65];
+    util::bytesToHex(record->sha256, hex, 32);
+    hex[64] = '\0';
+    VFS_LOG(util::LOG_INFO, "vfs::reindexFile(%s) crc32(%u) sha256(%s) size(%u)\n", path, crc, hex, record->size);
+    return record;
+}
+
+void rebuildMetaData()
+{
+    rmLoadingScreen::setProgress(0, 100);
+    cleanMetaData();
+    reindex("data", true);
+    rmLoadingScreen::setProgress(100, 100);
+    rmLoadingScreen::setStatusText("VFS: Reindex complete\n", 0);
+}
+
+void prepareLocalContent()
+{
+    if (localContentVersion == 0) {
+        rebuildMetaData();
+        return;
+    }
+    if (!loadMetaData()) {
+        VFS_LOG(util::LOG_ERROR, "vfs: Meta Database could'nt be loaded, starting re-index\n");
+        localContentVersion = 0;
+        fileDB_wipe();
+        rebuildMetaData();
+    }
+}
+
+} // namespace tavrix::vfs

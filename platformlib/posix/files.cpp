@@ -1,0 +1,169 @@
+#include "platformlib/posix/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavrix::sys {
+
+inFile::~inFile() { close(); }
+
+bool inFile::open(const char* path)
+{
+    close();
+    // O_NONBLOCK keeps a FIFO from waiting for a writer; it is refused right after.
+    const int opened = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (opened < 0)
+        return false;
+    struct stat info;
+    if (fstat(opened, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(opened);
+        return false;
+    }
+    fd = opened;
+    return true;
+}
+
+void inFile::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool inFile::seek(int64_t offset, int origin) { return lseek(fd, offset, origin) >= 0; }
+
+int64_t inFile::tell() { return lseek(fd, 0, SEEK_CUR); }
+
+int64_t inFile::length()
+{
+    if (!seek(0, SEEK_END))
+        return -1;
+    const int64_t end = tell();
+    return end >= 0 && seek(0, SEEK_SET) ? end : -1;
+}
+
+bool inFile::readFull(void* buffer, uint64_t bytes)
+{
+    char* at = static_cast<char*>(buffer);
+    while (bytes > 0) {
+        const ssize_t got = ::read(fd, at, bytes);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+        bytes -= uint64_t(got);
+    }
+    return true;
+}
+
+int64_t inFile::creationTime()
+{
+    struct statx info;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &info) == 0)
+        return (info.stx_mask & STATX_BTIME) ? info.stx_btime.tv_sec : info.stx_mtime.tv_sec;
+    struct stat fallback;
+    return fstat(fd, &fallback) == 0 ? int64_t(fallback.st_mtime) : 0;
+}
+
+namespace {
+
+// Regular file, directory, or neither (links, FIFOs, sockets, devices), without following a link.
+bool kindOf(int dirFd, const dirent* entry, dirEntryKind* kind)
+{
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+        struct stat info;
+        if (fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        type = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN;
+    }
+    if (type != DT_REG && type != DT_DIR)
+        return false;
+    *kind = type == DT_REG ? DIR_ENTRY_FILE : DIR_ENTRY_DIRECTORY;
+    return true;
+}
+
+} // namespace
+
+bool listDirectory(const char* path, std::vector<dirEntry>& entries)
+{
+    entries.clear();
+    const int dirFd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return false;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        dirEntryKind kind;
+        if (kindOf(dirFd, entry, &kind))
+            entries.push_back(dirEntry{entry->d_name, kind});
+    }
+    closedir(dir);
+    // std::string compares as unsigned bytes: the same order on every file system.
+    std::sort(entries.begin(), entries.end(), [](const dirEntry& a, const dirEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+bool makeDirectory(const char* path)
+{
+    if (mkdir(path, 0777) == 0)
+        return true;
+    struct stat info;
+    return errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+removeResult removeFile(const char* path)
+{
+    if (unlink(path) == 0)
+        return REMOVE_DONE;
+    return errno == ENOENT ? REMOVE_MISSING : REMOVE_FAILED;
+}
+
+writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
+{
+    static std::atomic<uint32_t> serial{0};
+    char temporary[4096];
+    const int n = std::snprintf(temporary, sizeof(temporary), "%s.tmp%ld.%u", path, long(getpid()), serial.fetch_add(1));
+    if (n < 0 || size_t(n) >= sizeof(temporary))
+        return WRITE_OPEN_FAILED;
+    const int fd = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return WRITE_OPEN_FAILED;
+    const char* at = static_cast<const char*>(data);
+    uint32_t left = bytes;
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t put = ::write(fd, at, left);
+        if (put < 0 && errno == EINTR)
+            continue;
+        ok = put > 0;
+        if (ok) {
+            at += put;
+            left -= uint32_t(put);
+        }
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && rename(temporary, path) == 0;
+    if (!ok) {
+        unlink(temporary);
+        return WRITE_FAILED;
+    }
+    return WRITE_DONE;
+}
+
+} // namespace tavrix::sys

@@ -1,0 +1,70 @@
+#pragma once
+// The file-system calls of the content store: reading regular files, walking directories, creating
+// directories, removing files and replacing a file whole.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavrix::sys {
+
+// A regular file opened for reading. Opening never blocks: a FIFO, socket, device or directory at the path
+// is refused like a missing file.
+class inFile {
+public:
+    inFile() = default;
+    ~inFile();
+    inFile(const inFile&) = delete;
+    inFile& operator=(const inFile&) = delete;
+
+    bool open(const char* path);
+    void close();
+    // origin is SEEK_SET, SEEK_CUR or SEEK_END of <cstdio>.
+    bool seek(int64_t offset, int origin);
+    // The position, or -1.
+    int64_t tell();
+    // The opened file's length, read by seeking to its end and back to its start; -1 on failure.
+    int64_t length();
+    // Reads exactly `bytes` bytes; false on an error or when the file ends first.
+    bool readFull(void* buffer, uint64_t bytes);
+    // Unix seconds: the birth time where the file system keeps one, else the last modification.
+    int64_t creationTime();
+
+private:
+    int fd = -1;
+};
+
+enum dirEntryKind : uint8_t {
+    DIR_ENTRY_FILE = 0,
+    DIR_ENTRY_DIRECTORY = 1,
+};
+
+struct dirEntry {
+    std::string name;
+    dirEntryKind kind;
+};
+
+// The regular files and directories in a directory, sorted bytewise by name; "." and "..", symbolic links,
+// FIFOs, sockets and devices are left out. A symbolic link at the path itself is not followed either.
+// False (and no entries) when the directory cannot be read.
+bool listDirectory(const char* path, std::vector<dirEntry>& entries);
+
+// True when the directory was made or already exists.
+bool makeDirectory(const char* path);
+
+enum removeResult : uint8_t {
+    REMOVE_DONE = 0,
+    REMOVE_MISSING = 1,
+    REMOVE_FAILED = 2,
+};
+removeResult removeFile(const char* path);
+
+enum writeResult : uint8_t {
+    WRITE_DONE = 0,
+    WRITE_OPEN_FAILED = 1,
+    WRITE_FAILED = 2,
+};
+// Writes the bytes to a new file beside the path and renames it over the path, so that the path holds
+// either its old contents or all of the new ones.
+writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes);
+
+} // namespace tavrix::sys

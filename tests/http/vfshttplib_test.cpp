@@ -1,0 +1,332 @@
+#include "client/vfshttplib.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platformlib/allocator/roalloc.h"
+#include "platformlib/posix/heap.h"
+#include "support/capturelogger.h"
+#include "support/httpfixture.h"
+
+using tavrix::test::httpAnswer;
+using tavrix::vfsHttpLib::httpGET;
+using testing::ElementsAre;
+using testing::StartsWith;
+
+namespace {
+
+class httpEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        roalloc_init();
+        tavrix::vfsHttpLib::init();
+    }
+    void TearDown() override
+    {
+        tavrix::vfsHttpLib::final();
+        roalloc_final();
+    }
+};
+
+[[maybe_unused]] testing::Environment* const environment = testing::AddGlobalTestEnvironment(new httpEnvironment);
+
+std::string pattern(size_t n)
+{
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+// Every read is a tenth of a second after the previous one, so each is reported.
+std::atomic<int32_t> fakeNow{0};
+int32_t steppingClock() { return fakeNow += 100; }
+
+struct progressCall {
+    uint32_t received, total, rate;
+    bool operator==(const progressCall&) const = default;
+};
+std::vector<progressCall> progressCalls;
+void recordProgress(uint32_t received, uint32_t total, uint32_t rate) { progressCalls.push_back({received, total, rate}); }
+
+class httpGetTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        progressCalls.clear();
+        fakeNow = 900;
+    }
+    void TearDown() override
+    {
+        tavrix::vfsHttpLib::setProgressClock(nullptr);
+        tavrix::vfsHttpLib::setStallLimit(30);
+    }
+
+    // The body as a string; empty with size 0 when nothing came.
+    std::string get(const std::string& target, tavrix::vfsHttpLib::httpProgressCallback progress = nullptr)
+    {
+        return fetch(server.url(target), progress);
+    }
+    std::string fetch(const std::string& url, tavrix::vfsHttpLib::httpProgressCallback progress = nullptr)
+    {
+        uint32_t size = 12345;
+        char* body = httpGET(url.c_str(), &size, progress);
+        if (!body) {
+            EXPECT_EQ(size, 0u);
+            return "";
+        }
+        EXPECT_EQ(body[size], '\0');
+        std::string bytes(body, size);
+        rofree(body);
+        return bytes;
+    }
+
+    tavrix::test::captureLogger log;
+    tavrix::test::httpFixture server;
+};
+
+TEST_F(httpGetTest, ReadsTheBodyIn4096ByteReadsAndReportsEachPacedRead)
+{
+    const std::string bytes = pattern(10000);
+    server.put("/data/ten", bytes);
+    tavrix::vfsHttpLib::setProgressClock(steppingClock);
+    EXPECT_EQ(get("/data/ten", recordProgress), bytes);
+    // The first window starts at 0, so the first read already sets the rate; the end reports nothing.
+    EXPECT_THAT(progressCalls, ElementsAre(progressCall{4096, 10000, 8192}, progressCall{8192, 10000, 8192},
+                                           progressCall{10000, 10000, 8192}));
+    EXPECT_TRUE(log.texts(tavrix::util::LOG_ERROR).empty());
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, "/data/ten");
+    EXPECT_EQ(requests[0].header("User-Agent"), "tavrixVFS/1.0");
+    EXPECT_EQ(requests[0].header("Accept-Encoding"), "");
+}
+
+struct failureCase {
+    const char* name;
+    httpAnswer how;
+    // "%s" stands for the URL.
+    std::string message;
+    // Given up on by a stall limit of one second.
+    bool stalls = false;
+};
+
+std::string withUrl(std::string text, const std::string& url)
+{
+    const size_t at = text.find("%s");
+    return at == std::string::npos ? text : text.replace(at, 2, url);
+}
+
+httpAnswer given(const char* length, std::string body)
+{
+    httpAnswer how;
+    how.frame = httpAnswer::GIVEN_LENGTH;
+    how.contentLength = length;
+    how.body = std::move(body);
+    return how;
+}
+
+httpAnswer answerWith(httpAnswer how, std::string body)
+{
+    how.body = std::move(body);
+    return how;
+}
+
+TEST_F(httpGetTest, FailuresYieldNothingAndSayWhy)
+{
+    const std::string unsuccessful = "httpGet() -> Request for '%s' unsucessful - Error ";
+    const std::string noLength = "httpGET() -> failed to receive the content-length of '%s'\n";
+    httpAnswer chunked = answerWith({}, pattern(10000));
+    chunked.frame = httpAnswer::CHUNKED;
+    httpAnswer closeDelimited = answerWith({}, pattern(10000));
+    closeDelimited.frame = httpAnswer::NO_LENGTH;
+    httpAnswer halfThenClose = answerWith({}, pattern(10000));
+    halfThenClose.closeAfter = 5000;
+    httpAnswer nothingAfterHeaders = halfThenClose;
+    nothingAfterHeaders.closeAfter = 0;
+    httpAnswer stallBeforeHeaders = answerWith({}, "late");
+    stallBeforeHeaders.stallMs = 20000;
+    httpAnswer stallInBody = answerWith({}, pattern(10000));
+    stallInBody.stallMs = 20000;
+    stallInBody.stallAfter = 3000;
+
+    const failureCase cases[] = {
+        {"404 with a body", answerWith(httpAnswer::withStatus(404), "no such file"), unsuccessful + "404\n"},
+        {"500 without a body", answerWith(httpAnswer::withStatus(500), ""), unsuccessful + "500\n"},
+        {"300 is past the range", answerWith(httpAnswer::withStatus(300), "x"), unsuccessful + "300\n"},
+        {"Content-Length 0", answerWith({}, ""), "httpGET() -> executed code, that's impossible to reach!\n"},
+        {"half the body, then close", halfThenClose, "httpGET() -> broken pipe after 5000 bytes while reading '%s'\n"},
+        {"closed right after the headers", nothingAfterHeaders,
+         "httpGET() -> broken pipe after 0 bytes while reading '%s'\n"},
+        {"chunked", chunked, noLength},
+        {"close-delimited", closeDelimited, noLength},
+        {"stall in the body", stallInBody, "httpGET() -> broken pipe after 3000 bytes while reading '%s'\n", true},
+        {"stall before the headers", stallBeforeHeaders, "httpGET() -> failed to get '%s' returned 28 (", true},
+    };
+    for (const failureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        tavrix::vfsHttpLib::setStallLimit(c.stalls ? 1 : 30);
+        server.answer("/case", c.how);
+        EXPECT_EQ(get("/case", recordProgress), "");
+        const std::string url = server.url("/case");
+        EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre(StartsWith(withUrl(c.message, url))));
+    }
+}
+
+TEST_F(httpGetTest, AnUntrustworthyContentLengthIsRefusedBeforeAnyAllocation)
+{
+    const std::string refused = "httpGET() -> failed to receive the content-length of '%s'\n";
+    // What is no number at all, libcurl already rejects.
+    const std::string rejected = "httpGET() -> failed to get '%s' returned 8 (Invalid Content-Length: value)\n";
+    const struct {
+        const char* length;
+        std::string message;
+    } cases[] = {
+        {"99999999999", refused}, {"4294967295", refused}, {"4294967296", refused}, {"536870913", refused},
+        {"99999999999999999999999999", refused}, {"-5", rejected}, {"abc", rejected},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        log.clear();
+        server.answer("/lying", given(c.length, pattern(1000)));
+        // An allocation would find the heap refusing once and pause before its retry.
+        const uint32_t pauses = tavrix::sys::heapRetryPauses();
+        tavrix::sys::heapFailNext(1);
+        EXPECT_EQ(get("/lying"), "");
+        tavrix::sys::heapFailNext(0);
+        EXPECT_EQ(tavrix::sys::heapRetryPauses(), pauses);
+        EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre(withUrl(c.message, server.url("/lying"))));
+    }
+}
+
+TEST_F(httpGetTest, ABodyLongerThanItsContentLengthIsCut)
+{
+    const std::string bytes = pattern(10000);
+    server.answer("/long", given("5000", bytes));
+    EXPECT_EQ(get("/long"), bytes.substr(0, 5000));
+}
+
+TEST_F(httpGetTest, TheLargestAcceptedLengthIsAllocated)
+{
+    // The whole bound is allocated before the server's early close is seen.
+    httpAnswer how = given("536870912", pattern(100));
+    server.answer("/bound", how);
+    EXPECT_EQ(get("/bound"), "");
+    EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR),
+                ElementsAre("httpGET() -> broken pipe after 100 bytes while reading '" + server.url("/bound") + "'\n"));
+}
+
+TEST_F(httpGetTest, RedirectsAreFollowed)
+{
+    const std::string bytes = pattern(777);
+    server.put("/new", bytes);
+    httpAnswer moved = httpAnswer::redirectTo("/new");
+    moved.body = "see /new";
+    server.answer("/old", moved);
+    EXPECT_EQ(get("/old"), bytes);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, "/old");
+    EXPECT_EQ(requests[1].target, "/new");
+}
+
+TEST_F(httpGetTest, TheBytesComeAsServedWithoutDecoding)
+{
+    httpAnswer how = answerWith({}, "plainly not gzip");
+    how.headers.push_back("Content-Encoding: gzip");
+    server.answer("/encoded", how);
+    EXPECT_EQ(get("/encoded"), "plainly not gzip");
+}
+
+TEST_F(httpGetTest, AProxyInTheEnvironmentIsNotUsed)
+{
+    tavrix::test::refusingPort proxy;
+    const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
+    setenv("http_proxy", proxyUrl.c_str(), 1);
+    setenv("HTTP_PROXY", proxyUrl.c_str(), 1);
+    server.put("/direct", "direct");
+    EXPECT_EQ(get("/direct"), "direct");
+    unsetenv("http_proxy");
+    unsetenv("HTTP_PROXY");
+}
+
+TEST_F(httpGetTest, ARefusedConnectionFailsToGet)
+{
+    tavrix::test::refusingPort nobody;
+    const std::string url = "http://127.0.0.1:" + std::to_string(nobody.port()) + "/version";
+    EXPECT_EQ(fetch(url), "");
+    EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre(StartsWith("httpGET() -> failed to get '" + url + "' returned 7 (")));
+}
+
+TEST_F(httpGetTest, CallsOnSeveralThreadsAtOnceEachGetTheirOwnBody)
+{
+    constexpr int THREADS = 4;
+    constexpr int ROUNDS = 10;
+    for (int i = 0; i < THREADS; ++i)
+        server.put("/file" + std::to_string(i), pattern(20000 + size_t(i) * 1000));
+    std::atomic<int> right{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < THREADS; ++i) {
+        threads.emplace_back([&, i] {
+            const std::string url = server.url("/file" + std::to_string(i));
+            const std::string expected = pattern(20000 + size_t(i) * 1000);
+            for (int round = 0; round < ROUNDS; ++round) {
+                uint32_t size = 0;
+                char* body = httpGET(url.c_str(), &size);
+                if (body && std::string(body, size) == expected)
+                    ++right;
+                rofree(body);
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(right, THREADS * ROUNDS);
+}
+
+struct paceStep {
+    uint32_t now;
+    uint32_t received;
+    bool reported;
+    uint32_t rate;
+};
+
+TEST(paceProgress, ReportsAtMostEvery31MsWithARateOverWindowsOfOver500Ms)
+{
+    const struct {
+        const char* name;
+        std::vector<paceStep> steps;
+    } cases[] = {
+        {"a read within 30 ms of the clock's zero is not reported",
+         {{10, 4096, false, 0}, {30, 8192, false, 0}, {31, 12288, true, 0}}},
+        {"the first read after 30 ms is reported",
+         {{40, 4096, true, 0}, {70, 8192, false, 0}, {71, 12288, true, 0}, {101, 16384, false, 0}, {102, 20480, true, 0}}},
+        {"the rate is twice the bytes of a window longer than 500 ms",
+         {{100, 1000, true, 0}, {500, 2000, true, 0}, {501, 3000, false, 6000}, {1001, 5000, true, 6000},
+          {1002, 7000, false, 8000}}},
+        {"the first window starts at 0", {{2000, 4096, true, 8192}, {2010, 8192, false, 8192}}},
+        {"the clock wraps", {{0xFFFFFFF0u, 100, true, 200}, {0x10, 200, true, 200}, {0x200, 900, true, 1600}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tavrix::vfsHttpLib::progressPacer pacer;
+        for (const paceStep& step : c.steps) {
+            SCOPED_TRACE(step.now);
+            EXPECT_EQ(tavrix::vfsHttpLib::paceProgress(pacer, step.now, step.received), step.reported);
+            EXPECT_EQ(pacer.rate, step.rate);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,124 @@
+#include "support/clientprocess.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace tavrix::test {
+
+namespace {
+std::string readWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+clientProcess::clientProcess(const std::string& binary, bool withDisplay, const std::vector<std::string>& extraEnv)
+{
+    auto replaced = [&](const std::string& entry) {
+        for (const auto& extra : extraEnv)
+            if (entry.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0)
+                return true;
+        return false;
+    };
+    std::vector<std::string> env = extraEnv;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!withDisplay && (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0))
+            continue;
+        if (!replaced(entry))
+            env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    char path[] = "/tmp/tavrix-stderr-XXXXXX";
+    const int errors = mkstemp(path);
+    if (errors < 0)
+        return;
+    errorsPath = path;
+    pid = fork();
+    if (pid == 0) {
+        dup2(errors, 2);
+        close(errors);
+        char* argv[] = {const_cast<char*>(binary.c_str()), nullptr};
+        execve(binary.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    close(errors);
+}
+
+clientProcess::~clientProcess()
+{
+    if (started() && !ended) {
+        kill(pid, SIGKILL);
+        reap(true);
+    }
+    if (!errorsPath.empty())
+        std::remove(errorsPath.c_str());
+}
+
+bool clientProcess::reap(bool block)
+{
+    if (ended)
+        return true;
+    int raw = 0;
+    if (waitpid(pid, &raw, block ? 0 : WNOHANG) != pid)
+        return false;
+    ended = true;
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return true;
+}
+
+bool clientProcess::waitForLog(const std::string& text, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (readWhole("client.log").find(text) != std::string::npos)
+            return true;
+        if (!started() || reap(false))
+            return readWhole("client.log").find(text) != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+void clientProcess::signal(int number)
+{
+    if (started() && !ended)
+        kill(pid, number);
+}
+
+int clientProcess::wait(int timeoutMs)
+{
+    if (!started())
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!reap(false) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ended) {
+        kill(pid, SIGKILL);
+        reap(true);
+        status = -1;
+    }
+    return status;
+}
+
+std::string clientProcess::stderrText() const { return errorsPath.empty() ? "" : readWhole(errorsPath); }
+
+} // namespace tavrix::test
