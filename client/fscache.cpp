@@ -7,7 +7,6 @@
 #include "client/cvar.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
-#include "platformlib/posix/cachefiles.h"
 #include "platformlib/posix/files.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
@@ -133,7 +132,7 @@ void put(const char* key, const void* data, uint32_t size, bool versionDependent
     uint8_t raw[HEAD_SIZE];
     writeHead(head, raw);
     // Written beside the entry and renamed over it: a failed store never leaves half an entry.
-    sys::replaceFileWith(path, raw, HEAD_SIZE, data, size);
+    sys::writeFileAtomic(path, raw, HEAD_SIZE, data, size, false);
 }
 
 void* get(const char* key, uint32_t* size)

@@ -133,7 +133,25 @@ removeResult removeFile(const char* path)
     return errno == ENOENT ? REMOVE_MISSING : REMOVE_FAILED;
 }
 
-writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
+namespace {
+bool writeAll(int fd, const void* data, uint32_t bytes)
+{
+    const char* at = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t put = ::write(fd, at, bytes);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        at += put;
+        bytes -= uint32_t(put);
+    }
+    return true;
+}
+} // namespace
+
+writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
+                            uint32_t bodyBytes, bool durable)
 {
     static std::atomic<uint32_t> serial{0};
     char temporary[4096];
@@ -143,20 +161,8 @@ writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
     const int fd = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return WRITE_OPEN_FAILED;
-    const char* at = static_cast<const char*>(data);
-    uint32_t left = bytes;
-    bool ok = true;
-    while (ok && left > 0) {
-        const ssize_t put = ::write(fd, at, left);
-        if (put < 0 && errno == EINTR)
-            continue;
-        ok = put > 0;
-        if (ok) {
-            at += put;
-            left -= uint32_t(put);
-        }
-    }
-    ok = ok && fsync(fd) == 0;
+    bool ok = writeAll(fd, head, headBytes) && writeAll(fd, body, bodyBytes);
+    ok = ok && (!durable || fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     ok = ok && rename(temporary, path) == 0;
     if (!ok) {
@@ -164,6 +170,11 @@ writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
         return WRITE_FAILED;
     }
     return WRITE_DONE;
+}
+
+writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
+{
+    return writeFileAtomic(path, data, bytes, nullptr, 0, true);
 }
 
 } // namespace tavrix::sys

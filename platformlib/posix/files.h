@@ -63,8 +63,12 @@ enum writeResult : uint8_t {
     WRITE_OPEN_FAILED = 1,
     WRITE_FAILED = 2,
 };
-// Writes the bytes to a new file beside the path and renames it over the path, so that the path holds
-// either its old contents or all of the new ones.
+// Writes the bytes to a new file beside the path, flushed to the disk, and renames it over the path, so that
+// the path holds either its old contents or all of the new ones.
 writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes);
+// The same with the contents in two pieces, head then body. Without `durable` nothing is flushed to the disk:
+// for data that can be made again and is checked when it is read.
+writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
+                            uint32_t bodyBytes, bool durable);
 
 } // namespace tavrix::sys
