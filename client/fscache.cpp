@@ -8,6 +8,7 @@
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
+#include "platformlib/util/littleendian.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/hex.h"
@@ -33,24 +34,10 @@ struct entryHead {
     uint32_t contentVersion;
 };
 
-void putU16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-}
-
-void putU32(uint8_t* at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = uint8_t(value >> (8 * i));
-}
-
-uint16_t getU16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
-
-uint32_t getU32(const uint8_t* at)
-{
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
+using util::putU16;
+using util::putU32;
+using util::getU16;
+using util::getU32;
 
 void writeHead(const entryHead& head, uint8_t (&raw)[HEAD_SIZE])
 {

@@ -12,6 +12,7 @@
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
+#include "platformlib/util/littleendian.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/hex.h"
@@ -57,38 +58,12 @@ uint32_t localContentVersion = 0;
 uint32_t savedContentVersion = 0;
 int32_t reindexProgress = 0;
 
-void putU16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-}
-
-void putU32(uint8_t* at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = uint8_t(value >> (8 * i));
-}
-
-void putI64(uint8_t* at, int64_t value)
-{
-    for (int i = 0; i < 8; ++i)
-        at[i] = uint8_t(uint64_t(value) >> (8 * i));
-}
-
-uint16_t getU16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
-
-uint32_t getU32(const uint8_t* at)
-{
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
-int64_t getI64(const uint8_t* at)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | at[i];
-    return int64_t(value);
-}
+using util::putU16;
+using util::putU32;
+using util::putI64;
+using util::getU16;
+using util::getU32;
+using util::getI64;
 
 // Whether the CRC-32 of the bytes before `crcAt` is the one stored there.
 bool crcHolds(const uint8_t* bytes, uint32_t crcAt) { return crc32_update(0, bytes, crcAt) == getU32(bytes + crcAt); }

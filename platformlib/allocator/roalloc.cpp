@@ -15,6 +15,7 @@
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/format.h"
+#include "platformlib/util/textfile.h"
 
 using tavrix::util::ptrArg;
 
@@ -208,11 +209,7 @@ __attribute__((format(printf, 2, 3))) void writeText(FILE* out, const char* form
     std::string text(length > 0 ? std::size_t(length) : 0, '\0');
     std::vsnprintf(text.data(), text.size() + 1, format, again);
     va_end(again);
-    for (char c : text) {
-        if (c == '\n')
-            std::fputc('\r', out);
-        std::fputc(c, out);
-    }
+    tavrix::util::writeTextMode(out, text.data(), text.size());
 }
 
 } // namespace

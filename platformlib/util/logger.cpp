@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "platformlib/util/exception.h"
+#include "platformlib/util/littleendian.h"
+#include "platformlib/util/textfile.h"
 
 namespace tavrix::util {
 
@@ -27,28 +29,6 @@ void copyName(char (&field)[logger::NAME_SIZE], const char* name)
     constexpr size_t tail = logger::NAME_SIZE - 4;
     std::memcpy(field, "...", 3);
     std::memcpy(field + 3, name + length - tail, tail + 1);
-}
-
-void putLE(uint8_t* out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// Text files are written as Windows text mode writes them: every line feed as CR LF.
-void writeText(FILE* file, const char* text, size_t length)
-{
-    const char* end = text + length;
-    while (text < end) {
-        const char* lf = static_cast<const char*>(std::memchr(text, '\n', end - text));
-        if (!lf) {
-            std::fwrite(text, 1, end - text, file);
-            return;
-        }
-        std::fwrite(text, 1, lf - text, file);
-        std::fwrite("\r\n", 1, 2, file);
-        text = lf + 1;
-    }
 }
 
 void freeRecords(logger::message* record)
@@ -345,7 +325,7 @@ void logger::fileHook(void* user, const message* record)
     char tag[16];
     std::snprintf(tag, sizeof(tag), "(%s)", levelName(uint32_t(record->level)));
     std::fprintf(file, "[%0.5f] %-9s ", double(record->time) / 1000.0, tag);
-    writeText(file, record->text, record->textLength);
+    writeTextMode(file, record->text, record->textLength);
     std::fflush(file);
 }
 
@@ -390,7 +370,7 @@ void logger::udpHook(void* user, const message* record)
 {
     uint8_t datagram[10 + MAX_TEXT + 1];
     datagram[0] = 'M';
-    putLE(datagram + 1, uint64_t(record->time), 8);
+    putI64(datagram + 1, record->time);
     datagram[9] = uint8_t(record->level);
     std::memcpy(datagram + 10, record->text, record->textLength);
     datagram[10 + record->textLength] = '\0';
@@ -403,9 +383,9 @@ void logger::sendPerf(int32_t first, int32_t second, int32_t third)
         return;
     uint8_t datagram[13];
     datagram[0] = 'P';
-    putLE(datagram + 1, uint32_t(first), 4);
-    putLE(datagram + 5, uint32_t(second), 4);
-    putLE(datagram + 9, uint32_t(third), 4);
+    putU32(datagram + 1, uint32_t(first));
+    putU32(datagram + 5, uint32_t(second));
+    putU32(datagram + 9, uint32_t(third));
     sendDatagram(datagram, sizeof(datagram));
 }
 
