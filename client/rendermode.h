@@ -1,6 +1,7 @@
 #pragma once
 // What the frame loop draws: the current render mode, its screen and the switches between them.
 #include <cstdint>
+#include <string>
 
 namespace tavrix::renderMode {
 
@@ -34,4 +35,6 @@ void leave();
 void draw();
 // Any thread.
 void setURL(const char* url);
+// The page last set, empty before any.
+std::string getURL();
 } // namespace tavrix::rmMenu

@@ -37,6 +37,7 @@ struct transfer {
     const char* url;
     CURL* handle;
     httpProgressCallback progress;
+    bool emptyBodyValid;
     progressPacer pacer;
     // The header block of the latest response has ended.
     bool headersDone = false;
@@ -122,7 +123,7 @@ bool acceptResponse(transfer& t)
         getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to receive the content-length of '%s'\n", t.url);
         return false;
     }
-    if (t.total == 0) {
+    if (t.total == 0 && !t.emptyBodyValid) {
         getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> executed code, that's impossible to reach!\n");
         return false;
     }
@@ -248,12 +249,13 @@ bool paceProgress(progressPacer& pacer, uint32_t now, uint32_t received)
     return false;
 }
 
-char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress)
+char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bool emptyBodyValid)
 {
     *size = 0;
     transfer t;
     t.url = url;
     t.progress = progress;
+    t.emptyBodyValid = emptyBodyValid;
     t.handle = curl_easy_init();
     if (!t.handle) {
         getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));

@@ -9,7 +9,8 @@ typedef void (*httpProgressCallback)(uint32_t received, uint32_t total, uint32_t
 
 // Blocks until the whole body is in. The body is NUL-terminated behind its `size` bytes and comes from the
 // tracking allocator (release it with rofree); null when anything fails, which is logged. size is 0 then.
-char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress = nullptr);
+// A Content-Length of 0 is a failure unless emptyBodyValid is set (an empty file is then a valid answer).
+char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress = nullptr, bool emptyBodyValid = false);
 
 // The HTTP library's process-wide set-up and clean-up.
 void init();

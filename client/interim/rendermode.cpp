@@ -5,6 +5,7 @@
 #include <GLFW/glfw3.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 #include "client/client.h"
@@ -108,13 +109,18 @@ void draw()
 
 } // namespace tavrix::renderMode
 
+namespace {
+tavrix::interim::lastText menuURL;
+}
+
 namespace tavrix::rmMenu {
-void init() {}
+void init() { menuURL.set("", 0); }
 void final() {}
 void enter() {}
 void leave() {}
 void draw() { interim::drawEmptyFrame(); }
-void setURL(const char*) {}
+void setURL(const char* url) { menuURL.set(url, std::strlen(url)); }
+std::string getURL() { return menuURL.get(); }
 } // namespace tavrix::rmMenu
 
 namespace tavrix::interim {

@@ -104,6 +104,8 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
     dir.write("cvar.db", SMALL_WINDOW + "20:core.useRenderThread:i:" + std::to_string(run.useRenderThread) + "\n");
     tavrix::test::udpListener console(5555);
     ASSERT_TRUE(console.bound());
+    tavrix::test::localAssetServer assets(TAVRIX_SOURCE_DIR);
+    ASSERT_TRUE(assets.started());
 
     clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
     ASSERT_TRUE(client.waitForLog("Initialization successful\r\n", START_MS)) << dir.read("client.log");

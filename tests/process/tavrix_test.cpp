@@ -123,6 +123,8 @@ TEST(tavrixProcess, normalRun)
     dir.write("cvar.db", "20131017\n1:a:i:5\n1:s:s:1:x\n11:video.width:i:320\n12:video.height:i:240\n");
     tavrix::test::udpListener console(5555);
     ASSERT_TRUE(console.bound());
+    tavrix::test::localAssetServer assets(TAVRIX_SOURCE_DIR);
+    ASSERT_TRUE(assets.started());
 
     // The client runs until its window is asked to close.
     // (Under the sanitizers the OpenGL driver's own leaks and races are set aside.)

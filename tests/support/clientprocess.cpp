@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -120,5 +121,42 @@ int clientProcess::wait(int timeoutMs)
 }
 
 std::string clientProcess::stderrText() const { return errorsPath.empty() ? "" : readWhole(errorsPath); }
+
+namespace {
+constexpr int START_WAIT_SECONDS = 120;
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+} // namespace
+
+localAssetServer::localAssetServer(const std::string& sourceDir, uint32_t version) : tools(sourceDir + "/tools/")
+{
+    char pattern[] = "/tmp/tavrix-assets-XXXXXX";
+    if (!mkdtemp(pattern))
+        return;
+    folder = pattern;
+    const std::string publish = "python3 " + quoted(tools + "publish.py") + " " + quoted(sourceDir + "/content") + " " +
+                                quoted(folder + "/assets") + " " + std::to_string(version) + " >/dev/null";
+    const std::string start = "python3 " + quoted(tools + "assetserver.py") + " start " + quoted(folder + "/assets") +
+                              " --pid-file " + quoted(folder + "/pid") + " --log " + quoted(folder + "/log") + " >/dev/null 2>&1";
+    if (std::system(publish.c_str()) != 0)
+        return;
+    // The port is fixed: another test run on the machine may hold it for a while.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(START_WAIT_SECONDS);
+    while (!(running = std::system(start.c_str()) == 0) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+localAssetServer::~localAssetServer()
+{
+    if (running) {
+        const std::string stop = "python3 " + quoted(tools + "assetserver.py") + " stop --pid-file " + quoted(folder + "/pid") + " 2>/dev/null";
+        [[maybe_unused]] const int stopped = std::system(stop.c_str());
+    }
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+}
+
+std::string localAssetServer::log() const { return readWhole(folder + "/log"); }
 
 } // namespace tavrix::test

@@ -1,5 +1,6 @@
 #pragma once
 // The real client program started in the current directory, as its user starts it, for whole-process tests.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,26 @@ private:
     int status = -1;
     bool ended = false;
     std::string errorsPath;
+};
+
+// The local asset server as a real run has it: the tree's content/ published as one version and served by
+// tools/assetserver.py on 127.0.0.1:8090, for as long as the object lives. Tests that start one hold the
+// port's CTest resource lock.
+class localAssetServer {
+public:
+    explicit localAssetServer(const std::string& sourceDir, uint32_t version = 1);
+    ~localAssetServer();
+    localAssetServer(const localAssetServer&) = delete;
+    localAssetServer& operator=(const localAssetServer&) = delete;
+
+    bool started() const { return running; }
+    // The server's log so far: a line per request.
+    std::string log() const;
+
+private:
+    std::string tools;
+    std::string folder;
+    bool running = false;
 };
 
 } // namespace tavrix::test

@@ -13,6 +13,7 @@
 
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
+#include "support/httpfixture.h"
 #include "vfsfixture.h"
 
 namespace vfs = tavrix::vfs;
@@ -428,6 +429,13 @@ TEST_F(vfsMetaTest, ReindexDeletesWhatItCannotRead)
 
 TEST_F(vfsMetaTest, StartUpStepBuildsThenLoadsTheDatabase)
 {
+    // The step's update finds no asset server and gives up at once.
+    tavrix::test::refusingPort noServer;
+    const std::string base = "http://127.0.0.1:" + std::to_string(noServer.port()) + "/";
+    stop();
+    vfs::setAssetServerBaseURLs(base.c_str(), base.c_str());
+    vfs::setCloseWaitMs(0);
+    start();
     dir.write("data/ui/mainMenu.titleScreen/index.html", "<html></html>");
     dir.write("data/shader/x.vertex.glsl", "void main() {}");
     vfs::postInit();
@@ -448,6 +456,8 @@ TEST_F(vfsMetaTest, StartUpStepBuildsThenLoadsTheDatabase)
     ASSERT_NE(nullptr, data);
     EXPECT_EQ("void main() {}", text(data, size));
     vfs::releaseFile(data);
+    stop();
+    vfs::setAssetServerBaseURLs(nullptr, nullptr);
 }
 
 } // namespace

@@ -1,0 +1,147 @@
+// The emergency download: a content file that no longer matches its record is fetched again from the
+// server the update chose, with the download screen shown meanwhile, once for any number of emergencies
+// in flight.
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/rmdownload.h"
+#include "updatetest.h"
+
+namespace vfs = tavrix::vfs;
+namespace renderMode = tavrix::renderMode;
+using tavrix::test::baseOf;
+using tavrix::test::contentFile;
+using tavrix::test::httpAnswer;
+using tavrix::test::httpFixture;
+using tavrix::test::publish;
+using tavrix::test::refusingPort;
+using tavrix::test::storeRun;
+using tavrix::test::targetsOf;
+
+namespace {
+
+const contentFile MENU = {"data/ui/mainMenu.titleScreen/index.html", "<html>menu</html>"};
+const contentFile FIRST = {"data/first.txt", "the first file's bytes"};
+const contentFile SECOND = {"data/second.txt", "the second file's bytes"};
+
+size_t countOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    size_t n = 0;
+    for (const auto& line : lines)
+        n += line == text;
+    return n;
+}
+
+std::string readWhole(const std::string& path)
+{
+    uint32_t size = 0;
+    void* data = vfs::readFile(path.c_str(), &size);
+    if (!data)
+        return "(unreadable)";
+    std::string bytes(static_cast<const char*>(data), size);
+    vfs::releaseFile(data);
+    return bytes;
+}
+
+// Waits, generously, until the server has been asked for the target.
+bool requested(const httpFixture& server, const std::string& target)
+{
+    for (int i = 0; i < 3000; ++i) {
+        for (const auto& t : targetsOf(server))
+            if (t == target)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class emergencyTest : public ::testing::Test {
+protected:
+    storeRun run;
+    httpFixture server;
+
+    void SetUp() override
+    {
+        publish(server, 7, {MENU, FIRST, SECOND});
+        run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+        ASSERT_EQ(run.update(), "");
+        server.clearRequests();
+        run.captured.clear();
+    }
+    void TearDown() override { run.stop(); }
+
+    // Same length, other bytes: only the CRC-32 tells.
+    void damage(const contentFile& f) { run.dir.write(f.path, std::string(f.bytes.size(), '#')); }
+};
+
+TEST_F(emergencyTest, AFileThatFailsItsChecksumIsFetchedAgainOnTheDownloadScreen)
+{
+    damage(FIRST);
+    EXPECT_EQ(readWhole(FIRST.path), FIRST.bytes);
+    EXPECT_EQ(targetsOf(server), std::vector<std::string>{"/7/data/first.txt"});
+    EXPECT_EQ(run.dir.read(FIRST.path), FIRST.bytes);
+    run.expectStored(FIRST);
+
+    const auto lines = run.captured.texts();
+    EXPECT_EQ(countOf(lines, "vfs: _getFileDataDisk() 'data/first.txt' - Checksum Error\n"), 1u);
+    EXPECT_EQ(countOf(lines, "vfs: emergeDownloadAndPatch -> Downloading data/first.txt\n"), 1u);
+    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Download\n"), 1u);
+    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Loading\n"), 1u);
+    EXPECT_EQ(tavrix::rmDownload::getStatusText(), "Writing 'data/first.txt' to Disk\n");
+    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+}
+
+TEST_F(emergencyTest, AFileTheServerCannotGiveStaysUnreadable)
+{
+    damage(FIRST);
+    server.answer("/7/data/first.txt", httpAnswer::withStatus(404));
+    uint32_t size = 0;
+    EXPECT_EQ(vfs::readFile(FIRST.path.c_str(), &size), nullptr);
+    EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> 'data/first.txt' seems to me unavailable\n"));
+    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+}
+
+// The first emergency finds Loading, the second finds Download; the first ends while the second still
+// runs, and the screen stays on Download until the second ends, then goes back to Loading.
+TEST_F(emergencyTest, OverlappingEmergenciesSwitchOnceAndRestoreTheModeTheFirstFound)
+{
+    damage(FIRST);
+    damage(SECOND);
+    httpAnswer slow;
+    slow.stallMs = 4000;
+    server.answer("/7/data/first.txt", slow);
+    httpAnswer slower;
+    slower.stallMs = 8000;
+    server.answer("/7/data/second.txt", slower);
+
+    std::string first, second;
+    std::thread a([&] { first = readWhole(FIRST.path); });
+    ASSERT_TRUE(requested(server, "/7/data/first.txt"));
+    std::thread b([&] { second = readWhole(SECOND.path); });
+    ASSERT_TRUE(requested(server, "/7/data/second.txt"));
+    a.join();
+    EXPECT_EQ(renderMode::switchModeIfCurrent(renderMode::MODE_LOADING, renderMode::MODE_LOADING), renderMode::MODE_DOWNLOAD)
+        << "the second emergency still runs";
+    b.join();
+    EXPECT_EQ(first, FIRST.bytes);
+    EXPECT_EQ(second, SECOND.bytes);
+
+    const auto lines = run.captured.texts();
+    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Download\n"), 1u);
+    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Loading\n"), 1u);
+    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+}
+
+TEST(emergencyDownload, BeforeAnyServerIsChosenNothingIsRequested)
+{
+    storeRun run;
+    httpFixture server;
+    run.start(baseOf(server.port()), baseOf(server.port()));
+    EXPECT_FALSE(vfs::emergeDownloadAndPatch("data/x.txt", nullptr));
+    EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> 'data/x.txt' can't be downloaded, no Assetserver in use\n"));
+    EXPECT_TRUE(targetsOf(server).empty());
+}
+
+} // namespace
