@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "clientenv.h"
 #include "support/clientprocess.h"
 #include "support/tempdir.h"
 #include "support/udplistener.h"
@@ -26,11 +27,7 @@ using tavrix::test::clientProcess;
 constexpr int START_MS = 60000;
 constexpr int CLOSE_MS = 20000;
 
-// Under the sanitizers, the OpenGL driver's process-long tables are not the client's leaks (the driver has
-// no frame pointers: only the slow unwinder reaches the frames the suppression names), and its threads'
-// own synchronisation is invisible to the race detector.
-const std::vector<std::string> CLIENT_ENV = {"LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" MESA_LEAKS,
-                                            "TSAN_OPTIONS=suppressions=" MESA_RACES};
+using tavrix::test::CLIENT_ENV;
 
 const std::string SMALL_WINDOW = "20131017\n11:video.width:i:320\n12:video.height:i:240\n";
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "clientenv.h"
 #include "support/clientprocess.h"
 #include "support/tempdir.h"
 
@@ -22,9 +23,7 @@ constexpr int START_MS = 60000;
 constexpr int CLOSE_MS = 20000;
 constexpr uint32_t VERSION = 3;
 
-// The sound device is OpenAL's silent one.
-const std::vector<std::string> CLIENT_ENV = {"LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" MESA_LEAKS,
-                                            "TSAN_OPTIONS=suppressions=" MESA_RACES, "ALSOFT_DRIVERS=null"};
+using tavrix::test::CLIENT_ENV;
 
 std::string readWhole(const fs::path& path)
 {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "clientenv.h"
 #include "support/clientprocess.h"
 #include "support/tempdir.h"
 #include "support/udplistener.h"
@@ -128,9 +129,7 @@ TEST(tavrixProcess, normalRun)
 
     // The client runs until its window is asked to close.
     // (Under the sanitizers the OpenGL driver's own leaks and races are set aside.)
-    tavrix::test::clientProcess client(TAVRIX_BINARY, true,
-                                       {"LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" MESA_LEAKS,
-                                        "TSAN_OPTIONS=suppressions=" MESA_RACES});
+    tavrix::test::clientProcess client(TAVRIX_BINARY, true, tavrix::test::CLIENT_ENV);
     ASSERT_TRUE(client.waitForLog("Initialization successful\r\n", 60000)) << dir.read("client.log");
     ASSERT_EQ(std::system(CLOSEWINDOW_BINARY), 0);
     EXPECT_EQ(client.wait(20000), 0);

@@ -1,0 +1,319 @@
+#include "client/sound.h"
+
+#include <AL/alc.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "client/bgmstream.h"
+#include "client/cvar.h"
+#include "platformlib/allocator/pool.h"
+#include "platformlib/allocator/pooltable.h"
+#include "platformlib/allocator/roalloc.h"
+#include "platformlib/posix/thread.h"
+#include "platformlib/util/exception.h"
+
+namespace tavrix::sound {
+
+// Lives on the caller's stack until the worker marked it done.
+struct syncCall {
+    void (*fn)(void* arg);
+    void* arg;
+    bool done = false;
+    util::mutex lock;
+    util::condVar finished;
+};
+
+namespace {
+
+constexpr uint32_t WORKER_WAIT_MS = 3000;
+constexpr uint32_t WORKER_JOIN_MS = 6000;
+// sound.device is read into this many bytes, its NUL included.
+constexpr uint32_t DEVICE_NAME_BUFFER = 255;
+
+char** deviceNames = nullptr;
+uint32_t deviceCount = 0;
+uint8_t disabled = 0;
+
+task* queueHead = nullptr;
+task* queueTail = nullptr;
+util::mutex* queueLock = nullptr;
+util::mutex* waitLock = nullptr;
+util::condVar* wakeUp = nullptr;
+Pool<task>* taskPool = nullptr;
+util::thread* workerThread = nullptr;
+std::atomic<int32_t> running{0};
+
+int32_t findDevice(const char* name)
+{
+    for (uint32_t i = 0; i < deviceCount; ++i)
+        if (std::strcmp(deviceNames[i], name) == 0)
+            return int32_t(i);
+    return -1;
+}
+
+task* takeTask()
+{
+    std::lock_guard<util::mutex> guard(*queueLock);
+    task* taken = queueHead;
+    if (taken) {
+        queueHead = taken->next;
+        if (!queueHead)
+            queueTail = nullptr;
+    }
+    return taken;
+}
+
+bool queueEmpty()
+{
+    std::lock_guard<util::mutex> guard(*queueLock);
+    return queueHead == nullptr;
+}
+
+void wakeWorker()
+{
+    // Under the wait lock: the worker looks at the queue and starts its wait under it, so the wake-up
+    // cannot fall between the two.
+    std::lock_guard<util::mutex> guard(*waitLock);
+    wakeUp->signal();
+}
+
+void runCall(syncCall* call)
+{
+    call->fn(call->arg);
+    // Signalled under the call's lock: its owner cannot leave, and free it, before the signal is out.
+    std::lock_guard<util::mutex> guard(call->lock);
+    call->done = true;
+    call->finished.signal();
+}
+
+void runTask(task* queued)
+{
+    if (queued->type == TASK_CALL)
+        // Resolved now: a call queued right after init runs after the device switch queued before it.
+        alcMakeContextCurrent(getBGMContext());
+    else if (queued->type != TASK_SET_OUTPUT_DEVICE)
+        alcMakeContextCurrent(queued->context);
+    switch (queued->type) {
+    case TASK_SET_OUTPUT_DEVICE:
+        task_setOutputDevice(queued->target.deviceIndex);
+        break;
+    case TASK_BGM_STOP:
+    case TASK_BGM_PLAY:
+    case TASK_BGM_UPDATE:
+    case TASK_BGM_SET_VOLUME:
+    case TASK_BGM_SET_FILE:
+        bgmStream::dispatchSoundTask(queued);
+        break;
+    case TASK_CALL:
+        runCall(queued->target.call);
+        break;
+    default:
+        break;
+    }
+    taskPool->put(queued);
+}
+
+// After the worker ended: what it left queued is dropped, except calls, whose callers are waiting.
+void dropQueue()
+{
+    while (task* queued = takeTask()) {
+        if (queued->type == TASK_BGM_SET_FILE)
+            rofree(reinterpret_cast<char*>(queued->argument));
+        else if (queued->type == TASK_CALL)
+            runCall(queued->target.call);
+        taskPool->put(queued);
+    }
+}
+
+void freeDeviceList()
+{
+    for (uint32_t i = 0; i < deviceCount; ++i)
+        rofree(deviceNames[i]);
+    if (deviceNames)
+        rofree(deviceNames);
+    deviceNames = nullptr;
+    deviceCount = 0;
+}
+
+} // namespace
+
+uint32_t _copyDeviceList(const char* list, char*** names)
+{
+    uint32_t count = 0;
+    for (const char* name = list; *name; name += std::strlen(name) + 1)
+        ++count;
+    *names = nullptr;
+    if (count == 0)
+        return 0;
+    auto* copies = static_cast<char**>(roalloc(uint32_t(count * sizeof(char*))));
+    uint32_t i = 0;
+    for (const char* name = list; *name; name += std::strlen(name) + 1)
+        copies[i++] = rostrdup(name);
+    *names = copies;
+    return count;
+}
+
+void init()
+{
+    SOUND_LOG(util::LOG_INFO, "sound: Initialization\n");
+    cvar::initialize("sound.frequency", 44100, 1);
+    cvar::initialize("sound.refresh", 30, 1);
+    deviceNames = nullptr;
+    deviceCount = 0;
+    disabled = 0;
+
+    ALCenum listKind = 0;
+    ALCenum defaultKind = 0;
+    if (alcIsExtensionPresent(nullptr, "ALC_ENUMERATE_ALL_EXT")) {
+        listKind = ALC_ALL_DEVICES_SPECIFIER;
+        defaultKind = ALC_DEFAULT_ALL_DEVICES_SPECIFIER;
+    } else if (alcIsExtensionPresent(nullptr, "ALC_ENUMERATE_EXT")) {
+        listKind = ALC_DEVICE_SPECIFIER;
+        defaultKind = ALC_DEFAULT_DEVICE_SPECIFIER;
+    }
+    const char* list = listKind ? alcGetString(nullptr, listKind) : nullptr;
+    const char* defaultName = nullptr;
+    if (list) {
+        // Copied before the default is asked for, which may enumerate again and replace the list.
+        deviceCount = _copyDeviceList(list, &deviceNames);
+        defaultName = alcGetString(nullptr, defaultKind);
+        SOUND_LOG(util::LOG_INFO, "sound: found %u output devices\n", deviceCount);
+    } else {
+        SOUND_LOG(util::LOG_INFO, "NO Enum Support/ failed.\n");
+    }
+    if (deviceCount == 0) {
+        SOUND_LOG(util::LOG_INFO, "sound: no Output devices found - disabling sound.\n");
+        disabled = 1;
+        return;
+    }
+    if (!defaultName || !*defaultName) {
+        SOUND_LOG(util::LOG_INFO, "sound: could'nt determine default output device, using the first device\n");
+        defaultName = deviceNames[0];
+    }
+
+    queueHead = nullptr;
+    queueTail = nullptr;
+    waitLock = new util::mutex;
+    queueLock = new util::mutex;
+    wakeUp = new util::condVar;
+    const poolSettings& tasks = pools::soundTask;
+    cvar::initialize(tasks.allocStepKey, int(tasks.allocStep), 1);
+    cvar::initialize(tasks.initialAllocKey, int(tasks.initialAlloc), 1);
+    taskPool = new Pool<task>(tasks.name, uint32_t(cvar::getI32(tasks.allocStepKey)), uint32_t(cvar::getI32(tasks.initialAllocKey)), tasks.largePages);
+    running.store(1);
+    workerThread = new util::thread("Sound Worker", worker, nullptr);
+
+    cvar::initialize("sound.device", defaultName, 0, 1);
+    char configured[DEVICE_NAME_BUFFER];
+    uint32_t length = sizeof(configured);
+    cvar::getStr("sound.device", configured, &length);
+    if (findDevice(configured) >= 0) {
+        setOutputDevice(configured);
+    } else {
+        SOUND_LOG(util::LOG_INFO, "sound: Config value of 'sound.device' invalid, using System's default device\n");
+        setOutputDevice(defaultName);
+    }
+}
+
+void final()
+{
+    if (disabled) {
+        SOUND_LOG(util::LOG_INFO, "sound: final - sound disabled - nothing to cleanup.\n");
+        return;
+    }
+    bool ended = true;
+    if (workerThread) {
+        running.store(0);
+        wakeWorker();
+        ended = workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
+        delete workerThread;
+        workerThread = nullptr;
+    }
+    freeDeviceList();
+    // A worker that is still running keeps its queue, its pool and the device it owns.
+    if (!ended || !taskPool)
+        return;
+    dropQueue();
+    delete taskPool;
+    taskPool = nullptr;
+    delete wakeUp;
+    wakeUp = nullptr;
+    delete waitLock;
+    waitLock = nullptr;
+    delete queueLock;
+    queueLock = nullptr;
+}
+
+void setOutputDevice(const char* name)
+{
+    const int32_t index = findDevice(name);
+    if (index < 0)
+        return;
+    task* queued = newTask();
+    queued->type = TASK_SET_OUTPUT_DEVICE;
+    queued->target.deviceIndex = uint32_t(index);
+    queued->argument = 0;
+    pushTask(nullptr, queued);
+}
+
+task* newTask()
+{
+    if (!taskPool)
+        TAVRIX_FATAL("sound::newTask() -> while the sound worker is not running!\n");
+    return taskPool->get();
+}
+
+void pushTask(ALCcontext* context, task* queued)
+{
+    queued->next = nullptr;
+    queued->context = context;
+    {
+        std::lock_guard<util::mutex> guard(*queueLock);
+        if (queueTail)
+            queueTail->next = queued;
+        else
+            queueHead = queued;
+        queueTail = queued;
+    }
+    wakeWorker();
+}
+
+void callOnWorker(void (*fn)(void* arg), void* arg)
+{
+    if (running.load() != 1) {
+        fn(arg);
+        return;
+    }
+    syncCall call;
+    call.fn = fn;
+    call.arg = arg;
+    task* queued = newTask();
+    queued->type = TASK_CALL;
+    queued->target.call = &call;
+    queued->argument = 0;
+    pushTask(nullptr, queued);
+    std::lock_guard<util::mutex> guard(call.lock);
+    while (!call.done)
+        call.finished.wait(call.lock, WORKER_WAIT_MS);
+}
+
+const char* getDeviceName(uint32_t index) { return index < deviceCount ? deviceNames[index] : nullptr; }
+
+uint32_t worker(util::thread*)
+{
+    SOUND_LOG(util::LOG_INFO, "sound::worker - begin\n");
+    while (running.load() == 1) {
+        while (task* queued = takeTask())
+            runTask(queued);
+        std::lock_guard<util::mutex> guard(*waitLock);
+        if (queueEmpty() && running.load() == 1)
+            wakeUp->wait(*waitLock, WORKER_WAIT_MS);
+    }
+    task_closeDevice();
+    SOUND_LOG(util::LOG_INFO, "sound::worker - terminating\n");
+    return 0;
+}
+
+} // namespace tavrix::sound
