@@ -1,11 +1,15 @@
 #!/bin/sh
-# Builds the libFuzzer targets with clang (separate from the CMake build, which needs only g++).
-# Usage: fuzz/build.sh [output directory]   then e.g.  <out>/json_fuzz -max_total_time=600 <corpus dir>
+# Builds the libFuzzer targets (fuzz/*_fuzz.cpp) with clang, with the address and undefined-behaviour
+# sanitizers, in a tree of their own; the normal build needs only g++.
+# Usage: fuzz/build.sh [build directory]   then e.g.  <dir>/fuzz/json_fuzz -max_total_time=600 <corpus dir>
+# The image target's seed corpus (one valid image of each kind) is written to <dir>/image-corpus. Give
+# corpus directories as absolute paths: some targets work in a temporary directory of their own.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-"$root/build-fuzz"}
-mkdir -p "$out"
-CXX=${CXX:-clang++}
-"$CXX" -std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I"$root" "$root/platformlib/json/parser.cpp" "$root/fuzz/json_fuzz.cpp" -o "$out/json_fuzz"
-echo "$out/json_fuzz"
+cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DTAVRIX_SANITIZE=address,undefined -DTAVRIX_FUZZ=ON >/dev/null
+targets=$(cd "$root/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')
+cmake --build "$out" --target $targets
+python3 "$root/fuzz/image_seeds.py" "$out/image-corpus"
+for t in $targets; do echo "$out/fuzz/$t"; done
