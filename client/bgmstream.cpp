@@ -64,7 +64,7 @@ void bgmStream::createObjects(void* object)
     alGetError();
     alGenSources(1, &self->source);
     if (alGetError() != AL_NO_ERROR) {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::bgmstream() -> source-creation failed\n");
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::bgmstream() -> source-creation failed\n");
         self->creationFailure = "source-creation failed";
         return;
     }
@@ -81,7 +81,7 @@ void bgmStream::createObjects(void* object)
         alDeleteSources(1, &self->source);
         rofree(self->buffers);
         self->buffers = nullptr;
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::bgmStream() -> buffer creation failed\n");
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::bgmStream() -> buffer creation failed\n");
         self->creationFailure = "buffer creation failed";
     }
 }
@@ -113,7 +113,7 @@ void bgmStream::setFile(const char* name)
     const int length = std::snprintf(path, sizeof(path), "data/bgm/%s", name);
     // A cut path would name another file.
     if (length < 0 || uint32_t(length) >= sizeof(path)) {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::setFile(%s) -> name too long, not loaded\n", name);
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::setFile(%s) -> name too long, not loaded\n", name);
         return;
     }
     queue(sound::TASK_BGM_SET_FILE, reinterpret_cast<uintptr_t>(rostrdup(path)));
@@ -173,7 +173,7 @@ void bgmStream::_setFile(const char* path)
     uint32_t fileSize = 0;
     void* file = vfs::readFile(path, &fileSize);
     if (!file) {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> can't open file\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> can't open file\n", path);
         return;
     }
     data.store(static_cast<uint8_t*>(file));
@@ -181,7 +181,7 @@ void bgmStream::_setFile(const char* path)
     readPos = 0;
     const ov_callbacks callbacks{ogg_read, ogg_seek, ogg_close, ogg_tell};
     if (ov_open_callbacks(this, &decoder, nullptr, 0, callbacks) != 0) {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> libvobrisfile returned an error (OGG File Corrupted?).\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> libvobrisfile returned an error (OGG File Corrupted?).\n", path);
         // A failed open does not close its data source.
         vfs::releaseFile(file);
         data.store(nullptr);
@@ -196,7 +196,7 @@ void bgmStream::_setFile(const char* path)
     } else if (info->channels == 2) {
         format = AL_FORMAT_STEREO16;
     } else {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> given file has more than 2 channels.\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::_setFile(%s) -> given file has more than 2 channels.\n", path);
         ov_clear(&decoder);
         info = nullptr;
         comment = nullptr;
@@ -220,7 +220,7 @@ bool bgmStream::readData(ALuint buffer)
             continue;
         }
         if (got < 0) {
-            SOUND_LOG(util::LOG_ERROR, "bgmStream::readData() ogg Error -> %u\n", uint32_t(got));
+            CLIENT_LOG(util::LOG_ERROR, "bgmStream::readData() ogg Error -> %u\n", uint32_t(got));
             break;
         }
         filled += uint32_t(got);
@@ -237,7 +237,7 @@ void bgmStream::_play(bool loop_)
     if (playing.load() == 1)
         return;
     if (!data.load() || size == 0) {
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::_play() -> no data loaded/set\n");
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::_play() -> no data loaded/set\n");
         return;
     }
     loop = loop_ ? 1 : 0;
@@ -271,7 +271,7 @@ void bgmStream::_update()
         alGetSourcei(source, AL_BUFFERS_PROCESSED, &processed);
         const bool starved = processed == ALint(BUFFER_COUNT);
         if (starved)
-            SOUND_LOG(util::LOG_WARN, "bgmStream::_update() can't keep up refilling buffers, system busy?\n");
+            CLIENT_LOG(util::LOG_WARN, "bgmStream::_update() can't keep up refilling buffers, system busy?\n");
         for (ALint i = 0; i < processed; ++i) {
             ALuint done;
             alSourceUnqueueBuffers(source, 1, &done);
@@ -369,7 +369,7 @@ int bgmStream::ogg_seek(void* stream, ogg_int64_t offset, int whence)
         base = self->size;
         break;
     default:
-        SOUND_LOG(util::LOG_ERROR, "bgmStream::ogg_seek() -> invalid whence: %d\n", whence);
+        CLIENT_LOG(util::LOG_ERROR, "bgmStream::ogg_seek() -> invalid whence: %d\n", whence);
         return -1;
     }
     int64_t at;

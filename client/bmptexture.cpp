@@ -8,7 +8,6 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/littleendian.h"
 
-#define BMPTEXTURE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 namespace tavrix::bmpTexture {
 
@@ -48,11 +47,11 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     *bytes = 0;
     const uint8_t* file = static_cast<const uint8_t*>(data);
     if (!file || size < HEADER_SIZE) {
-        BMPTEXTURE_LOG(util::LOG_ERROR, "tex_LoadBMP: header too short.\n");
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: header too short.\n");
         return nullptr;
     }
     if (file[0] != 'B' || file[1] != 'M') {
-        BMPTEXTURE_LOG(util::LOG_ERROR, "tex_LoadBMP: Magic mismatch\n");
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: Magic mismatch\n");
         return nullptr;
     }
     const int32_t columns = int32_t(util::getU32(file + 18));
@@ -60,11 +59,11 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     const uint32_t depth = util::getU16(file + 28);
     const uint32_t pixelOffset = util::getU32(file + 10);
     if (depth != 8 && depth != 24) {
-        BMPTEXTURE_LOG(util::LOG_ERROR, "tex_LoadBMP: TEXTURE BPP not supported (%u)\n", depth);
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: TEXTURE BPP not supported (%u)\n", depth);
         return nullptr;
     }
     if (columns <= 0 || rows <= 0 || uint64_t(columns) * uint64_t(rows) * 4 > UINT32_MAX) {
-        BMPTEXTURE_LOG(util::LOG_ERROR, "tex_LoadBMP: invalid image size!\n");
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: invalid image size!\n");
         return nullptr;
     }
     // Every stored row is padded to 4 bytes; the last one's padding need not be there.
@@ -72,7 +71,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     const uint64_t stride = (pixelBytes + 3) & ~uint64_t(3);
     const bool paletteMissing = depth == 8 && size - HEADER_SIZE < PALETTE_ENTRIES * 4;
     if (paletteMissing || uint64_t(pixelOffset) + stride * uint64_t(rows - 1) + pixelBytes > size) {
-        BMPTEXTURE_LOG(util::LOG_ERROR, "tex_LoadBMP: file truncated / defect\n");
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: file truncated / defect\n");
         return nullptr;
     }
 

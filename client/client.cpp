@@ -25,7 +25,6 @@
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
-#define CLIENT_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 using tavrix::util::LOG_ERROR;
 using tavrix::util::LOG_INFO;

@@ -131,8 +131,8 @@ int64_t clientLogger::getTime()
 void clientLogger::glDebugLogARB(uint32_t source, uint32_t type, uint32_t, uint32_t severity, int32_t,
                                  const char* message, const void*)
 {
-    getLogger()->logEx(util::LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "GL Debug: [%s] -> %s in %s\nMessage:\n%s\n",
-                       glSeverityName(severity), glTypeName(type), glSourceName(source), message);
+    CLIENT_LOG(util::LOG_WARN, "GL Debug: [%s] -> %s in %s\nMessage:\n%s\n",
+               glSeverityName(severity), glTypeName(type), glSourceName(source), message);
     // Gives the worker time to write the line before the call that caused it goes on.
     sys::sleepMs(500);
 }

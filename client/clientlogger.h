@@ -32,3 +32,6 @@ void logErrorPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)
 } // namespace client
 
 } // namespace tavrix
+
+// Every client log line carries its source location.
+#define CLIENT_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)

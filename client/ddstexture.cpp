@@ -8,7 +8,6 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/littleendian.h"
 
-#define DDSTEXTURE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 namespace tavrix::ddsTexture {
 
@@ -23,7 +22,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     *bytes = 0;
     const uint8_t* file = static_cast<const uint8_t*>(data);
     if (!file || size < HEADER_SIZE || std::memcmp(file, "DDS ", 4) != 0) {
-        DDSTEXTURE_LOG(util::LOG_INFO, "ddsTexture::load() -> NOT_HEADER\n");
+        CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> NOT_HEADER\n");
         return nullptr;
     }
     if (std::memcmp(file + 84, "DXT5", 4) != 0)
@@ -32,17 +31,17 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     const uint32_t columns = util::getU32(file + 16);
     const uint32_t mipMapCount = util::getU32(file + 28);
     if (mipMapCount == 0 && size == HEADER_SIZE) {
-        DDSTEXTURE_LOG(util::LOG_INFO, "ddsTexture::load() -> No Image Data (dwMipMapCount=0)\n");
+        CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> No Image Data (dwMipMapCount=0)\n");
         return nullptr;
     }
     if (columns == 0 || rows == 0) {
-        DDSTEXTURE_LOG(util::LOG_INFO, "ddsTexture::load() -> invalid image size\n");
+        CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> invalid image size\n");
         return nullptr;
     }
     // Only the top level is handed on, whatever follows it: the upload takes exactly that many bytes.
     const uint64_t blocks = ((uint64_t(columns) + 3) / 4) * ((uint64_t(rows) + 3) / 4);
     if (blocks > (size - HEADER_SIZE) / DXT5_BLOCK_BYTES) {
-        DDSTEXTURE_LOG(util::LOG_INFO, "ddsTexture::load() -> file truncated / defect\n");
+        CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> file truncated / defect\n");
         return nullptr;
     }
     const uint32_t payload = uint32_t(blocks * DXT5_BLOCK_BYTES);

@@ -15,16 +15,15 @@ void debug_logProcessMemoryStats()
 void debug_logMemoryCounters(const tavrix::sys::processMemoryCounters* counters)
 {
     using namespace tavrix::util;
-    auto* out = tavrix::getLogger();
     if (!counters) {
-        out->logEx(LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "logProcessMemoryStats: Failed to retrieve Memory Counters [2]\n");
+        CLIENT_LOG(LOG_WARN, "logProcessMemoryStats: Failed to retrieve Memory Counters [2]\n");
         return;
     }
-    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "-=-=-=-=- Process Memory Stats =--=-=-=-\n");
-    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Working Set: %u MiB (Peak: %u MiB)\n",
+    CLIENT_LOG(LOG_INFO, "-=-=-=-=- Process Memory Stats =--=-=-=-\n");
+    CLIENT_LOG(LOG_INFO, "Working Set: %u MiB (Peak: %u MiB)\n",
                mebibytes(counters->workingSet), mebibytes(counters->peakWorkingSet));
-    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Commit Charge: %u MiB (Peak: %u MiB)\n",
+    CLIENT_LOG(LOG_INFO, "Commit Charge: %u MiB (Peak: %u MiB)\n",
                mebibytes(counters->privateUsage), mebibytes(counters->peakPrivateUsage));
-    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Page Faults: %u\n", uint32_t(counters->pageFaults));
-    out->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "-=-=--=-=--=-=--=-=--=-=--=-=--=-=--=-=-\n");
+    CLIENT_LOG(LOG_INFO, "Page Faults: %u\n", uint32_t(counters->pageFaults));
+    CLIENT_LOG(LOG_INFO, "-=-=--=-=--=-=--=-=--=-=--=-=--=-=--=-=-\n");
 }

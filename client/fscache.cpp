@@ -14,7 +14,6 @@
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
 
-#define FSCACHE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 namespace tavrix::fsCache {
 
@@ -80,7 +79,7 @@ void init()
     cvar::initialize("fsCache.disabled", 0, 1);
     disabled = cvar::getI32("fsCache.disabled") == 1;
     if (disabled) {
-        FSCACHE_LOG(util::LOG_INFO, "fsCache: DISABLED - Skipping Initialization.\n");
+        CLIENT_LOG(util::LOG_INFO, "fsCache: DISABLED - Skipping Initialization.\n");
         return;
     }
 
@@ -95,7 +94,7 @@ void init()
     cvar::initialize("fsCache.lastContentVersion", 0, 1);
     const uint32_t local = vfs::getLocalContentVersion();
     if (cvar::getInt("fsCache.lastContentVersion") != int64_t(local)) {
-        FSCACHE_LOG(util::LOG_INFO, "fsCache: Initialization -> Content Version Changed\n");
+        CLIENT_LOG(util::LOG_INFO, "fsCache: Initialization -> Content Version Changed\n");
         cvar::set("fsCache.lastContentVersion", int64_t(local));
     }
 }
@@ -155,7 +154,7 @@ void* get(const char* key, uint32_t* size)
     file.close();
     if (crc32_update(0, data, head.size) != head.crc) {
         rofree(data);
-        FSCACHE_LOG(util::LOG_ERROR, "fsCache::get(%s) - file corrupted\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "fsCache::get(%s) - file corrupted\n", path);
         sys::removeFile(path);
         return nullptr;
     }
@@ -172,14 +171,14 @@ void flush()
 
 void flushVersionDependentCache()
 {
-    FSCACHE_LOG(util::LOG_INFO, "fsCache: Flushing Version Dependent Cache.\n");
-    FSCACHE_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Depnedent Cache Flush\n");
+    CLIENT_LOG(util::LOG_INFO, "fsCache: Flushing Version Dependent Cache.\n");
+    CLIENT_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Depnedent Cache Flush\n");
 }
 
 void flushVersionIndependentCache()
 {
-    FSCACHE_LOG(util::LOG_INFO, "fsCache: Flushing Version Independent Cache.\n");
-    FSCACHE_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Independent Flush\n");
+    CLIENT_LOG(util::LOG_INFO, "fsCache: Flushing Version Independent Cache.\n");
+    CLIENT_LOG(util::LOG_ERROR, "fsCache: @TODO - Implement Independent Flush\n");
 }
 
 void makePath(const char* key, char (&path)[PATH_BUFFER_SIZE])

@@ -64,7 +64,7 @@ bool json::parse(const char* text, uint32_t length, jsonValue* value, const char
     if (length == 0)
         length = static_cast<uint32_t>(std::strlen(text));
     if (length == 0) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "json::parse() -> got empty String\n");
+        CLIENT_LOG(util::LOG_ERROR, "json::parse() -> got empty String\n");
         return false;
     }
     len = length;
@@ -85,7 +85,7 @@ bool json::parseFile(const char* path, jsonValue* value)
     uint32_t size = 0;
     void* data = fileRead ? fileRead(path, &size) : nullptr;
     if (!data) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "json::parseFile() -> File I/O Error\n");
+        CLIENT_LOG(util::LOG_ERROR, "json::parseFile() -> File I/O Error\n");
         return false;
     }
     const bool parsed = parse(static_cast<const char*>(data), size, value, path);

@@ -41,7 +41,7 @@ void reportEscaped(const char* file, int32_t line, const char* function)
 
 void glfw_error_callback(int error, const char* description)
 {
-    tavrix::getLogger()->logEx(tavrix::util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "{GLFW}: [%u]: %s\n", unsigned(error), description);
+    CLIENT_LOG(tavrix::util::LOG_ERROR, "{GLFW}: [%u]: %s\n", unsigned(error), description);
 }
 
 // Returns 0 on every path: the exit code does not tell success from failure.
@@ -54,16 +54,15 @@ int WinMain(void*, void*, char*, int)
         glfwSetErrorCallback(glfw_error_callback);
         if (tavrix::windowing::init() != GLFW_TRUE)
             TAVRIX_FATAL("failed to initialize OS Abstraction Layer\n");
-        auto* out = tavrix::getLogger();
         if (tavrix::client::init()) {
-            out->logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Initialization successful\n");
+            CLIENT_LOG(tavrix::util::LOG_INFO, "Initialization successful\n");
             tavrix::client::run();
         } else {
-            out->logEx(tavrix::util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "Initialization Failed.\n");
+            CLIENT_LOG(tavrix::util::LOG_ERROR, "Initialization Failed.\n");
         }
-        out->logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Finalization - Begin\n");
+        CLIENT_LOG(tavrix::util::LOG_INFO, "Finalization - Begin\n");
         tavrix::client::final();
-        out->logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Finalization - Finished\n");
+        CLIENT_LOG(tavrix::util::LOG_INFO, "Finalization - Finished\n");
         tavrix::windowing::terminate();
         platform_final();
     } catch (...) {

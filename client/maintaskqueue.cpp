@@ -59,7 +59,7 @@ void add(mainTask fn, void* data, int32_t a, int32_t b, int32_t c)
             return;
         }
     }
-    getLogger()->logEx(util::LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "mainTaskQueue::add(): the queue is not initialized, task dropped\n");
+    CLIENT_LOG(util::LOG_WARN, "mainTaskQueue::add(): the queue is not initialized, task dropped\n");
 }
 
 void run()

@@ -61,7 +61,7 @@ void reportFailedStep()
 {
     char text[16384 + 1024];
     platform_formatUncaught(text, sizeof(text));
-    getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "%s", text);
+    CLIENT_LOG(util::LOG_ERROR, "%s", text);
     std::fputs(text, stderr);
     if (auto* closeWindow = startup.closeWindow.load())
         closeWindow();
@@ -141,7 +141,7 @@ bool cleanup()
         if (executor->join(CLEANUP_WAIT_MS) == util::JOIN_TIMEOUT) {
             std::lock_guard<util::mutex> guard(startup.lock);
             ended = false;
-            getLogger()->logEx(util::LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "orderedAsyncStartupMgr::cleanup(): step %s is still running after %u ms - left behind\n", startup.current ? startup.current->name : "?", CLEANUP_WAIT_MS);
+            CLIENT_LOG(util::LOG_WARN, "orderedAsyncStartupMgr::cleanup(): step %s is still running after %u ms - left behind\n", startup.current ? startup.current->name : "?", CLEANUP_WAIT_MS);
         }
         delete executor;
         startup.executor = nullptr;

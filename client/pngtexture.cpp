@@ -8,7 +8,6 @@
 #include "client/clientlogger.h"
 #include "platformlib/allocator/roalloc.h"
 
-#define PNGTEXTURE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 namespace tavrix::pngTexture {
 
@@ -43,11 +42,11 @@ static void pngReadData(png_structp png, png_bytep destination, size_t length)
 {
     rawSource* source = static_cast<rawSource*>(png_get_io_ptr(png));
     if (!source) {
-        PNGTEXTURE_LOG(util::LOG_ERROR, "pngReadData: raw_data = NULL\n");
+        CLIENT_LOG(util::LOG_ERROR, "pngReadData: raw_data = NULL\n");
         png_error(png, "no source");
     }
     if (length > source->size - source->position) {
-        PNGTEXTURE_LOG(util::LOG_ERROR, "pngReadData: request exceeds file length\n");
+        CLIENT_LOG(util::LOG_ERROR, "pngReadData: request exceeds file length\n");
         png_error(png, "read past the end of the file");
     }
     std::memcpy(destination, source->data + source->position, length);
@@ -74,13 +73,13 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
 
     png_structp png = png_create_read_struct_2("1.6.10", nullptr, nullptr, nullptr, nullptr, pngAllocFn, pngFreeFn);
     if (!png) {
-        PNGTEXTURE_LOG(util::LOG_ERROR, "pngTexture: Internal PNG Library Fault [1]\n");
+        CLIENT_LOG(util::LOG_ERROR, "pngTexture: Internal PNG Library Fault [1]\n");
         return nullptr;
     }
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        PNGTEXTURE_LOG(util::LOG_ERROR, "pngTexture: Internal PNG Library Fault [2]\n");
+        CLIENT_LOG(util::LOG_ERROR, "pngTexture: Internal PNG Library Fault [2]\n");
         return nullptr;
     }
     // Set after the error return is armed and needed when control comes back to it.
@@ -89,7 +88,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         if (pixels)
             rofree(pixels);
         png_destroy_read_struct(&png, &info, nullptr);
-        PNGTEXTURE_LOG(util::LOG_ERROR, "pngTexture: Decoding ran on error [3]\n");
+        CLIENT_LOG(util::LOG_ERROR, "pngTexture: Decoding ran on error [3]\n");
         return nullptr;
     }
     png_set_read_fn(png, &source, pngReadData);

@@ -225,7 +225,7 @@ void Buffer::compile()
 bool Buffer::bindStreamed(const char* misuseFormat, const char* bindFormat)
 {
     if (bufferType == BUFFER_STATIC) {
-        R_LOG(util::LOG_ERROR, misuseFormat, name);
+        CLIENT_LOG(util::LOG_ERROR, misuseFormat, name);
         return false;
     }
     clearErrors();

@@ -44,4 +44,3 @@ const char* errorText(GLenum code);
 
 } // namespace tavrix::r
 
-#define R_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)

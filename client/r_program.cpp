@@ -208,7 +208,7 @@ void Program::load(const char* name_, const char* vertexSource, uint32_t vertexL
     glDeleteShader(state.vertex);
     program = state.program;
     name = rostrdup(name_);
-    R_LOG(util::LOG_INFO, "new Program: loaded Shader '%s' in %0.5f Seconds\n", name, glfwGetTime() - start);
+    CLIENT_LOG(util::LOG_INFO, "new Program: loaded Shader '%s' in %0.5f Seconds\n", name, glfwGetTime() - start);
 }
 
 bool useProgram(const Program* program)
@@ -218,7 +218,7 @@ bool useProgram(const Program* program)
     clearErrors();
     glUseProgram(program->getId());
     if (GLenum error = glGetError())
-        R_LOG(util::LOG_ERROR, "r::useProgramm - error %u / %s\n", error, errorText(error));
+        CLIENT_LOG(util::LOG_ERROR, "r::useProgramm - error %u / %s\n", error, errorText(error));
     return true;
 }
 

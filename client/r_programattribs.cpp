@@ -44,17 +44,17 @@ bool ProgramAttribs::checkAttrib(const char* name, int32_t type, GLint* location
     clearErrors();
     *location = glGetAttribLocation(program->getId(), name);
     if (glGetError() != GL_NO_ERROR || *location == -1) {
-        R_LOG(util::LOG_ERROR, "ProgramAttribs::addAtrib() -> '%s' does not exist in Program '%s' - skipping\n", name, program->getName());
+        CLIENT_LOG(util::LOG_ERROR, "ProgramAttribs::addAtrib() -> '%s' does not exist in Program '%s' - skipping\n", name, program->getName());
         return false;
     }
     GLenum shaderType = 0;
     if (!getActiveAttribType(program->getId(), name, &shaderType)) {
-        R_LOG(util::LOG_ERROR, "ProgramAttribs::addAtrib() -> cannot get information about attribute '%s' in Program '%s' - skipping\n", name, program->getName());
+        CLIENT_LOG(util::LOG_ERROR, "ProgramAttribs::addAtrib() -> cannot get information about attribute '%s' in Program '%s' - skipping\n", name, program->getName());
         return false;
     }
     // Other types are refused by compile.
     if (type >= VEC2 && type <= UINT && shaderType != glTypeOf(type)) {
-        R_LOG(util::LOG_ERROR, TYPE_MISMATCH[type], name, program->getName(), glTypeName(shaderType));
+        CLIENT_LOG(util::LOG_ERROR, TYPE_MISMATCH[type], name, program->getName(), glTypeName(shaderType));
         return false;
     }
     return true;
@@ -80,7 +80,7 @@ void ProgramAttribs::addAttrib(const char* name, int32_t type)
 void ProgramAttribs::compile()
 {
     if (vao != INVALID_ID) {
-        R_LOG(util::LOG_ERROR, "ProgramAttribs::compile() -> Already Compiled!\n");
+        CLIENT_LOG(util::LOG_ERROR, "ProgramAttribs::compile() -> Already Compiled!\n");
         return;
     }
     const char* programName = program->getName();

@@ -33,7 +33,7 @@ ProgramVar::ProgramVar(Program* program_, int32_t type_, const char* name) : pro
     else if (type >= VEC2 && type <= INT && shaderType != glTypeOf(type))
         reason = TYPE_MISMATCH[type];
     if (reason) {
-        R_LOG(util::LOG_ERROR, "ProgramVar(%s): %s, Uniform Type: %s [ID: %u, ShaderName: %s]\n", name, reason, glTypeName(shaderType), program->getId(), program->getName());
+        CLIENT_LOG(util::LOG_ERROR, "ProgramVar(%s): %s, Uniform Type: %s [ID: %u, ShaderName: %s]\n", name, reason, glTypeName(shaderType), program->getId(), program->getName());
         type = 0;
     }
 }

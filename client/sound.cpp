@@ -157,7 +157,7 @@ uint32_t _copyDeviceList(const char* list, char*** names)
 
 void init()
 {
-    SOUND_LOG(util::LOG_INFO, "sound: Initialization\n");
+    CLIENT_LOG(util::LOG_INFO, "sound: Initialization\n");
     cvar::initialize("sound.frequency", 44100, 1);
     cvar::initialize("sound.refresh", 30, 1);
     deviceNames = nullptr;
@@ -179,17 +179,17 @@ void init()
         // Copied before the default is asked for, which may enumerate again and replace the list.
         deviceCount = _copyDeviceList(list, &deviceNames);
         defaultName = alcGetString(nullptr, defaultKind);
-        SOUND_LOG(util::LOG_INFO, "sound: found %u output devices\n", deviceCount);
+        CLIENT_LOG(util::LOG_INFO, "sound: found %u output devices\n", deviceCount);
     } else {
-        SOUND_LOG(util::LOG_INFO, "NO Enum Support/ failed.\n");
+        CLIENT_LOG(util::LOG_INFO, "NO Enum Support/ failed.\n");
     }
     if (deviceCount == 0) {
-        SOUND_LOG(util::LOG_INFO, "sound: no Output devices found - disabling sound.\n");
+        CLIENT_LOG(util::LOG_INFO, "sound: no Output devices found - disabling sound.\n");
         disabled = 1;
         return;
     }
     if (!defaultName || !*defaultName) {
-        SOUND_LOG(util::LOG_INFO, "sound: could'nt determine default output device, using the first device\n");
+        CLIENT_LOG(util::LOG_INFO, "sound: could'nt determine default output device, using the first device\n");
         defaultName = deviceNames[0];
     }
 
@@ -212,7 +212,7 @@ void init()
     if (findDevice(configured) >= 0) {
         setOutputDevice(configured);
     } else {
-        SOUND_LOG(util::LOG_INFO, "sound: Config value of 'sound.device' invalid, using System's default device\n");
+        CLIENT_LOG(util::LOG_INFO, "sound: Config value of 'sound.device' invalid, using System's default device\n");
         setOutputDevice(defaultName);
     }
 }
@@ -220,7 +220,7 @@ void init()
 void final()
 {
     if (disabled) {
-        SOUND_LOG(util::LOG_INFO, "sound: final - sound disabled - nothing to cleanup.\n");
+        CLIENT_LOG(util::LOG_INFO, "sound: final - sound disabled - nothing to cleanup.\n");
         return;
     }
     bool ended = true;
@@ -303,7 +303,7 @@ const char* getDeviceName(uint32_t index) { return index < deviceCount ? deviceN
 
 uint32_t worker(util::thread*)
 {
-    SOUND_LOG(util::LOG_INFO, "sound::worker - begin\n");
+    CLIENT_LOG(util::LOG_INFO, "sound::worker - begin\n");
     while (running.load() == 1) {
         while (task* queued = takeTask())
             runTask(queued);
@@ -312,7 +312,7 @@ uint32_t worker(util::thread*)
             wakeUp->wait(*waitLock, WORKER_WAIT_MS);
     }
     task_closeDevice();
-    SOUND_LOG(util::LOG_INFO, "sound::worker - terminating\n");
+    CLIENT_LOG(util::LOG_INFO, "sound::worker - terminating\n");
     return 0;
 }
 

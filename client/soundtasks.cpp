@@ -32,13 +32,13 @@ void task_setOutputDevice(uint32_t index)
 {
     const char* name = getDeviceName(index);
     if (device) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) -> @TODO, cleanup / recreate\n", name);
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) -> @TODO, cleanup / recreate\n", name);
         return;
     }
     alGetError();
     ALCdevice* opened = alcOpenDevice(name);
     if (!opened) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't open device (%u).\n", name, uint32_t(alGetError()));
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't open device (%u).\n", name, uint32_t(alGetError()));
         return;
     }
     const ALCint frequency = cvar::getI32("sound.frequency");
@@ -48,7 +48,7 @@ void task_setOutputDevice(uint32_t index)
     alcGetError(opened);
     ALCcontext* main = alcCreateContext(opened, mainAttributes);
     if (!main) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't create main Context (%u)\n", name, uint32_t(alcGetError(opened)));
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't create main Context (%u)\n", name, uint32_t(alcGetError(opened)));
         closeAll(opened, nullptr, nullptr);
         return;
     }
@@ -57,12 +57,12 @@ void task_setOutputDevice(uint32_t index)
     alcGetError(opened);
     ALCcontext* music = alcCreateContext(opened, bgmAttributes);
     if (!music) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't create BGM Context (%u)\n", name, uint32_t(alcGetError(opened)));
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - can't create BGM Context (%u)\n", name, uint32_t(alcGetError(opened)));
         closeAll(opened, main, nullptr);
         return;
     }
     if (!alcMakeContextCurrent(music)) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - unable to switch to BGM Context (%u)\n", name, uint32_t(alcGetError(opened)));
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - unable to switch to BGM Context (%u)\n", name, uint32_t(alcGetError(opened)));
         closeAll(opened, main, music);
         return;
     }
@@ -73,14 +73,14 @@ void task_setOutputDevice(uint32_t index)
     alListenerfv(AL_ORIENTATION, orientation);
     const ALenum error = alGetError();
     if (error != AL_NO_ERROR) {
-        SOUND_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - unable to setup BGM Context's listener Position (%u)\n", name, uint32_t(error));
+        CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) - unable to setup BGM Context's listener Position (%u)\n", name, uint32_t(error));
         closeAll(opened, main, music);
         return;
     }
     device = opened;
     mainContext = main;
     bgmContext.store(music);
-    SOUND_LOG(util::LOG_INFO, "sound: Set Output Device to: %s\n", name);
+    CLIENT_LOG(util::LOG_INFO, "sound: Set Output Device to: %s\n", name);
     // Saved with the other settings, so the next start opens the same device.
     cvar::set("sound.device", name, 0);
 }

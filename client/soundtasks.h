@@ -50,5 +50,3 @@ ALCcontext* getBGMContext();
 
 } // namespace tavrix::sound
 
-// Every line of the sound modules carries its location.
-#define SOUND_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)

@@ -8,7 +8,6 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/littleendian.h"
 
-#define TGATEXTURE_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)
 
 namespace tavrix::tgaTexture {
 
@@ -123,7 +122,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     *bytes = 0;
     const uint8_t* file = static_cast<const uint8_t*>(data);
     if (!file || size < HEADER_SIZE) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: header too short!\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: header too short!\n");
         return nullptr;
     }
     const uint8_t idLength = file[0];
@@ -134,24 +133,24 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     const uint32_t depth = file[16];
     const uint8_t descriptor = file[17];
     if (imageType != TYPE_TRUE_COLOUR && imageType != TYPE_GREY && imageType != TYPE_RLE_TRUE_COLOUR) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: Only type 2 (RGB), 3 (gray), and 10 (RGB) TGA images supported\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: Only type 2 (RGB), 3 (gray), and 10 (RGB) TGA images supported\n");
         return nullptr;
     }
     if (colourMapType != 0) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: Color Maps are not supported\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: Color Maps are not supported\n");
         return nullptr;
     }
     if (depth != 32 && depth != 24 && imageType != TYPE_GREY) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: Only 32 or 24 bit images supported (no colormaps)\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: Only 32 or 24 bit images supported (no colormaps)\n");
         return nullptr;
     }
     const uint64_t pixelCount = uint64_t(columns) * rows;
     if (pixelCount == 0 || pixelCount * 4 > UINT32_MAX) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: invalid image size!\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: invalid image size!\n");
         return nullptr;
     }
     if (size - HEADER_SIZE < idLength) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_LoadTGA: header too short @ id_lengh\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: header too short @ id_lengh\n");
         return nullptr;
     }
     const uint8_t* in = file + HEADER_SIZE + idLength;
@@ -161,11 +160,11 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
                                 ? (pixelCount + MAX_PACKET_PIXELS - 1) / MAX_PACKET_PIXELS * (1 + depth / 8)
                                 : pixelCount * depth / 8;
     if (length < needed) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_loadTGA: file truncated / defect\n");
+        CLIENT_LOG(util::LOG_INFO, "tex_loadTGA: file truncated / defect\n");
         return nullptr;
     }
     if (depth != 8 && depth != 24 && depth != 32) {
-        TGATEXTURE_LOG(util::LOG_INFO, "tex_loadTGA: illegal pixel_size '%d'\n", int(depth));
+        CLIENT_LOG(util::LOG_INFO, "tex_loadTGA: illegal pixel_size '%d'\n", int(depth));
         return nullptr;
     }
 
@@ -175,7 +174,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
     if (imageType == TYPE_RLE_TRUE_COLOUR) {
         if (!readRunLength(in, length, depth, cursor)) {
             rofree(pixels);
-            TGATEXTURE_LOG(util::LOG_INFO, "tex_loadTGA: file truncated / defect\n");
+            CLIENT_LOG(util::LOG_INFO, "tex_loadTGA: file truncated / defect\n");
             return nullptr;
         }
     } else {

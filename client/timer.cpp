@@ -246,11 +246,11 @@ void timer_init()
         uint32_t error = 0;
         state.workers[i] = tavrix::sys::startPlainThread(timer_worker, nullptr, &error);
         if (!state.workers[i]) {
-            tavrix::getLogger()->logEx(tavrix::util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "timer_init() -> cannot spawn worker thread! (createThread failed err: %u)\n", error);
+            CLIENT_LOG(tavrix::util::LOG_ERROR, "timer_init() -> cannot spawn worker thread! (createThread failed err: %u)\n", error);
             platform_flushAndExit(1);
         }
     }
-    tavrix::getLogger()->logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Timer System Initialized (Worker: %u)\n", state.workerCount);
+    CLIENT_LOG(tavrix::util::LOG_INFO, "Timer System Initialized (Worker: %u)\n", state.workerCount);
     state.initialised = true;
 }
 
@@ -313,7 +313,7 @@ void timer_del(int32_t id)
     const uint32_t count = state.idCount.load();
     if (id < 0 || uint32_t(id) >= count) {
         guard.unlock();
-        tavrix::getLogger()->logEx(tavrix::util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "timer_del(%d): invalid ID! must be within 0 and %u\n", id, count);
+        CLIENT_LOG(tavrix::util::LOG_ERROR, "timer_del(%d): invalid ID! must be within 0 and %u\n", id, count);
         platform_flushAndExit(1);
     }
     if (TimerListEntry* entry = state.idTable[id])

@@ -105,26 +105,26 @@ static void* _getFileDataDirect(const char* path, uint32_t* size)
     if (!file.open(path))
         return nullptr;
     if (!file.seek(0, SEEK_END)) {
-        VFS_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> seek() failed\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> seek() failed\n", path);
         return nullptr;
     }
     const int64_t end = file.tell();
     if (end < 0) {
-        VFS_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> tell() failed\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> tell() failed\n", path);
         return nullptr;
     }
     if (!file.seek(0, SEEK_SET)) {
-        VFS_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> seek() failed\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> seek() failed\n", path);
         return nullptr;
     }
     if (uint64_t(end) > MAX_DATA_SIZE) {
-        VFS_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> %" PRId64 " Bytes are too large to load\n", path, end);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> %" PRId64 " Bytes are too large to load\n", path, end);
         return nullptr;
     }
     void* data = newDataBlock(uint32_t(end), nullptr);
     // One read of one item: an empty file fails it, like a short one.
     if (end == 0 || !file.readFull(data, uint64_t(end))) {
-        VFS_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> read() failed\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::_getFileDataDirect(%s) -> read() failed\n", path);
         freeDataBlock(data);
         return nullptr;
     }
@@ -138,7 +138,7 @@ static void* readRecordFile(fileDataINFO* record)
 {
     sys::inFile file;
     if (!file.open(record->name)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: _getFileDataDisk() '%s' - I/O open error\n", record->name);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: _getFileDataDisk() '%s' - I/O open error\n", record->name);
         return nullptr;
     }
     const int64_t available = file.length();
@@ -151,12 +151,12 @@ static void* readRecordFile(fileDataINFO* record)
         }
     }
     if (!data) {
-        VFS_LOG(util::LOG_ERROR, "vfs: _getFileDatDisk() '%s' - I/O read error (reading of %u Bytes failed)\n", record->name, record->size);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: _getFileDatDisk() '%s' - I/O read error (reading of %u Bytes failed)\n", record->name, record->size);
         return nullptr;
     }
     file.close();
     if (crc32_update(0, data, record->size) != record->crc32) {
-        VFS_LOG(util::LOG_ERROR, "vfs: _getFileDataDisk() '%s' - Checksum Error\n", record->name);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: _getFileDataDisk() '%s' - Checksum Error\n", record->name);
         freeDataBlock(data);
         return nullptr;
     }
@@ -293,10 +293,10 @@ static void task_asyncLoad(vfsJob* job)
     if (job->kind == JOB_LOAD) {
         switch (loadPath(job->name, &data, &size)) {
         case LOAD_MISSING:
-            VFS_LOG(util::LOG_ERROR, "vfs: asyncLoad(%s) - file does not exist\n", job->name);
+            CLIENT_LOG(util::LOG_ERROR, "vfs: asyncLoad(%s) - file does not exist\n", job->name);
             break;
         case LOAD_FAILED:
-            VFS_LOG(util::LOG_ERROR, "asyncLoad: @TODO --- HANDLE I/O ERROR WITH DOWNLOADING\n");
+            CLIENT_LOG(util::LOG_ERROR, "asyncLoad: @TODO --- HANDLE I/O ERROR WITH DOWNLOADING\n");
             break;
         case LOAD_DONE:
             break;
@@ -309,7 +309,7 @@ static uint32_t worker(util::thread*)
 {
     for (;;) {
         if (!isRunning()) {
-            VFS_LOG(util::LOG_INFO, "vfs::worker: terminating.\n");
+            CLIENT_LOG(util::LOG_INFO, "vfs::worker: terminating.\n");
             return 0;
         }
         if (vfsJob* job = takeJob()) {
@@ -327,7 +327,7 @@ void init()
 {
     vfsHttpLib::init();
     readLocalContentVersion();
-    VFS_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
+    CLIENT_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
 
     fileDB = createFileDB();
     queueHead = nullptr;
@@ -345,10 +345,10 @@ void init()
     if (cvar::getI32("vfs.dev.readFolderFirst") != 0) {
         devFolderFirst = 1;
         sys::makeDirectory("dev/");
-        VFS_LOG(util::LOG_INFO, "vfs: Enabled: read dev/ folder first\n");
+        CLIENT_LOG(util::LOG_INFO, "vfs: Enabled: read dev/ folder first\n");
     } else {
         devFolderFirst = 1;
-        VFS_LOG(util::LOG_INFO, "vfs: _DEBUG Build, enabled (forced) read dev/ folder first\n");
+        CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG Build, enabled (forced) read dev/ folder first\n");
     }
 
     util::atomicXchg32(&running, 1);
@@ -356,7 +356,7 @@ void init()
     cvar::initialize("vfs.nWorker", 2, 1);
     workerCount = std::clamp(cvar::getI32("vfs.nWorker"), int32_t(1), MAX_WORKERS);
     workers = static_cast<util::thread**>(roalloc(uint32_t(sizeof(util::thread*) * workerCount)));
-    VFS_LOG(util::LOG_INFO, "vfs: launching %d Workers\n", workerCount);
+    CLIENT_LOG(util::LOG_INFO, "vfs: launching %d Workers\n", workerCount);
     for (int32_t i = 0; i < workerCount; ++i) {
         char name[32];
         std::snprintf(name, sizeof(name), "VFS Worker#%d", i);
@@ -364,7 +364,7 @@ void init()
     }
 
     if (getLocalContentVersion() == 0)
-        VFS_LOG(util::LOG_INFO, "vfs: Can't determine local Content Version\n");
+        CLIENT_LOG(util::LOG_INFO, "vfs: Can't determine local Content Version\n");
 
     cvar::initialize("vfs.dev.useLocalAssetServer", 1, 1);
     setLocalAssetServer(cvar::getI32("vfs.dev.useLocalAssetServer") == 1);
@@ -377,10 +377,10 @@ void* readFile(const char* path, uint32_t* size)
     void* data;
     switch (loadPath(path, &data, size)) {
     case LOAD_MISSING:
-        VFS_LOG(util::LOG_ERROR, "vfs: readFile(%s) - file does not exist\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: readFile(%s) - file does not exist\n", path);
         break;
     case LOAD_FAILED:
-        VFS_LOG(util::LOG_ERROR, "readFile: @TODO --- HANDLE I/O ERROR WITH DOWNLOADING\n");
+        CLIENT_LOG(util::LOG_ERROR, "readFile: @TODO --- HANDLE I/O ERROR WITH DOWNLOADING\n");
         break;
     case LOAD_DONE:
         break;
@@ -399,7 +399,7 @@ void asyncLoad(const char* path, loadCallback callback, void* user, void* user2)
     // A cut path could name another file: the load is refused, the callback still gets the cut name.
     job->kind = length > MAX_PATH_LENGTH ? JOB_REFUSE : JOB_LOAD;
     if (job->kind == JOB_REFUSE)
-        VFS_LOG(util::LOG_ERROR, "vfs: asyncLoad(%s...) - path longer than 127 Bytes, not loaded\n", job->name);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: asyncLoad(%s...) - path longer than 127 Bytes, not loaded\n", job->name);
     job->callback = callback;
     job->user = user;
     job->user2 = user2;
@@ -409,7 +409,7 @@ void asyncLoad(const char* path, loadCallback callback, void* user, void* user2)
 void releaseFile(void* data)
 {
     if (!data || headerOf(data)->magic != DATA_MAGIC) {
-        VFS_LOG(util::LOG_ERROR, "vfs: releaseFile(" TAVRIX_PTR ") - Invalid Address\n", util::ptrArg(data));
+        CLIENT_LOG(util::LOG_ERROR, "vfs: releaseFile(" TAVRIX_PTR ") - Invalid Address\n", util::ptrArg(data));
         return;
     }
     fileDataINFO* record = headerOf(data)->owner;
@@ -420,7 +420,7 @@ void releaseFile(void* data)
     record->lock->lock();
     if (record->refCount == 0) {
         record->lock->unlock();
-        VFS_LOG(util::LOG_INFO, "vfs: releaseFile(" TAVRIX_PTR ") Tried to Release already fully dereferenced file %s\n", util::ptrArg(data), record->name);
+        CLIENT_LOG(util::LOG_INFO, "vfs: releaseFile(" TAVRIX_PTR ") Tried to Release already fully dereferenced file %s\n", util::ptrArg(data), record->name);
         return;
     }
     if (--record->refCount == 0) {
@@ -484,11 +484,11 @@ static int vfs_final_eachFileInFileDB(const char*, uint32_t, void* value, va_lis
 {
     auto* record = static_cast<vfs::fileDataINFO*>(value);
     if (record->refCount != 0)
-        VFS_LOG(util::LOG_WARN, "vfs: File '%s' still referenced/used %u times\n", record->name, record->refCount);
+        CLIENT_LOG(util::LOG_WARN, "vfs: File '%s' still referenced/used %u times\n", record->name, record->refCount);
     if (record->data && vfs::headerOf(record->data)->magic == vfs::DATA_MAGIC)
         vfs::freeDataBlock(record->data);
     else if (record->data)
-        VFS_LOG(util::LOG_ERROR, "vfs: File '%s' has corrupted fileDataINFO!\n", record->name);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: File '%s' has corrupted fileDataINFO!\n", record->name);
     delete record->lock;
     rofree(record);
     return 0;
@@ -500,7 +500,7 @@ namespace tavrix::vfs {
 
 void fileDB_wipe()
 {
-    VFS_LOG(util::LOG_INFO, "vfs: wiping fileDB!\n");
+    CLIENT_LOG(util::LOG_INFO, "vfs: wiping fileDB!\n");
     std::lock_guard<util::mutex> guard(gcLock);
     strdb_foreach(fileDB, vfs_fileDB_wipe_eachFile);
     db_destroy(fileDB);
@@ -549,7 +549,7 @@ void startCollection()
 
 void final()
 {
-    VFS_LOG(util::LOG_INFO, "vfs::final - begin\n");
+    CLIENT_LOG(util::LOG_INFO, "vfs::final - begin\n");
     {
         std::lock_guard<util::mutex> guard(gcLock);
         if (gcTimerId != -1) {
@@ -599,7 +599,7 @@ void final()
     saveLocalContentVersion();
     json::setFileSource(nullptr, nullptr);
     vfsHttpLib::final();
-    VFS_LOG(util::LOG_INFO, "vfs::final - end\n");
+    CLIENT_LOG(util::LOG_INFO, "vfs::final - end\n");
 }
 
 } // namespace tavrix::vfs

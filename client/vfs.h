@@ -169,5 +169,3 @@ void prepareLocalContent();
 
 } // namespace tavrix::vfs
 
-// Every line of the content store carries its location.
-#define VFS_LOG(level, ...) tavrix::getLogger()->logEx((level), __FILE__, __LINE__, TAVRIX_FUNC, __VA_ARGS__)

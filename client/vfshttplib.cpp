@@ -112,19 +112,19 @@ bool acceptResponse(transfer& t)
 {
     long status = 0;
     if (curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to retrieve HTTP-Status Code of '%s'\n", t.url);
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> failed to retrieve HTTP-Status Code of '%s'\n", t.url);
         return false;
     }
     if (uint32_t(status) < 200 || uint32_t(status) > 299) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGet() -> Request for '%s' unsucessful - Error %u\n", t.url, uint32_t(status));
+        CLIENT_LOG(util::LOG_ERROR, "httpGet() -> Request for '%s' unsucessful - Error %u\n", t.url, uint32_t(status));
         return false;
     }
     if (!t.hasLength || !parseContentLength(t.lengthText, t.total)) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to receive the content-length of '%s'\n", t.url);
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> failed to receive the content-length of '%s'\n", t.url);
         return false;
     }
     if (t.total == 0 && !t.emptyBodyValid) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> executed code, that's impossible to reach!\n");
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> executed code, that's impossible to reach!\n");
         return false;
     }
     return true;
@@ -200,7 +200,7 @@ bool configure(transfer& t, char* errorText)
     };
     for (CURLcode result : results) {
         if (result != CURLE_OK) {
-            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(result));
+            CLIENT_LOG(util::LOG_ERROR, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(result));
             return false;
         }
     }
@@ -216,7 +216,7 @@ char* finish(transfer& t, CURLcode result, const char* errorText)
         if (!t.headersDone) {
             char info[256];
             std::snprintf(info, sizeof(info), "%s", errorText[0] ? errorText : curl_easy_strerror(result));
-            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> failed to get '%s' returned %u (%s)\n", t.url, uint32_t(result), info);
+            CLIENT_LOG(util::LOG_ERROR, "httpGET() -> failed to get '%s' returned %u (%s)\n", t.url, uint32_t(result), info);
             return nullptr;
         }
         if (!beginBody(t))
@@ -225,7 +225,7 @@ char* finish(transfer& t, CURLcode result, const char* errorText)
     if (t.pending > 0)
         completeRead(t);
     if (t.received != t.total) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> broken pipe after %u bytes while reading '%s'\n", t.received, t.url);
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> broken pipe after %u bytes while reading '%s'\n", t.received, t.url);
         rofree(t.body);
         return nullptr;
     }
@@ -258,7 +258,7 @@ char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bo
     t.emptyBodyValid = emptyBodyValid;
     t.handle = curl_easy_init();
     if (!t.handle) {
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));
         return nullptr;
     }
     char errorText[CURL_ERROR_SIZE] = {};

@@ -127,12 +127,12 @@ void readLocalContentVersion()
             TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/");
         if (!sys::makeDirectory("./data/meta/"))
             TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/meta/");
-        VFS_LOG(util::LOG_INFO, "vfs: data/meta/contentVersion does not exist\n");
+        CLIENT_LOG(util::LOG_INFO, "vfs: data/meta/contentVersion does not exist\n");
         return;
     }
     uint8_t bytes[VERSION_BYTES];
     if (!file.readFull(bytes, VERSION_BYTES)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: failed to read data/meta/contentVersion\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: failed to read data/meta/contentVersion\n");
         return;
     }
     file.close();
@@ -143,7 +143,7 @@ void readLocalContentVersion()
         savedContentVersion = localContentVersion;
         return;
     }
-    VFS_LOG(util::LOG_ERROR, "vfs: data/meta/contentVersion corrupted (%x != %x)\n", computed, stored);
+    CLIENT_LOG(util::LOG_ERROR, "vfs: data/meta/contentVersion corrupted (%x != %x)\n", computed, stored);
     localContentVersion = 0;
     savedContentVersion = 0;
 }
@@ -159,10 +159,10 @@ void saveLocalContentVersion()
     sealCrc(bytes, VERSION_CRC);
     switch (sys::writeFileAtomic(VERSION_PATH, bytes, VERSION_BYTES)) {
     case sys::WRITE_OPEN_FAILED:
-        VFS_LOG(util::LOG_ERROR, "vfs: failed to open data/meta/contentVersion for writing.\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: failed to open data/meta/contentVersion for writing.\n");
         break;
     case sys::WRITE_FAILED:
-        VFS_LOG(util::LOG_ERROR, "vfs: can't write to data/meta/contentVersion\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: can't write to data/meta/contentVersion\n");
         break;
     case sys::WRITE_DONE:
         break;
@@ -173,33 +173,33 @@ bool loadMetaData()
 {
     sys::inFile file;
     if (!file.open(DB_PATH)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: faild to open file\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: faild to open file\n");
         return false;
     }
     uint8_t head[HEAD_BYTES];
     if (!file.readFull(head, HEAD_BYTES)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: failed to read header\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: failed to read header\n");
         return false;
     }
     if (getU16(head) != FILE_VERSION) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: unsupported file-version %u\n", uint32_t(getU16(head)));
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: unsupported file-version %u\n", uint32_t(getU16(head)));
         return false;
     }
     if (!file.seek(-int64_t(FOOT_BYTES), SEEK_END)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed\n");
         return false;
     }
     uint8_t foot[FOOT_BYTES];
     if (!file.readFull(foot, FOOT_BYTES)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: read operation failed (f)\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: read operation failed (f)\n");
         return false;
     }
     if (!crcHolds(foot, FOOT_CRC)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted\n");
         return false;
     }
     if (!file.seek(HEAD_BYTES, SEEK_SET)) {
-        VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed (ah)\n");
+        CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: seek operation failed (ah)\n");
         return false;
     }
     const uint32_t lastNode = getU32(foot + FOOT_LAST_NODE);
@@ -207,31 +207,31 @@ bool loadMetaData()
     for (uint32_t offset = HEAD_BYTES;; offset += NODE_BYTES) {
         uint8_t node[NODE_BYTES];
         if (!file.readFull(node, NODE_BYTES)) {
-            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: read failed (n)\n");
+            CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: read failed (n)\n");
             return false;
         }
         if (!crcHolds(node, NODE_CRC)) {
-            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
+            CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
             return false;
         }
         if (getU32(node + NODE_MAGIC) + NODE_MAGIC_BASE != offset) {
-            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u) [M]\n", offset);
+            CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u) [M]\n", offset);
             return false;
         }
         fileDataINFO* record = recordOfNode(node, offset);
         if (!record) {
-            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
+            CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
             return false;
         }
         ++count;
         if (!isSafeContentPath(record->name, record->nameLength)) {
-            VFS_LOG(util::LOG_ERROR, "data/meta/contentDB: node (%u) holds an unsafe path - skipped\n", offset);
+            CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: node (%u) holds an unsafe path - skipped\n", offset);
             rofree(record);
         } else if (!fileDB_addEntry(record)) {
             rofree(record);
         }
         if (offset == lastNode) {
-            VFS_LOG(util::LOG_INFO, "vfs: Loaded Meta Data - %u Files\n", count);
+            CLIENT_LOG(util::LOG_INFO, "vfs: Loaded Meta Data - %u Files\n", count);
             return true;
         }
     }
@@ -361,11 +361,11 @@ fileDataINFO* reindexFile(const char* path)
 {
     const size_t length = std::strlen(path);
     if (length > MAX_PATH_LENGTH) {
-        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' fileName exceeds the maximum supported fileName length of 127 chars. - SKIPPING!\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' fileName exceeds the maximum supported fileName length of 127 chars. - SKIPPING!\n", path);
         return nullptr;
     }
     if (!isSafeContentPath(path, uint32_t(length))) {
-        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' is not a valid content path - SKIPPING!\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' is not a valid content path - SKIPPING!\n", path);
         return nullptr;
     }
     sys::inFile file;
@@ -373,12 +373,12 @@ fileDataINFO* reindexFile(const char* path)
         // A file reindexing cannot read is deleted; the update fetches it again.
         if (sys::removeFile(path) == sys::REMOVE_FAILED)
             TAVRIX_FATAL("VFS: Can't open '%s' for reindexing - check permissions!\n", path);
-        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted, as read/open failed\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted, as read/open failed\n", path);
         return nullptr;
     }
     const int64_t size = file.length();
     if (size > int64_t(UINT32_MAX)) {
-        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' has %" PRId64 " Bytes, files of 4 GiB or more are not supported - SKIPPING!\n", path, size);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' has %" PRId64 " Bytes, files of 4 GiB or more are not supported - SKIPPING!\n", path, size);
         return nullptr;
     }
     fileDataINFO* record = newRecord(path, uint32_t(length));
@@ -406,7 +406,7 @@ fileDataINFO* reindexFile(const char* path)
         rofree(record);
         if (sys::removeFile(path) == sys::REMOVE_FAILED)
             TAVRIX_FATAL("VFS: Can't read/delete '%s' for reindexing - check permissions!\n", path);
-        VFS_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted as reading failed (remaining: %u)\n", path, remaining);
+        CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted as reading failed (remaining: %u)\n", path, remaining);
         return nullptr;
     }
     sha256_finish(&sha, record->sha256);
@@ -414,7 +414,7 @@ fileDataINFO* reindexFile(const char* path)
     char hex[65];
     util::bytesToHex(record->sha256, hex, 32);
     hex[64] = '\0';
-    VFS_LOG(util::LOG_INFO, "vfs::reindexFile(%s) crc32(%u) sha256(%s) size(%u)\n", path, crc, hex, record->size);
+    CLIENT_LOG(util::LOG_INFO, "vfs::reindexFile(%s) crc32(%u) sha256(%s) size(%u)\n", path, crc, hex, record->size);
     return record;
 }
 
@@ -434,7 +434,7 @@ void prepareLocalContent()
         return;
     }
     if (!loadMetaData()) {
-        VFS_LOG(util::LOG_ERROR, "vfs: Meta Database could'nt be loaded, starting re-index\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: Meta Database could'nt be loaded, starting re-index\n");
         localContentVersion = 0;
         fileDB_wipe();
         rebuildMetaData();

@@ -246,19 +246,19 @@ void logListStop(const fileListResult& result)
 {
     switch (result.end) {
     case FILELIST_BAD_NAME_LENGTH:
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareEndDownloadUpdates -> Remote fileDB Corrupt or Contains Filename > 127 chars (line: %u)\n", result.line);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareEndDownloadUpdates -> Remote fileDB Corrupt or Contains Filename > 127 chars (line: %u)\n", result.line);
         break;
     case FILELIST_NO_SEPARATOR:
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt missing sepperator after fileName (line: %u)\n", result.line);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt missing sepperator after fileName (line: %u)\n", result.line);
         break;
     case FILELIST_BAD_HASH_LENGTH:
-        VFS_LOG(util::LOG_ERROR, "vfs:: prepareAndDownloadUpdates -> Remote fileDB Corrupt, != 64 bytes remaining after filesize/hash sepperator!\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs:: prepareAndDownloadUpdates -> Remote fileDB Corrupt, != 64 bytes remaining after filesize/hash sepperator!\n");
         break;
     case FILELIST_BAD_SIZE:
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt, invalid fileSize (line: %u)\n", result.line);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt, invalid fileSize (line: %u)\n", result.line);
         break;
     case FILELIST_BAD_NAME:
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt, invalid fileName (line: %u)\n", result.line);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> Remote fileDB Corrupt, invalid fileName (line: %u)\n", result.line);
         break;
     default:
         break;
@@ -319,7 +319,7 @@ bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t
     record->crc32 = crc;
     record->contentVersion = getLocalContentVersion();
     if (!fileDB_addEntry(record)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' fileDB concurrency problem.\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' fileDB concurrency problem.\n", path);
         rofree(record);
         return false;
     }
@@ -333,7 +333,7 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     uint32_t size = 0;
     char* body = vfsHttpLib::httpGET(url, &size, kind.progress, true);
     if (!body) {
-        VFS_LOG(util::LOG_ERROR, kind.unavailable, path);
+        CLIENT_LOG(util::LOG_ERROR, kind.unavailable, path);
         return false;
     }
     char status[256];
@@ -347,12 +347,12 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     sha256_finish(&sha, sha256);
     if (expectedSha256 && std::memcmp(expectedSha256, sha256, 32) != 0) {
         rofree(body);
-        VFS_LOG(util::LOG_ERROR, kind.hashFailed, path);
+        CLIENT_LOG(util::LOG_ERROR, kind.hashFailed, path);
         return false;
     }
     char directory[MAX_PATH_LENGTH + 1];
     if (!makeDirectories(path, directory)) {
-        VFS_LOG(util::LOG_ERROR, kind.treeFailed, path, directory);
+        CLIENT_LOG(util::LOG_ERROR, kind.treeFailed, path, directory);
         rofree(body);
         return false;
     }
@@ -361,11 +361,11 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     const sys::writeResult written = sys::writeFileAtomic(path, body, size, nullptr, 0, false);
     rofree(body);
     if (written == sys::WRITE_OPEN_FAILED) {
-        VFS_LOG(util::LOG_ERROR, kind.openFailed, path);
+        CLIENT_LOG(util::LOG_ERROR, kind.openFailed, path);
         return false;
     }
     if (written == sys::WRITE_FAILED) {
-        VFS_LOG(util::LOG_ERROR, kind.writeFailed, path);
+        CLIENT_LOG(util::LOG_ERROR, kind.writeFailed, path);
         return false;
     }
     return recordDownload(path, size, crc, sha256);
@@ -418,23 +418,23 @@ bool queryRemoteVersion()
         rmLoadingScreen::setStatusText("Determining Remote Content-Version (Try: LOCAL-ASSETSERVER)", 0);
         std::snprintf(url, sizeof(url), "%scurrentVersion.txt", localAssetServerURL);
         if (getRemoteContentVersion(url, &version)) {
-            VFS_LOG(util::LOG_INFO, "vfs: Local Assetserver returned Content Version %u\n", version);
+            CLIENT_LOG(util::LOG_INFO, "vfs: Local Assetserver returned Content Version %u\n", version);
             baseURLInUse = localAssetServerURL;
             remoteContentVersion = version;
             return true;
         }
-        VFS_LOG(util::LOG_ERROR, "vfs: Local Assetserver at '%s' seems to be unavailable, retrying with public-assetserver\n", localAssetServerURL);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: Local Assetserver at '%s' seems to be unavailable, retrying with public-assetserver\n", localAssetServerURL);
         localAssetServerURL = nullptr;
     }
     rmLoadingScreen::setStatusText("Determining Remote Content-Version", 0);
     std::snprintf(url, sizeof(url), "%scurrentVersion.txt", publicBase);
     if (!getRemoteContentVersion(url, &version)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: Assetserver seems to be unavailable, connection issues?\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: Assetserver seems to be unavailable, connection issues?\n");
         rmLoadingScreen::setStatusText("Error: Assetserver unavailable, connection Problem?\n\nThe game will close in 10 Seconds automatically.\n\nPlease try again later.\n", 0);
         closeAfterWait();
         return false;
     }
-    VFS_LOG(util::LOG_INFO, "vfs: Assetserver returned Content Version %u\n", version);
+    CLIENT_LOG(util::LOG_INFO, "vfs: Assetserver returned Content Version %u\n", version);
     baseURLInUse = publicBase;
     remoteContentVersion = version;
     return true;
@@ -443,7 +443,7 @@ bool queryRemoteVersion()
 // Brings the local content up to the server's version; false when the update cannot be made.
 bool updateContent()
 {
-    VFS_LOG(util::LOG_INFO, "vfs: UpdateCheck / Remote Content Version Check\n");
+    CLIENT_LOG(util::LOG_INFO, "vfs: UpdateCheck / Remote Content Version Check\n");
     rmLoadingScreen::setProgress(0, 100);
     remoteContentVersion = 0;
     for (;;) {
@@ -453,16 +453,16 @@ bool updateContent()
         const uint32_t local = getLocalContentVersion();
         if (local >= remote)
             return true;
-        VFS_LOG(util::LOG_INFO, "vfs: Update Required, Remote Content Version is newer than local Version (%u > %u)\n", remote, local);
+        CLIENT_LOG(util::LOG_INFO, "vfs: Update Required, Remote Content Version is newer than local Version (%u > %u)\n", remote, local);
         rmLoadingScreen::setStatusText("Preparing to Download Updated Content Files\n", 0);
         char url[SHORT_URL_SIZE];
         std::snprintf(url, sizeof(url), "%s%u/fileDB.txt", baseURLInUse.load(), remote);
         if (!prepareAndDownloadUpdates(url)) {
-            VFS_LOG(util::LOG_ERROR, "vfs: Update to Content-Version %u failed!\n", remote);
+            CLIENT_LOG(util::LOG_ERROR, "vfs: Update to Content-Version %u failed!\n", remote);
             closeAfterWait();
             return false;
         }
-        VFS_LOG(util::LOG_INFO, "vfs: Update to Content-Version %u complete, revalidating Version\n", remote);
+        CLIENT_LOG(util::LOG_INFO, "vfs: Update to Content-Version %u complete, revalidating Version\n", remote);
         rmLoadingScreen::setProgress(0, 100);
         setLocalContentVersion(remote);
         saveLocalContentVersion();
@@ -494,7 +494,7 @@ void setLocalAssetServer(bool use)
     remoteContentVersion = 0;
     localAssetServerURL = use ? localBase : nullptr;
     if (localAssetServerURL)
-        VFS_LOG(util::LOG_INFO, "vfs: _DEBUG -> setting localAssetServerURL to '%s'\n", localAssetServerURL);
+        CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG -> setting localAssetServerURL to '%s'\n", localAssetServerURL);
 }
 
 fileListResult parseFileList(const char* list, uint32_t size, fileListVisitor visit, void* user)
@@ -554,21 +554,21 @@ bool prepareAndDownloadUpdates(const char* url)
     const fileListResult result = parseFileList(body, size, addIfChanged, &list);
     rofree(body);
     if (result.end == FILELIST_COUNT_CORRUPT) {
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB seems to be corrupted\n");
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB seems to be corrupted\n");
         rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n", 0);
         return false;
     }
-    VFS_LOG(util::LOG_INFO, "vfs: prepareAndDownloadUpdates -> remote FileDB contains %u File Definitions\n", result.count);
+    CLIENT_LOG(util::LOG_INFO, "vfs: prepareAndDownloadUpdates -> remote FileDB contains %u File Definitions\n", result.count);
     if (result.count == 0)
         return true;
     if (result.end == FILELIST_ONLY_COUNT) {
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB corrupted, it should contain %u Definitions, but EOF after Number of Files!\n", result.count);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB corrupted, it should contain %u Definitions, but EOF after Number of Files!\n", result.count);
         rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt [1]\nPlease try again later!\n", 0);
         return false;
     }
     logListStop(result);
     if (result.processed != result.count) {
-        VFS_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdats -> Remote FileDB corrupt, processed %u of expected %u Definitions!\n", result.processed, result.count);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdats -> Remote FileDB corrupt, processed %u of expected %u Definitions!\n", result.processed, result.count);
         rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n", 0);
         freeDownloadList(list);
         return false;
@@ -591,10 +591,10 @@ bool downloadAndPatch(const char* path, const uint8_t* expectedSha256)
 {
     char url[FILE_URL_SIZE];
     if (!fileURL(path, url)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
         return false;
     }
-    VFS_LOG(util::LOG_INFO, "vfs: downloadAndPatch -> Downloading %s\n", path);
+    CLIENT_LOG(util::LOG_INFO, "vfs: downloadAndPatch -> Downloading %s\n", path);
     return fetchAndStore(path, expectedSha256, url, UPDATE_DOWNLOAD);
 }
 
@@ -602,10 +602,10 @@ bool emergeDownloadAndPatch(const char* path, const uint8_t* expectedSha256)
 {
     char url[FILE_URL_SIZE];
     if (!fileURL(path, url)) {
-        VFS_LOG(util::LOG_ERROR, "vfs: emergeDownloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
+        CLIENT_LOG(util::LOG_ERROR, "vfs: emergeDownloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
         return false;
     }
-    VFS_LOG(util::LOG_WARN, "vfs: emergeDownloadAndPatch -> Downloading %s\n", path);
+    CLIENT_LOG(util::LOG_WARN, "vfs: emergeDownloadAndPatch -> Downloading %s\n", path);
     enterEmergency();
     const bool stored = fetchAndStore(path, expectedSha256, url, EMERGENCY_DOWNLOAD);
     leaveEmergency();

@@ -6,7 +6,7 @@
 namespace tavrix::worldFactory {
 void init()
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "worldFactory: interim version - no pools\n");
+    CLIENT_LOG(util::LOG_INFO, "worldFactory: interim version - no pools\n");
 }
 void final() {}
 } // namespace tavrix::worldFactory
@@ -14,7 +14,7 @@ void final() {}
 namespace tavrix::blockTypeRegistry {
 void init()
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "blockTypeRegistry: interim version - no block types\n");
+    CLIENT_LOG(util::LOG_INFO, "blockTypeRegistry: interim version - no block types\n");
 }
 void final() {}
 } // namespace tavrix::blockTypeRegistry

@@ -6,7 +6,7 @@
 namespace tavrix::Input {
 void init(GLFWwindow*)
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Input: interim version - window input not routed\n");
+    CLIENT_LOG(util::LOG_INFO, "Input: interim version - window input not routed\n");
 }
 void final() {}
 } // namespace tavrix::Input

@@ -44,7 +44,7 @@ namespace tavrix::renderMode {
 
 void init()
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "renderMode: interim version - screens drawn empty\n");
+    CLIENT_LOG(util::LOG_INFO, "renderMode: interim version - screens drawn empty\n");
     modeLock = new util::mutex;
     rmLoadingScreen::init();
     rmDownload::init();
@@ -76,10 +76,10 @@ int32_t switchMode(int32_t mode)
         TAVRIX_FATAL("renderMode::switchMode(%s) -> while subsystem is not initialized!\n", getModeName(mode));
     std::lock_guard<util::mutex> held(*modeLock);
     if (mode == currentMode) {
-        getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "renderMode::switchMode() request to switch to current mode(%s) - ignoring.\n", getModeName(mode));
+        CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() request to switch to current mode(%s) - ignoring.\n", getModeName(mode));
         return currentMode;
     }
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "renderMode::switchMode() Switching to: %s\n", getModeName(mode));
+    CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() Switching to: %s\n", getModeName(mode));
     const int32_t previous = currentMode;
     void (*previousLeave)() = leaveCallback;
     // A mode without a screen only hides the current one.

@@ -6,7 +6,7 @@
 namespace tavrix::textureMgr {
 void init()
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "textureMgr: interim version - no textures\n");
+    CLIENT_LOG(util::LOG_INFO, "textureMgr: interim version - no textures\n");
 }
 void final() {}
 void loadDefaultTexture() {}

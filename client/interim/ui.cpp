@@ -6,7 +6,7 @@
 namespace tavrix::ui {
 void init()
 {
-    getLogger()->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "ui: interim version - no web interface\n");
+    CLIENT_LOG(util::LOG_INFO, "ui: interim version - no web interface\n");
 }
 void final() {}
 void onResolutionChange(int32_t, int32_t) {}
