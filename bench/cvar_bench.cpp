@@ -2,13 +2,12 @@
 // threads, with the time ratios.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "platformlib/allocator/roalloc.h"
 
@@ -57,18 +56,6 @@ void getInt_unordered_map(benchmark::State& state)
 BENCHMARK(getInt_cvar)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(getInt_unordered_map)->Threads(1)->Threads(8)->UseRealTime();
 
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> nsPerOp;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                nsPerOp[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -80,14 +67,11 @@ int main(int argc, char** argv)
         settings[names()[i]] = i;
     }
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* threads : {"threads:1", "threads:8"}) {
-        const double ours = reporter.nsPerOp["getInt_cvar/real_time/" + std::string(threads)];
-        const double theirs = reporter.nsPerOp["getInt_unordered_map/real_time/" + std::string(threads)];
-        if (ours > 0 && theirs > 0)
-            std::printf("getInt %s: cvar / unordered_map+mutex = %.2f\n", threads, ours / theirs);
-    }
+    for (const std::string threads : {"threads:1", "threads:8"})
+        reporter.printTimeRatio("getInt " + threads + ": cvar / unordered_map+mutex", "getInt_cvar/real_time/" + threads,
+                                "getInt_unordered_map/real_time/" + threads);
     benchmark::Shutdown();
     tavrix::cvar::final();
     roalloc_final();

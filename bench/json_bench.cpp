@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/ratioreporter.h"
 #include "client/json.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/json/parser.h"
@@ -127,40 +127,7 @@ void parseRapidJson(benchmark::State& state, const std::string& text)
 
 const char* const parsers[] = {"jsonParse", "tavrix::json", "rapidjson insitu"};
 
-// Console output plus a closing table of throughput ratios against RapidJSON.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto bytes = run.counters.find("bytes_per_second");
-            if (run.error_occurred || bytes == run.counters.end())
-                continue;
-            const std::string name = run.benchmark_name();
-            const size_t slash = name.rfind('/');
-            throughput[name.substr(5, slash - 5)][name.substr(slash + 1)] = bytes->second.value;
-        }
-    }
-
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        std::printf("\n%-16s %12s %12s %12s %10s %10s\n", "document", "jsonParse", "tavrix::json", "rapidjson",
-                    "ratio", "doc ratio");
-        for (const document& d : documents()) {
-            auto& row = throughput[d.name];
-            const double mine = row[parsers[0]], doc = row[parsers[1]], theirs = row[parsers[2]];
-            if (theirs == 0)
-                continue;
-            std::printf("%-16s %9.0f MB/s %9.0f MB/s %9.0f MB/s %9.2fx %9.2fx\n", d.name.c_str(), mine / 1e6, doc / 1e6,
-                        theirs / 1e6, mine / theirs, doc / theirs);
-        }
-    }
-
-private:
-    std::map<std::string, std::map<std::string, double>> throughput;
-};
+std::string runName(const document& d, int parser) { return "json/" + d.name + "/" + parsers[parser]; }
 
 } // namespace
 
@@ -168,13 +135,18 @@ int main(int argc, char** argv)
 {
     roalloc_init();
     for (const document& d : documents()) {
-        benchmark::RegisterBenchmark(("json/" + d.name + "/" + parsers[0]).c_str(), parseTavrix, d.text);
-        benchmark::RegisterBenchmark(("json/" + d.name + "/" + parsers[1]).c_str(), parseDocument, d.text);
-        benchmark::RegisterBenchmark(("json/" + d.name + "/" + parsers[2]).c_str(), parseRapidJson, d.text);
+        benchmark::RegisterBenchmark(runName(d, 0).c_str(), parseTavrix, d.text);
+        benchmark::RegisterBenchmark(runName(d, 1).c_str(), parseDocument, d.text);
+        benchmark::RegisterBenchmark(runName(d, 2).c_str(), parseRapidJson, d.text);
     }
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // Throughput against RapidJSON's.
+    for (const document& d : documents())
+        for (int parser : {0, 1})
+            reporter.printCounterRatio(d.name + ": " + parsers[parser] + " / rapidjson", runName(d, parser), runName(d, 2),
+                                       "bytes_per_second");
     benchmark::Shutdown();
     roalloc_final();
     return 0;

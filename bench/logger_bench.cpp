@@ -3,10 +3,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
-#include <set>
 #include <string>
 
+#include "bench/ratioreporter.h"
 #include "platformlib/util/logger.h"
 
 namespace {
@@ -67,43 +66,18 @@ void BM_fprintf(benchmark::State& state)
 BENCHMARK(BM_logger)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_fprintf)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime();
 
-// Keeps the calls per second of each run, to print the logger's ratio to fprintf.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions the median stands for the run.
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            auto& rate = rates[run.run_name.function_name];
-            if (median || (run.run_type == Run::RT_Iteration && !medians.count(run.benchmark_name())))
-                rate[run.threads] = run.counters.at("items_per_second");
-            if (median)
-                medians.insert(run.benchmark_name());
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void printRatios()
-    {
-        for (const auto& [threads, rate] : rates["BM_logger"])
-            if (rates["BM_fprintf"].count(threads))
-                std::printf("logger / fprintf calls per second, %d thread(s): %.2f\n", threads,
-                            rate / rates["BM_fprintf"][threads]);
-    }
-
-private:
-    std::map<std::string, std::map<int, double>> rates;
-    std::set<std::string> medians;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const std::string iterations = "/iterations:" + std::to_string(ITERATIONS);
+    for (const std::string threads : {"1", "8"})
+        reporter.printCounterRatio("logger / fprintf, " + threads + " thread(s)",
+                                   "BM_logger" + iterations + "/real_time/threads:" + threads,
+                                   "BM_fprintf" + iterations + "/real_time/threads:" + threads, "items_per_second");
     benchmark::Shutdown();
     return 0;
 }

@@ -3,9 +3,7 @@
 // with nothing queued. Ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/maintaskqueue.h"
 #include "client/timer.h"
@@ -111,40 +110,6 @@ BENCHMARK(stdVectorFrame)->Arg(1)->Arg(4)->UseRealTime()->Unit(benchmark::kMilli
 BENCHMARK(mainTaskQueueEmptyFrame);
 BENCHMARK(stdVectorEmptyFrame);
 
-// Keeps every run's items per second so the ratios can be printed at the end.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            auto rate = run.counters.find("items_per_second");
-            if (rate != run.counters.end())
-                itemsPerSecond[run.benchmark_name()] = rate->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // With --benchmark_repetitions the medians are compared.
-    void printRatio(const std::string& measured, const std::string& alternative)
-    {
-        const double a = rate(measured);
-        const double b = rate(alternative);
-        if (a > 0 && b > 0)
-            std::printf("%-36s / %-32s: %.2fx\n", measured.c_str(), alternative.c_str(), a / b);
-    }
-
-private:
-    double rate(const std::string& name) const
-    {
-        for (const std::string& key : {name + "_median", name}) {
-            auto found = itemsPerSecond.find(key);
-            if (found != itemsPerSecond.end())
-                return found->second;
-        }
-        return 0;
-    }
-    std::map<std::string, double> itemsPerSecond;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -161,11 +126,14 @@ int main(int argc, char** argv)
     alternative = new stdQueue;
 
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* threads : {"1", "4"})
-        reporter.printRatio(std::string("mainTaskQueueFrame/") + threads + "/real_time", std::string("stdVectorFrame/") + threads + "/real_time");
-    reporter.printRatio("mainTaskQueueEmptyFrame", "stdVectorEmptyFrame");
+    for (const std::string threads : {"1", "4"})
+        reporter.printCounterRatio("mainTaskQueueFrame / stdVectorFrame, " + threads + " thread(s)",
+                                   "mainTaskQueueFrame/" + threads + "/real_time", "stdVectorFrame/" + threads + "/real_time",
+                                   "items_per_second");
+    reporter.printCounterRatio("mainTaskQueueEmptyFrame / stdVectorEmptyFrame", "mainTaskQueueEmptyFrame", "stdVectorEmptyFrame",
+                               "items_per_second");
 
     delete alternative;
     tavrix::mainTaskQueue::final();

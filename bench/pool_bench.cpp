@@ -2,12 +2,11 @@
 // packed with its tag in 8 bytes; 1 and 8 threads. Ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ratioreporter.h"
 #include "platformlib/allocator/lockfreestack.h"
 #include "platformlib/allocator/pool.h"
 #include "platformlib/allocator/roalloc.h"
@@ -137,41 +136,6 @@ BENCHMARK(newDelete)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(stack16BytePopPush)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(stackPackedPopPush)->Threads(1)->Threads(8)->UseRealTime();
 
-// Keeps every run's items per second so the ratios can be printed at the end.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            auto rate = run.counters.find("items_per_second");
-            if (rate != run.counters.end())
-                itemsPerSecond[run.benchmark_name()] = rate->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // With --benchmark_repetitions the medians are compared.
-    void printRatio(const char* measured, const char* alternative, const char* threads)
-    {
-        const double a = rate(std::string(measured) + "/real_time/threads:" + threads);
-        const double b = rate(std::string(alternative) + "/real_time/threads:" + threads);
-        if (a > 0 && b > 0)
-            std::printf("%-20s / %-20s %s threads: %.2fx\n", measured, alternative, threads, a / b);
-    }
-
-private:
-    double rate(const std::string& name) const
-    {
-        for (const std::string& key : {name + "_median", name}) {
-            auto found = itemsPerSecond.find(key);
-            if (found != itemsPerSecond.end())
-                return found->second;
-        }
-        return 0;
-    }
-
-    std::map<std::string, double> itemsPerSecond;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -188,13 +152,14 @@ int main(int argc, char** argv)
         packedPush(&narrowStack, &n);
 
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* threads : {"1", "8"}) {
-        reporter.printRatio("poolGetPut", "mallocFree", threads);
-        reporter.printRatio("poolGetPut", "newDelete", threads);
-        reporter.printRatio("stack16BytePopPush", "stackPackedPopPush", threads);
-    }
+    const char* const pairs[][2] = {{"poolGetPut", "mallocFree"}, {"poolGetPut", "newDelete"}, {"stack16BytePopPush", "stackPackedPopPush"}};
+    for (const std::string threads : {"1", "8"})
+        for (const auto& [measured, alternative] : pairs)
+            reporter.printCounterRatio(std::string(measured) + " / " + alternative + ", " + threads + " thread(s)",
+                                       measured + ("/real_time/threads:" + threads), alternative + ("/real_time/threads:" + threads),
+                                       "items_per_second");
 
     delete pool;
     platform_setTimerSystem(nullptr);

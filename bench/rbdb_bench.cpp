@@ -2,13 +2,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/ratioreporter.h"
 #include "platformlib/util/rbdb.h"
 
 namespace {
@@ -106,42 +105,18 @@ BENCHMARK(intFetch_unordered_map) SIZES;
 BENCHMARK(textFetch_strdb) SIZES;
 BENCHMARK(textFetch_unordered_map) SIZES;
 
-// Keeps each run's time per lookup, keyed "family/size", for the closing ratios.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> nsPerOp;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                nsPerOp[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-};
-
-void printRatios(const std::map<std::string, double>& ns)
-{
-    const char* const pairs[][2] = {{"intFetch_rbdb", "intFetch_unordered_map"},
-                                    {"textFetch_strdb", "textFetch_unordered_map"}};
-    for (const auto& pair : pairs) {
-        for (const char* size : {"1000", "100000", "1000000"}) {
-            const auto ours = ns.find(std::string(pair[0]) + "/" + size);
-            const auto theirs = ns.find(std::string(pair[1]) + "/" + size);
-            if (ours == ns.end() || theirs == ns.end())
-                continue;
-            std::printf("%s/%s: %.2fx the time of %s\n", pair[0], size, ours->second / theirs->second, pair[1]);
-        }
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    printRatios(reporter.nsPerOp);
+    const char* const pairs[][2] = {{"intFetch_rbdb", "intFetch_unordered_map"}, {"textFetch_strdb", "textFetch_unordered_map"}};
+    for (const auto& [measured, alternative] : pairs)
+        for (const std::string size : {"1000", "100000", "1000000"})
+            reporter.printTimeRatio(measured + ("/" + size) + " / " + alternative, measured + ("/" + size),
+                                    alternative + ("/" + size));
     benchmark::Shutdown();
     return 0;
 }

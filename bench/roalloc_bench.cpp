@@ -2,11 +2,10 @@
 // of blocks of mixed sizes and gives them back.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
+#include "bench/ratioreporter.h"
 #include "platformlib/allocator/roalloc.h"
 
 namespace {
@@ -44,35 +43,18 @@ void BM_malloc(benchmark::State& state)
 BENCHMARK(BM_roalloc)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_malloc)->Threads(1)->Threads(8)->UseRealTime();
 
-// Keeps each run's time so that the ratio can be printed at the end.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     roalloc_init();
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     roalloc_final();
-    for (const char* threads : {"1", "8"}) {
-        const std::string suffix = std::string("/real_time/threads:") + threads;
-        const auto ours = reporter.times.find("BM_roalloc" + suffix);
-        const auto theirs = reporter.times.find("BM_malloc" + suffix);
-        if (ours != reporter.times.end() && theirs != reporter.times.end())
-            std::printf("roalloc/malloc time ratio, %s thread(s): %.2f\n", threads, ours->second / theirs->second);
-    }
+    for (const std::string threads : {"1", "8"})
+        reporter.printTimeRatio("roalloc / malloc, " + threads + " thread(s)", "BM_roalloc/real_time/threads:" + threads,
+                                "BM_malloc/real_time/threads:" + threads);
     benchmark::Shutdown();
     return 0;
 }

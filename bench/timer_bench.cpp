@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -19,6 +18,7 @@
 
 #include <unistd.h>
 
+#include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/timer.h"
 #include "platformlib/allocator/roalloc.h"
@@ -193,33 +193,6 @@ BENCHMARK(stdMultimapAddDelete)->Iterations(30)->UseRealTime();
 BENCHMARK(timerSystemFiringLatency)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(stdMultimapFiringLatency)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Keeps every run's counters so the ratios can be printed at the end.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            for (const auto& [name, counter] : run.counters)
-                counters[run.benchmark_name() + " " + name] = counter.value;
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void printRatio(const char* measured, const char* alternative, const char* counter)
-    {
-        const double a = value(measured, counter);
-        const double b = value(alternative, counter);
-        if (a > 0 && b > 0)
-            std::printf("%-42s / %-42s %-16s: %.2fx\n", measured, alternative, counter, a / b);
-    }
-
-private:
-    double value(const char* benchmark, const char* counter) const
-    {
-        auto found = counters.find(std::string(benchmark) + " " + counter);
-        return found == counters.end() ? 0 : found->second;
-    }
-    std::map<std::string, double> counters;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -236,11 +209,14 @@ int main(int argc, char** argv)
     timer_init();
 
     benchmark::Initialize(&argc, argv);
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatio("timerSystemAddDelete/iterations:30/real_time", "stdMultimapAddDelete/iterations:30/real_time", "items_per_second");
-    reporter.printRatio("timerSystemFiringLatency/iterations:3/real_time", "stdMultimapFiringLatency/iterations:3/real_time", "median_us");
-    reporter.printRatio("timerSystemFiringLatency/iterations:3/real_time", "stdMultimapFiringLatency/iterations:3/real_time", "p99_us");
+    reporter.printCounterRatio("timerSystemAddDelete / stdMultimapAddDelete", "timerSystemAddDelete/iterations:30/real_time",
+                               "stdMultimapAddDelete/iterations:30/real_time", "items_per_second");
+    for (const char* lateness : {"median_us", "p99_us"})
+        reporter.printCounterRatio("timerSystemFiringLatency / stdMultimapFiringLatency",
+                                   "timerSystemFiringLatency/iterations:3/real_time",
+                                   "stdMultimapFiringLatency/iterations:3/real_time", lateness);
 
     timer_final();
     tavrix::cvar::final();

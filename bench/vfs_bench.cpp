@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/timer.h"
 #include "client/vfs.h"
@@ -168,25 +168,6 @@ BENCHMARK(BM_readFileLargeCold)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_readFileLargeWarm)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_freadLarge)->Unit(benchmark::kMicrosecond);
 
-// Keeps every run's time for the ratios.
-class ratioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void printRatio(const char* ours, const char* theirs)
-    {
-        if (times.count(ours) && times.count(theirs) && times[theirs] > 0)
-            std::printf("%-22s / %-18s = %.2f\n", ours, theirs, times[ours] / times[theirs]);
-    }
-
-private:
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -206,14 +187,14 @@ int main(int argc, char** argv)
     writeLoadFiles();
     indexLoadFiles();
 
-    ratioReporter reporter;
+    tavrix::bench::ratioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nTime ratios (below 1: the content store is faster)\n");
-    reporter.printRatio("BM_readFileSmallCold", "BM_freadSmall");
-    reporter.printRatio("BM_readFileSmallWarm", "BM_freadSmall");
-    reporter.printRatio("BM_readFileLargeCold", "BM_freadLarge");
-    reporter.printRatio("BM_readFileLargeWarm", "BM_freadLarge");
-    reporter.printRatio("BM_reindexTree/real_time", "BM_sha256sumTree/real_time");
+    const char* const pairs[][2] = {{"BM_readFileSmallCold", "BM_freadSmall"}, {"BM_readFileSmallWarm", "BM_freadSmall"},
+                                    {"BM_readFileLargeCold", "BM_freadLarge"}, {"BM_readFileLargeWarm", "BM_freadLarge"},
+                                    {"BM_reindexTree/real_time", "BM_sha256sumTree/real_time"}};
+    for (const auto& [measured, alternative] : pairs)
+        reporter.printTimeRatio(std::string(measured) + " / " + alternative, measured, alternative);
 
     vfs::final();
     timer_final();
