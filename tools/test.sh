@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: once in the normal build and once under the
-# address and undefined-behaviour sanitizers. Windowed tests run under a virtual display.
+# Installs what is needed, builds, and runs every test: in the normal build, under the address and
+# undefined-behaviour sanitizers, and under the thread sanitizer. Windowed tests run under a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install.sh
@@ -16,3 +16,4 @@ suite() {
 
 suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVRIX_SANITIZE=address,undefined -DTAVRIX_BENCH=OFF
+suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAVRIX_SANITIZE=thread -DTAVRIX_BENCH=OFF
