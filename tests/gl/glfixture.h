@@ -14,9 +14,9 @@
 #include "client/vfs.h"
 #include "client/windowing.h"
 #include "platformlib/allocator/roalloc.h"
-#include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
 #include "support/capturelogger.h"
+#include "support/contentrecord.h"
 #include "support/tempdir.h"
 
 namespace tavrix::test {
@@ -120,12 +120,7 @@ protected:
     // A content file with its record, as the meta database would list it.
     vfs::fileDataINFO* addFile(const std::string& path, const std::string& bytes)
     {
-        dir.write(path, bytes);
-        vfs::fileDataINFO* record = vfs::newRecord(path.data(), uint32_t(path.size()));
-        record->size = uint32_t(bytes.size());
-        record->crc32 = crc32_update(0, bytes.data(), uint32_t(bytes.size()));
-        EXPECT_TRUE(vfs::fileDB_addEntry(record));
-        return record;
+        return tavrix::test::addContentFile(dir, path, bytes);
     }
 
     // RGBA of one pixel of the back buffer, x and y from the lower left corner.

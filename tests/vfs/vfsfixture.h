@@ -10,8 +10,8 @@
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
-#include "platformlib/util/crc32.h"
 #include "support/capturelogger.h"
+#include "support/contentrecord.h"
 #include "support/tempdir.h"
 
 namespace tavrix::test {
@@ -52,12 +52,7 @@ protected:
     // A record for bytes written at the path, as a download or the meta database would make it.
     vfs::fileDataINFO* addFile(const std::string& path, const std::string& bytes)
     {
-        dir.write(path, bytes);
-        vfs::fileDataINFO* record = vfs::newRecord(path.data(), uint32_t(path.size()));
-        record->size = uint32_t(bytes.size());
-        record->crc32 = crc32_update(0, bytes.data(), uint32_t(bytes.size()));
-        EXPECT_TRUE(vfs::fileDB_addEntry(record));
-        return record;
+        return tavrix::test::addContentFile(dir, path, bytes);
     }
 
     vfs::fileDataINFO* record(const std::string& path) { return vfs::fileDB_fetch(path.data(), uint32_t(path.size())); }
