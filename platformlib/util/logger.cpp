@@ -43,23 +43,22 @@ void freeRecords(logger::message* record)
 } // namespace
 
 logger::logger()
-    : workerThread(nullptr), logFiles(nullptr), queueHead(nullptr), queueTail(nullptr), hookHead(nullptr),
-      hookTail(nullptr), running(0), udpName(nullptr), udpSocket(sys::INVALID_UDP_SOCKET), udpTarget{}, queued(0),
-      handled(0), idle(false)
+    : workerThread(nullptr), logFiles(nullptr), hookHead(nullptr), hookTail(nullptr), running(false),
+      udpName(nullptr), udpSocket(sys::INVALID_UDP_SOCKET), udpTarget{}, queued(0), handled(0)
 {
-    running.exchange(1);
+    running.exchange(true);
     workerThread = new thread("Logger - Worker", worker, this);
 }
 
 logger::~logger()
 {
-    running.exchange(0);
+    running.exchange(false);
     if (workerThread) {
-        wakeWorker();
+        queue.wakeAll();
         if (!stopWorker())
             return;
     }
-    freeRecords(takeAll());
+    freeRecords(queue.takeAll());
     while (logFiles) {
         logFile* next = logFiles->next;
         std::fclose(logFiles->file);
@@ -89,7 +88,7 @@ bool logger::stopWorker()
 {
     bool ended = workerThread->join(JOIN_MS) == JOIN_ENDED;
     if (!ended) {
-        freeRecords(takeAll());
+        freeRecords(queue.takeAll());
         ended = workerThread->join(JOIN_MS) == JOIN_ENDED;
         if (!ended)
             workerThread->kill();
@@ -118,7 +117,7 @@ void logger::logEx(uint32_t level, const char* file, int32_t line, const char* f
 void logger::enqueue(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
                      va_list args)
 {
-    if (running.load() != 1)
+    if (!running.load())
         return;
     char text[MAX_TEXT + 1];
     const int formatted = std::vsnprintf(text, sizeof(text), format, args);
@@ -139,66 +138,9 @@ void logger::enqueue(uint32_t level, const char* file, int32_t line, const char*
     std::memcpy(record->text, text, length + 1);
     record->textLength = length;
 
-    queueLock.lock();
-    if (queueTail)
-        queueTail->next = record;
-    else
-        queueHead = record;
-    queueTail = record;
-    ++queued;
-    queueLock.unlock();
-    wakeWorker();
-}
-
-// Signalled under idleMutex: the worker re-checks the queue under it before waiting, so no signal can fall
-// between its check and its wait. A worker that is not idle needs no signal; it empties the queue first.
-void logger::wakeWorker()
-{
-    if (!idle.load())
-        return;
-    idleMutex.lock();
-    wake.signal();
-    idleMutex.unlock();
-}
-
-void logger::idleWait()
-{
-    idleMutex.lock();
-    idle.store(true);
-    if (queueEmpty() && running.load() == 1)
-        wake.wait(idleMutex, IDLE_WAIT_MS);
-    idle.store(false);
-    idleMutex.unlock();
-}
-
-logger::message* logger::take()
-{
-    queueLock.lock();
-    message* record = queueHead;
-    if (record) {
-        queueHead = record->next;
-        if (!queueHead)
-            queueTail = nullptr;
-    }
-    queueLock.unlock();
-    return record;
-}
-
-logger::message* logger::takeAll()
-{
-    queueLock.lock();
-    message* records = queueHead;
-    queueHead = queueTail = nullptr;
-    queueLock.unlock();
-    return records;
-}
-
-bool logger::queueEmpty()
-{
-    queueLock.lock();
-    const bool empty = queueHead == nullptr;
-    queueLock.unlock();
-    return empty;
+    // Counted before it is appended: the worker never gets ahead of the count a flush waits for.
+    queued.fetch_add(1);
+    queue.push(record);
 }
 
 void logger::runHooks(const message* record)
@@ -214,23 +156,21 @@ uint32_t logger::worker(thread* self)
 {
     logger* owner = static_cast<logger*>(self->getArg());
     for (;;) {
-        if (message* record = owner->take()) {
+        if (message* record = owner->queue.take()) {
             owner->runHooks(record);
             std::free(record);
             owner->handled.fetch_add(1);
             continue;
         }
-        if (owner->running.load() != 1)
+        if (!owner->running.load())
             return 0;
-        owner->idleWait();
+        owner->queue.waitWhileEmpty(owner->running, IDLE_WAIT_MS);
     }
 }
 
 bool logger::flush(uint32_t milliseconds)
 {
-    queueLock.lock();
-    const uint64_t target = queued;
-    queueLock.unlock();
+    const uint64_t target = queued.load();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (handled.load() < target) {
         if (std::chrono::steady_clock::now() >= deadline)

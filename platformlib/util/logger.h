@@ -9,6 +9,7 @@
 #include "platformlib/posix/thread.h"
 #include "platformlib/posix/udpsocket.h"
 #include "platformlib/spinlock.h"
+#include "platformlib/taskqueue.h"
 #include "platformlib/util/loggerinterface.h"
 
 namespace tavrix::util {
@@ -77,12 +78,7 @@ private:
 
     void enqueue(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
                  va_list args) __attribute__((format(printf, 6, 0)));
-    message* take();
-    message* takeAll();
-    bool queueEmpty();
     void runHooks(const message* record);
-    void idleWait();
-    void wakeWorker();
     bool stopWorker();
     void sendName(uint8_t type);
     void sendDatagram(const uint8_t* data, size_t size);
@@ -90,23 +86,17 @@ private:
     thread* workerThread;
     logFile* logFiles;
     spinlock filesLock;
-    message* queueHead;
-    message* queueTail;
-    spinlock queueLock;
+    taskQueue<message, spinlock> queue;
     spinlock hooksLock;
-    mutex idleMutex;
-    condVar wake;
     hook* hookHead;
     hook* hookTail;
-    std::atomic<int32_t> running;
+    std::atomic<bool> running;
     char* udpName;
     int udpSocket;
     sys::udpAddress udpTarget;
-    // Records appended so far (under queueLock) and records through the hooks, for flush.
-    uint64_t queued;
+    // Records queued so far and records through the hooks, for flush.
+    std::atomic<uint64_t> queued;
     std::atomic<uint64_t> handled;
-    // Set by the worker, under idleMutex, while it may be about to wait.
-    std::atomic<bool> idle;
 };
 
 } // namespace tavrix::util
