@@ -1,6 +1,7 @@
 #include "client/vfs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -11,13 +12,13 @@
 #include "client/json.h"
 #include "client/timer.h"
 #include "client/vfshttplib.h"
-#include "platformlib/allocator/atomic.h"
 #include "platformlib/allocator/lockfreestack.h"
 #include "platformlib/allocator/pool.h"
 #include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
 #include "platformlib/posix/thread.h"
+#include "platformlib/taskqueue.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/format.h"
@@ -51,13 +52,9 @@ constexpr uint64_t MAX_DATA_SIZE = UINT32_MAX - sizeof(fileDataHeader) - 1;
 rbdb* fileDB = nullptr;
 uint8_t devFolderFirst = 0;
 
-vfsJob* queueHead = nullptr;
-vfsJob* queueTail = nullptr;
-util::mutex* queueMutex = nullptr;
-util::mutex* waitMutex = nullptr;
-util::condVar* wakeUp = nullptr;
+util::taskQueue<vfsJob>* jobQueue = nullptr;
 Pool<vfsJob>* jobPool = nullptr;
-volatile int32_t running = 0;
+std::atomic<bool> running{false};
 int32_t workerCount = 0;
 util::thread** workers = nullptr;
 
@@ -217,26 +214,6 @@ loadOutcome loadPath(const char* path, void** data, uint32_t* size)
     return *data ? LOAD_DONE : LOAD_FAILED;
 }
 
-bool queueEmpty()
-{
-    std::lock_guard<util::mutex> guard(*queueMutex);
-    return queueHead == nullptr;
-}
-
-vfsJob* takeJob()
-{
-    std::lock_guard<util::mutex> guard(*queueMutex);
-    vfsJob* job = queueHead;
-    if (job) {
-        queueHead = job->next;
-        if (!queueHead)
-            queueTail = nullptr;
-    }
-    return job;
-}
-
-bool isRunning() { return util::atomicCas32(&running, 1, 1) == 1; }
-
 } // namespace
 
 bool isSafeContentPath(const char* path, uint32_t length)
@@ -271,20 +248,7 @@ fileDataINFO* newRecord(const char* path, uint32_t length)
     return record;
 }
 
-static void pushJob(vfsJob* job)
-{
-    {
-        std::lock_guard<util::mutex> guard(*queueMutex);
-        if (queueTail)
-            queueTail->next = job;
-        else
-            queueHead = job;
-        queueTail = job;
-    }
-    // Under the wait mutex: a worker checks the queue under it before it waits, so no wake-up is lost.
-    std::lock_guard<util::mutex> guard(*waitMutex);
-    wakeUp->signal();
-}
+static void pushJob(vfsJob* job) { jobQueue->push(job); }
 
 static void task_asyncLoad(vfsJob* job)
 {
@@ -308,18 +272,16 @@ static void task_asyncLoad(vfsJob* job)
 static uint32_t worker(util::thread*)
 {
     for (;;) {
-        if (!isRunning()) {
+        if (!running.load()) {
             CLIENT_LOG(util::LOG_INFO, "vfs::worker: terminating.\n");
             return 0;
         }
-        if (vfsJob* job = takeJob()) {
+        if (vfsJob* job = jobQueue->take()) {
             task_asyncLoad(job);
             jobPool->put(job);
             continue;
         }
-        std::lock_guard<util::mutex> guard(*waitMutex);
-        if (queueEmpty() && isRunning())
-            wakeUp->wait(*waitMutex, WORKER_WAIT_MS);
+        jobQueue->waitWhileEmpty(running, WORKER_WAIT_MS);
     }
 }
 
@@ -330,11 +292,7 @@ void init()
     CLIENT_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
 
     fileDB = createFileDB();
-    queueHead = nullptr;
-    queueTail = nullptr;
-    wakeUp = new util::condVar;
-    queueMutex = new util::mutex;
-    waitMutex = new util::mutex;
+    jobQueue = new util::taskQueue<vfsJob>;
 
     const poolSettings& jobs = pools::vfsJobEntry;
     cvar::initialize(jobs.initialAllocKey, int(jobs.initialAlloc), 1);
@@ -351,7 +309,7 @@ void init()
         CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG Build, enabled (forced) read dev/ folder first\n");
     }
 
-    util::atomicXchg32(&running, 1);
+    running.exchange(true);
 
     cvar::initialize("vfs.nWorker", 2, 1);
     workerCount = std::clamp(cvar::getI32("vfs.nWorker"), int32_t(1), MAX_WORKERS);
@@ -558,15 +516,12 @@ void final()
         }
         gcActive = false;
     }
-    util::atomicXchg32(&running, 0);
+    running.exchange(false);
 
     // A worker that outlives its join is detached; what it may still touch is then left in place.
     bool workersEnded = true;
     if (workers) {
-        {
-            std::lock_guard<util::mutex> guard(*waitMutex);
-            wakeUp->broadcast();
-        }
+        jobQueue->wakeAll();
         for (int32_t i = 0; i < workerCount; ++i) {
             workersEnded = workers[i]->join(WORKER_JOIN_MS) == util::JOIN_ENDED && workersEnded;
             delete workers[i];
@@ -577,18 +532,12 @@ void final()
 
     if (workersEnded) {
         // Jobs never run go back before the pool goes.
-        while (vfsJob* job = takeJob())
+        while (vfsJob* job = jobQueue->take())
             jobPool->put(job);
         delete jobPool;
         jobPool = nullptr;
-        if (wakeUp) {
-            delete wakeUp;
-            delete queueMutex;
-            delete waitMutex;
-            wakeUp = nullptr;
-            queueMutex = nullptr;
-            waitMutex = nullptr;
-        }
+        delete jobQueue;
+        jobQueue = nullptr;
         if (fileDB) {
             strdb_foreach(fileDB, vfs_final_eachFileInFileDB);
             db_destroy(fileDB);
