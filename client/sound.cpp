@@ -12,6 +12,7 @@
 #include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/thread.h"
+#include "platformlib/taskqueue.h"
 #include "platformlib/util/exception.h"
 
 namespace tavrix::sound {
@@ -36,14 +37,10 @@ char** deviceNames = nullptr;
 uint32_t deviceCount = 0;
 uint8_t disabled = 0;
 
-task* queueHead = nullptr;
-task* queueTail = nullptr;
-util::mutex* queueLock = nullptr;
-util::mutex* waitLock = nullptr;
-util::condVar* wakeUp = nullptr;
+util::taskQueue<task>* queue = nullptr;
 Pool<task>* taskPool = nullptr;
 util::thread* workerThread = nullptr;
-std::atomic<int32_t> running{0};
+std::atomic<bool> running{false};
 
 int32_t findDevice(const char* name)
 {
@@ -51,32 +48,6 @@ int32_t findDevice(const char* name)
         if (std::strcmp(deviceNames[i], name) == 0)
             return int32_t(i);
     return -1;
-}
-
-task* takeTask()
-{
-    std::lock_guard<util::mutex> guard(*queueLock);
-    task* taken = queueHead;
-    if (taken) {
-        queueHead = taken->next;
-        if (!queueHead)
-            queueTail = nullptr;
-    }
-    return taken;
-}
-
-bool queueEmpty()
-{
-    std::lock_guard<util::mutex> guard(*queueLock);
-    return queueHead == nullptr;
-}
-
-void wakeWorker()
-{
-    // Under the wait lock: the worker looks at the queue and starts its wait under it, so the wake-up
-    // cannot fall between the two.
-    std::lock_guard<util::mutex> guard(*waitLock);
-    wakeUp->signal();
 }
 
 void runCall(syncCall* call)
@@ -118,7 +89,7 @@ void runTask(task* queued)
 // After the worker ended: what it left queued is dropped, except calls, whose callers are waiting.
 void dropQueue()
 {
-    while (task* queued = takeTask()) {
+    while (task* queued = queue->take()) {
         if (queued->type == TASK_BGM_SET_FILE)
             rofree(reinterpret_cast<char*>(queued->argument));
         else if (queued->type == TASK_CALL)
@@ -193,16 +164,12 @@ void init()
         defaultName = deviceNames[0];
     }
 
-    queueHead = nullptr;
-    queueTail = nullptr;
-    waitLock = new util::mutex;
-    queueLock = new util::mutex;
-    wakeUp = new util::condVar;
+    queue = new util::taskQueue<task>;
     const poolSettings& tasks = pools::soundTask;
     cvar::initialize(tasks.allocStepKey, int(tasks.allocStep), 1);
     cvar::initialize(tasks.initialAllocKey, int(tasks.initialAlloc), 1);
     taskPool = new Pool<task>(tasks.name, uint32_t(cvar::getI32(tasks.allocStepKey)), uint32_t(cvar::getI32(tasks.initialAllocKey)), tasks.largePages);
-    running.store(1);
+    running.store(true);
     workerThread = new util::thread("Sound Worker", worker, nullptr);
 
     cvar::initialize("sound.device", defaultName, 0, 1);
@@ -225,8 +192,8 @@ void final()
     }
     bool ended = true;
     if (workerThread) {
-        running.store(0);
-        wakeWorker();
+        running.store(false);
+        queue->wakeAll();
         ended = workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
         delete workerThread;
         workerThread = nullptr;
@@ -238,12 +205,8 @@ void final()
     dropQueue();
     delete taskPool;
     taskPool = nullptr;
-    delete wakeUp;
-    wakeUp = nullptr;
-    delete waitLock;
-    waitLock = nullptr;
-    delete queueLock;
-    queueLock = nullptr;
+    delete queue;
+    queue = nullptr;
 }
 
 void setOutputDevice(const char* name)
@@ -267,22 +230,13 @@ task* newTask()
 
 void pushTask(ALCcontext* context, task* queued)
 {
-    queued->next = nullptr;
     queued->context = context;
-    {
-        std::lock_guard<util::mutex> guard(*queueLock);
-        if (queueTail)
-            queueTail->next = queued;
-        else
-            queueHead = queued;
-        queueTail = queued;
-    }
-    wakeWorker();
+    queue->push(queued);
 }
 
 void callOnWorker(void (*fn)(void* arg), void* arg)
 {
-    if (running.load() != 1) {
+    if (!running.load()) {
         fn(arg);
         return;
     }
@@ -304,12 +258,10 @@ const char* getDeviceName(uint32_t index) { return index < deviceCount ? deviceN
 uint32_t worker(util::thread*)
 {
     CLIENT_LOG(util::LOG_INFO, "sound::worker - begin\n");
-    while (running.load() == 1) {
-        while (task* queued = takeTask())
+    while (running.load()) {
+        while (task* queued = queue->take())
             runTask(queued);
-        std::lock_guard<util::mutex> guard(*waitLock);
-        if (queueEmpty() && running.load() == 1)
-            wakeUp->wait(*waitLock, WORKER_WAIT_MS);
+        queue->waitWhileEmpty(running, WORKER_WAIT_MS);
     }
     task_closeDevice();
     CLIENT_LOG(util::LOG_INFO, "sound::worker - terminating\n");
