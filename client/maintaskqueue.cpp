@@ -8,23 +8,23 @@
 #include "platformlib/allocator/pool.h"
 #include "platformlib/allocator/pooltable.h"
 #include "platformlib/spinlock.h"
+#include "platformlib/taskqueue.h"
 
 namespace tavrix::mainTaskQueue {
 namespace {
 
 // A static lock, so a late add still finds it after final.
 struct queueState {
-    // Guards the list and the pool pointer: an add takes its entry under it, so final cannot delete the
+    // Guards the queue and the pool pointer: an add takes its entry under it, so final cannot delete the
     // pool under an add.
     util::spinlock lock;
-    entry* head = nullptr;
-    entry* tail = nullptr;
+    util::taskQueue<entry, util::noLock> queue;
     Pool<entry>* pool = nullptr;
     // Queued and not yet taken by a frame: lets an empty frame skip the lock. Written only under the lock,
     // so a plain store suffices.
     std::atomic<int32_t> pending{0};
 };
-queueState queue;
+queueState state;
 
 } // namespace
 
@@ -36,26 +36,21 @@ void init()
     const uint32_t allocStep = uint32_t(cvar::getI32(settings.allocStepKey));
     const uint32_t initialAlloc = uint32_t(cvar::getI32(settings.initialAllocKey));
     auto* pool = new Pool<entry>(settings.name, allocStep, initialAlloc, settings.largePages);
-    std::lock_guard<util::spinlock> guard(queue.lock);
-    queue.head = nullptr;
-    queue.tail = nullptr;
-    queue.pending = 0;
-    queue.pool = pool;
+    std::lock_guard<util::spinlock> guard(state.lock);
+    state.queue.takeAll();
+    state.pending = 0;
+    state.pool = pool;
 }
 
 void add(mainTask fn, void* data, int32_t a, int32_t b, int32_t c)
 {
     {
-        std::lock_guard<util::spinlock> guard(queue.lock);
-        if (queue.pool) {
-            entry* queued = queue.pool->get();
+        std::lock_guard<util::spinlock> guard(state.lock);
+        if (state.pool) {
+            entry* queued = state.pool->get();
             *queued = entry{nullptr, fn, data, a, b, c};
-            if (queue.tail)
-                queue.tail->next = queued;
-            else
-                queue.head = queued;
-            queue.tail = queued;
-            queue.pending.store(queue.pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            state.queue.push(queued);
+            state.pending.store(state.pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
             return;
         }
     }
@@ -64,20 +59,18 @@ void add(mainTask fn, void* data, int32_t a, int32_t b, int32_t c)
 
 void run()
 {
-    if (queue.pending.load(std::memory_order_relaxed) == 0)
+    if (state.pending.load(std::memory_order_relaxed) == 0)
         return;
     entry* current;
     {
-        std::lock_guard<util::spinlock> guard(queue.lock);
-        current = queue.head;
-        queue.head = nullptr;
-        queue.tail = nullptr;
-        queue.pending.store(0, std::memory_order_relaxed);
+        std::lock_guard<util::spinlock> guard(state.lock);
+        current = state.queue.takeAll();
+        state.pending.store(0, std::memory_order_relaxed);
     }
     while (current) {
         entry* next = current->next;
         current->fn(current->data, current->a, current->b, current->c);
-        queue.pool->put(current);
+        state.pool->put(current);
         current = next;
     }
 }
@@ -87,13 +80,11 @@ void final()
     Pool<entry>* pool;
     entry* dropped;
     {
-        std::lock_guard<util::spinlock> guard(queue.lock);
-        pool = queue.pool;
-        dropped = queue.head;
-        queue.pool = nullptr;
-        queue.head = nullptr;
-        queue.tail = nullptr;
-        queue.pending = 0;
+        std::lock_guard<util::spinlock> guard(state.lock);
+        pool = state.pool;
+        dropped = state.queue.takeAll();
+        state.pool = nullptr;
+        state.pending = 0;
     }
     while (dropped) {
         entry* next = dropped->next;

@@ -9,6 +9,12 @@
 
 namespace tavrix::util {
 
+// For a queue that its module only touches under a lock of its own, and that no worker waits on.
+struct noLock {
+    void lock() {}
+    void unlock() {}
+};
+
 // A condition-variable signal with no waiter is lost. So a worker looks at the queue and starts its wait
 // under the wait lock, and a push that may find a worker there signals under the same lock: no push can
 // fall between a worker's last look and its wait. A worker that is not waiting needs no signal, since it
@@ -28,23 +34,6 @@ public:
             append(record);
         }
         wakeOne();
-    }
-
-    // Appends what make() returns, made under the queue lock, unless it is null; returns it. For records
-    // that come from something a module's final may take away meanwhile.
-    template <class Make>
-    T* pushMade(Make&& make)
-    {
-        T* record;
-        {
-            std::lock_guard<Lock> guard(queueLock);
-            record = make();
-            if (record)
-                append(record);
-        }
-        if (record)
-            wakeOne();
-        return record;
     }
 
     // The oldest record, or null.
