@@ -4,9 +4,7 @@
 #include <mutex>
 
 #include "client/clientlogger.h"
-#include "client/cvar.h"
-#include "platformlib/allocator/pool.h"
-#include "platformlib/allocator/pooltable.h"
+#include "client/pooltable.h"
 #include "platformlib/spinlock.h"
 #include "platformlib/taskqueue.h"
 
@@ -30,12 +28,7 @@ queueState state;
 
 void init()
 {
-    const poolSettings& settings = pools::mainTaskQueueEntry;
-    cvar::initialize(settings.allocStepKey, int(settings.allocStep), 1);
-    cvar::initialize(settings.initialAllocKey, int(settings.initialAlloc), 1);
-    const uint32_t allocStep = uint32_t(cvar::getI32(settings.allocStepKey));
-    const uint32_t initialAlloc = uint32_t(cvar::getI32(settings.initialAllocKey));
-    auto* pool = new Pool<entry>(settings.name, allocStep, initialAlloc, settings.largePages);
+    Pool<entry>* pool = makePool<entry>(pools::mainTaskQueueEntry);
     std::lock_guard<util::spinlock> guard(state.lock);
     state.queue.takeAll();
     state.pending = 0;

@@ -8,8 +8,8 @@
 
 #include "client/bgmstream.h"
 #include "client/cvar.h"
+#include "client/pooltable.h"
 #include "platformlib/allocator/pool.h"
-#include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/taskqueue.h"
@@ -165,10 +165,7 @@ void init()
     }
 
     queue = new util::taskQueue<task>;
-    const poolSettings& tasks = pools::soundTask;
-    cvar::initialize(tasks.allocStepKey, int(tasks.allocStep), 1);
-    cvar::initialize(tasks.initialAllocKey, int(tasks.initialAlloc), 1);
-    taskPool = new Pool<task>(tasks.name, uint32_t(cvar::getI32(tasks.allocStepKey)), uint32_t(cvar::getI32(tasks.initialAllocKey)), tasks.largePages);
+    taskPool = makePool<task>(pools::soundTask);
     running.store(true);
     workerThread = new util::thread("Sound Worker", worker, nullptr);
 

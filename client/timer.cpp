@@ -6,8 +6,8 @@
 
 #include "client/clientlogger.h"
 #include "client/cvar.h"
+#include "client/pooltable.h"
 #include "platformlib/allocator/pool.h"
-#include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/plainthread.h"
 #include "platformlib/posix/thread.h"
@@ -221,20 +221,12 @@ uint32_t timer_workerCount()
 
 void timer_init()
 {
-    namespace cvar = tavrix::cvar;
-    const tavrix::poolSettings& settings = tavrix::pools::timerListEntry;
     state.idCount = 0;
     state.idTable = nullptr;
-    cvar::initialize(settings.allocStepKey, int(settings.allocStep), 1);
-    cvar::initialize(settings.initialAllocKey, int(settings.initialAlloc), 1);
-    const uint32_t allocStep = uint32_t(cvar::getI32(settings.allocStepKey));
-    const uint32_t initialAlloc = uint32_t(cvar::getI32(settings.initialAllocKey));
-
     // The pool needs an installed timer system.
     state.system = new ClientTimerSystem;
     platform_setTimerSystem(state.system);
-    state.pool = new Pool<TimerListEntry>(settings.name, allocStep, initialAlloc, settings.largePages,
-                                          timer_initEntry, nullptr, timer_growIdTable);
+    state.pool = tavrix::makePool<TimerListEntry>(tavrix::pools::timerListEntry, timer_initEntry, nullptr, timer_growIdTable);
     state.head = nullptr;
     state.tail = nullptr;
     for (TimerListEntry*& slot : state.index)

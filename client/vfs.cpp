@@ -10,11 +10,11 @@
 
 #include "client/cvar.h"
 #include "client/json.h"
+#include "client/pooltable.h"
 #include "client/timer.h"
 #include "client/vfshttplib.h"
 #include "platformlib/allocator/lockfreestack.h"
 #include "platformlib/allocator/pool.h"
-#include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
 #include "platformlib/posix/thread.h"
@@ -294,10 +294,7 @@ void init()
     fileDB = createFileDB();
     jobQueue = new util::taskQueue<vfsJob>;
 
-    const poolSettings& jobs = pools::vfsJobEntry;
-    cvar::initialize(jobs.initialAllocKey, int(jobs.initialAlloc), 1);
-    cvar::initialize(jobs.allocStepKey, int(jobs.allocStep), 1);
-    jobPool = new Pool<vfsJob>(jobs.name, uint32_t(cvar::getI32(jobs.allocStepKey)), uint32_t(cvar::getI32(jobs.initialAllocKey)), jobs.largePages);
+    jobPool = makePool<vfsJob>(pools::vfsJobEntry);
 
     cvar::initialize("vfs.dev.readFolderFirst", 0, 1);
     if (cvar::getI32("vfs.dev.readFolderFirst") != 0) {

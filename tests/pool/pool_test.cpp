@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platformlib/allocator/pool.h"
-#include "platformlib/allocator/pooltable.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/vmem.h"
@@ -505,22 +504,6 @@ TEST_F(poolTest, aFailedConstructionReleasesTheSegmentsItHadCommitted)
     EXPECT_EQ(constructionFailure("r", 0, 100, 0), "Out Of Memory\n\nTried to allocate 4096 Bytes for Pool<r>\n");
     ASSERT_EQ(commits.requests.size(), 17u);
     EXPECT_FALSE(isMapped(commits.requests[0].base));
-}
-
-TEST(poolSettings, everyPoolHasItsKeysUnderItsPrefix)
-{
-    std::vector<std::string> names;
-    for (const tavrix::poolSettings* p : tavrix::pools::all) {
-        SCOPED_TRACE(p->name);
-        EXPECT_EQ(std::string(p->allocStepKey), std::string(p->keyPrefix) + ".allocStep");
-        EXPECT_EQ(std::string(p->initialAllocKey), std::string(p->keyPrefix) + ".initialAlloc");
-        names.push_back(p->name);
-    }
-    EXPECT_EQ(names.size(), 12u);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
-    EXPECT_EQ(tavrix::pools::timerListEntry.largePages, 1);
-    EXPECT_EQ(tavrix::pools::worldBlock.initialAlloc, 3407360u);
 }
 
 // Each element records which thread holds it: a second hand-out of a held element shows at once.

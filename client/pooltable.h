@@ -1,9 +1,11 @@
 #pragma once
-// Every element pool of the system in one place: its name, the key prefix of its two settings
-// (<prefix>.allocStep and <prefix>.initialAlloc, registered with persistence 1 and read back just before
-// the pool is built), their defaults and whether it asks for large pages. Element types and callbacks
-// stay with the modules that own them.
+// Every element pool of the client in one place: its name, the key prefix of its two settings
+// (<prefix>.allocStep and <prefix>.initialAlloc), their defaults and whether it asks for large pages.
+// Element types and callbacks stay with the modules that own them; makePool builds a pool from its row.
 #include <cstdint>
+
+#include "client/cvar.h"
+#include "platformlib/allocator/pool.h"
 
 namespace tavrix {
 
@@ -38,4 +40,18 @@ inline constexpr const poolSettings* all[] = {
 };
 
 } // namespace pools
+
+// Registers the pool's two settings (persistent, the defaults of its row), reads them back and builds the
+// pool with them.
+template <class T>
+Pool<T>* makePool(const poolSettings& settings, typename Pool<T>::elemCallback elemInit = nullptr,
+                  typename Pool<T>::elemCallback elemRelease = nullptr, typename Pool<T>::growCallback grow = nullptr)
+{
+    cvar::initialize(settings.allocStepKey, int(settings.allocStep), 1);
+    cvar::initialize(settings.initialAllocKey, int(settings.initialAlloc), 1);
+    const uint32_t allocStep = uint32_t(cvar::getI32(settings.allocStepKey));
+    const uint32_t initialAlloc = uint32_t(cvar::getI32(settings.initialAllocKey));
+    return new Pool<T>(settings.name, allocStep, initialAlloc, settings.largePages, elemInit, elemRelease, grow);
+}
+
 } // namespace tavrix
