@@ -16,26 +16,12 @@ namespace {
 // destruction): every line goes on to the platform logger, which discards it unless another is installed.
 class forwardingLogger final : public tavrix::util::logger {
 public:
-    void log(uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)))
+    void vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
+                va_list args) override __attribute__((format(printf, 6, 0)))
     {
-        char text[MAX_TEXT + 1];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof(text), format, args);
-        va_end(args);
-        platform_getLogger()->log(level, "%s", text);
+        platform_getLogger()->vlogEx(level, file, line, function, format, args);
     }
-
-    void logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...) override
-        __attribute__((format(printf, 6, 7)))
-    {
-        char text[MAX_TEXT + 1];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof(text), format, args);
-        va_end(args);
-        platform_getLogger()->logEx(level, file, line, function, "%s", text);
-    }
+    bool flush(uint32_t milliseconds) override { return platform_getLogger()->flush(milliseconds); }
 
     int64_t getTime() override { return 0; }
 };

@@ -394,12 +394,10 @@ void _delete(const char* name)
 static void warn(int32_t line, const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
 static void warn(int32_t line, const char* function, const char* format, ...)
 {
-    char text[util::logger::MAX_TEXT + 1];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof(text), format, args);
+    getLogger()->vlogEx(util::LOG_WARN, __FILE__, line, function, format, args);
     va_end(args);
-    getLogger()->logEx(util::LOG_WARN, __FILE__, line, function, "%s", text);
 }
 
 #define CVAR_WARN(...) warn(__LINE__, TAVRIX_FUNC, __VA_ARGS__)

@@ -11,7 +11,6 @@
 #include "platformlib/cpuinfo.h"
 #include "platformlib/posix/sysinfo.h"
 #include "platformlib/util/exception.h"
-#include "platformlib/util/logger.h"
 
 namespace {
 
@@ -19,8 +18,8 @@ namespace {
 class nullLoggerType final : public tavrix::util::loggerInterface {
 public:
     constexpr nullLoggerType() = default;
-    void log(uint32_t, const char*, ...) override {}
-    void logEx(uint32_t, const char*, int32_t, const char*, const char*, ...) override {}
+    void vlogEx(uint32_t, const char*, int32_t, const char*, const char*, va_list) override {}
+    bool flush(uint32_t) override { return true; }
 };
 
 // Constant-initialised, so the pointer is valid before any constructor of another translation unit runs.
@@ -110,8 +109,7 @@ const char* platform_getVersionString()
 
 void platform_flushAndExit(int status) noexcept
 {
-    if (auto* logger = dynamic_cast<tavrix::util::logger*>(platform_getLogger()))
-        logger->flush(2000);
+    platform_getLogger()->flush(2000);
     tavrix::sys::exitProcess(status);
 }
 

@@ -98,24 +98,8 @@ bool logger::stopWorker()
     return ended;
 }
 
-void logger::log(uint32_t level, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    enqueue(level, nullptr, 0, nullptr, format, args);
-    va_end(args);
-}
-
-void logger::logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    enqueue(level, file, line, function, format, args);
-    va_end(args);
-}
-
-void logger::enqueue(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
-                     va_list args)
+void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
+                    va_list args)
 {
     if (!running.load())
         return;

@@ -47,9 +47,11 @@ public:
     logger(const logger&) = delete;
     logger& operator=(const logger&) = delete;
 
-    void log(uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
-    void logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...) override
-        __attribute__((format(printf, 6, 7)));
+    // Formats and queues the record on the calling thread.
+    void vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
+                va_list args) override __attribute__((format(printf, 6, 0)));
+    // Waits until every record queued before the call has been through the hooks; false on time-out.
+    bool flush(uint32_t milliseconds) override;
     virtual ~logger();
     // Milliseconds; called on the logging thread, once per record.
     virtual int64_t getTime() = 0;
@@ -59,8 +61,6 @@ public:
     bool addLogFile(const char* path, uint32_t mask);
     void enableUDPConsole(const char* name, const char* address, uint16_t port);
     void sendPerf(int32_t first, int32_t second, int32_t third);
-    // Waits until every record queued before the call has been through the hooks; false on time-out.
-    bool flush(uint32_t milliseconds);
 
     static const char* levelName(uint32_t level);
     static void fileHook(void* user, const message* record);
@@ -76,8 +76,6 @@ private:
 
     static uint32_t worker(thread* self);
 
-    void enqueue(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
-                 va_list args) __attribute__((format(printf, 6, 0)));
     void runHooks(const message* record);
     bool stopWorker();
     void sendName(uint8_t type);

@@ -10,29 +10,13 @@ namespace tavrix::test {
 captureLogger::captureLogger() { platform_setLogger(this); }
 captureLogger::~captureLogger() { platform_setLogger(nullptr); }
 
-void captureLogger::add(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
-                        va_list args)
+void captureLogger::vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
+                           va_list args)
 {
     char text[16384];
     std::vsnprintf(text, sizeof(text), format, args);
     std::lock_guard<std::mutex> guard(lock);
     kept.push_back({level, file ? file : "", line, function ? function : "", text});
-}
-
-void captureLogger::log(uint32_t level, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    add(level, nullptr, 0, nullptr, format, args);
-    va_end(args);
-}
-
-void captureLogger::logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    add(level, file, line, function, format, args);
-    va_end(args);
 }
 
 std::vector<capturedLine> captureLogger::lines() const

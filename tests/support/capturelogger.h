@@ -21,9 +21,10 @@ public:
     captureLogger();
     ~captureLogger();
 
-    void log(uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
-    void logEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format, ...) override
-        __attribute__((format(printf, 6, 7)));
+    void vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
+                va_list args) override __attribute__((format(printf, 6, 0)));
+    // Every line is kept as it is logged.
+    bool flush(uint32_t) override { return true; }
 
     std::vector<capturedLine> lines() const;
     // Texts of the lines whose level is in the mask, in order.
@@ -32,7 +33,6 @@ public:
     void clear();
 
 private:
-    void add(uint32_t level, const char* file, int32_t line, const char* function, const char* format, va_list args);
     mutable std::mutex lock;
     std::vector<capturedLine> kept;
 };
