@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "client/windowing.h"
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/thread.h"
 
 namespace {

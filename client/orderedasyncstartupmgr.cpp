@@ -7,7 +7,7 @@
 
 #include "client/clientlogger.h"
 #include "platformlib/allocator/roalloc.h"
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/thread.h"
 
 namespace tavrix::orderedAsyncStartupMgr {

@@ -3,7 +3,7 @@
 // threads from one list of timers sorted by due time.
 #include <cstdint>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 
 // Runs on a timer worker; returning true cancels the timer.
 typedef timerSystem::callback timerCallback;

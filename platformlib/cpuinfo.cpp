@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/sysinfo.h"
 
 namespace tavrix {

@@ -1,6 +1,6 @@
 #include "platformlib/spinlock.h"
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/debugger.h"
 
 namespace tavrix::util {

@@ -9,7 +9,7 @@
 #include "platformlib/allocator/atomic.h"
 #include "platformlib/allocator/lockfreestack.h"
 #include "platformlib/allocator/roalloc.h"
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/posix/vmem.h"
 #include "platformlib/util/exception.h"

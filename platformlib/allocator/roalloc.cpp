@@ -10,7 +10,7 @@
 #include <vector>
 #include <x86intrin.h>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/posix/heap.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"

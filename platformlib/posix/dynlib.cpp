@@ -6,7 +6,7 @@
 
 #include <dlfcn.h>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 #include "platformlib/util/exception.h"
 
 // The loader reports its failures as text (dlerror), not as a number. The error number in the messages is

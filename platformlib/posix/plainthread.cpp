@@ -5,7 +5,7 @@
 
 #include <pthread.h>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 
 namespace tavrix::sys {
 

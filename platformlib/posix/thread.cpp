@@ -12,7 +12,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 
 using tavrix::util::LOG_ERROR;
 using tavrix::util::LOG_INFO;

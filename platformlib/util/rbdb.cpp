@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 
 namespace {
 

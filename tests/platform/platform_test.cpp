@@ -44,7 +44,7 @@ TEST(PlatformLogger, InstalledLoggerReceivesTheAcquiredLine)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, LOG_INFO);
     EXPECT_EQ(lines[0].text, "[Platform] Acquired this logger for [Platform] logging\n");
-    EXPECT_EQ(lines[0].file, "platformlib/platform.cpp");
+    EXPECT_EQ(lines[0].file, "platformlib/hooks.cpp");
     EXPECT_EQ(lines[0].function, "platform_setLogger");
 }
 

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platformlib/platform.h"
+#include "platformlib/hooks.h"
 
 namespace tavrix::test {
 
