@@ -16,6 +16,8 @@
 #include "client/maintaskqueue.h"
 #include "client/orderedasyncstartupmgr.h"
 #include "client/rendermode.h"
+#include "client/rmdownload.h"
+#include "client/rmloadingscreen.h"
 #include "client/sound.h"
 #include "client/texturemgr.h"
 #include "client/timer.h"
@@ -74,6 +76,46 @@ void destroyWindow()
     glfwDestroyWindow(tavrix::client::window);
     tavrix::client::window = nullptr;
 }
+
+// The content update's reports go to the screens; its close request to the window.
+class screenReports final : public tavrix::vfs::updateSink {
+public:
+    void setStatusText(screen on, const char* text, uint32_t length) override
+    {
+        if (on == DOWNLOAD_SCREEN)
+            tavrix::rmDownload::setStatusText(text, length);
+        else
+            tavrix::rmLoadingScreen::setStatusText(text, length);
+    }
+    void setProgress(screen on, int32_t done, int32_t total) override
+    {
+        if (on == DOWNLOAD_SCREEN)
+            tavrix::rmDownload::setProgress(done, total);
+        else
+            tavrix::rmLoadingScreen::setProgress(done, total);
+    }
+    void setURL(screen on, const char* url) override
+    {
+        switch (on) {
+        case LOADING_SCREEN:
+            tavrix::rmLoadingScreen::setURL(url);
+            break;
+        case DOWNLOAD_SCREEN:
+            tavrix::rmDownload::setURL(url);
+            break;
+        case MENU_SCREEN:
+            tavrix::rmMenu::setURL(url);
+            break;
+        }
+    }
+    int32_t showDownload() override { return tavrix::renderMode::switchMode(tavrix::renderMode::MODE_DOWNLOAD); }
+    void leaveDownload(int32_t previous) override
+    {
+        tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_DOWNLOAD, previous);
+    }
+    void requestClose() override { tavrix::client::requestClose(); }
+};
+screenReports reports;
 
 const char* yesNo(bool value) { return value ? "Yes" : "no"; }
 
@@ -291,6 +333,7 @@ bool init()
     registerVariables();
 
     timer_init();
+    vfs::setUpdateSink(&reports);
     vfs::init();
     fsCache::init();
 
@@ -380,6 +423,7 @@ void final()
     mainTaskQueue::final();
     vfs::final();
     fsCache::final();
+    vfs::setUpdateSink(nullptr);
     cvar::final();
     timer_final();
 }

@@ -60,6 +60,36 @@ struct vfsJob {
     void* user2;
 };
 
+// Where the content update and the reindex report to: the screens in the client, which installs it at
+// start-up; a recorder in tests. Any thread. Until one is installed the reports go nowhere.
+class updateSink {
+public:
+    // The screens' ids, as the render modes number them.
+    enum screen : int32_t {
+        LOADING_SCREEN = 0,
+        DOWNLOAD_SCREEN = 1,
+        MENU_SCREEN = 2,
+    };
+    // Loading and download screens. A length of 0 means the text's NUL-terminated length.
+    virtual void setStatusText(screen on, const char* text, uint32_t length) = 0;
+    virtual void setProgress(screen on, int32_t done, int32_t total) = 0;
+    virtual void setURL(screen on, const char* url) = 0;
+    // Shows the download screen; returns the screen it replaced, for leaveDownload.
+    virtual int32_t showDownload() = 0;
+    // Back to `previous`, unless another screen has been chosen since showDownload.
+    virtual void leaveDownload(int32_t previous) = 0;
+    // Asks the window to close, so the normal shutdown runs.
+    virtual void requestClose() = 0;
+
+protected:
+    ~updateSink() = default;
+};
+
+// Null restores the sink that discards everything.
+void setUpdateSink(updateSink* sink);
+// The installed sink, never null.
+updateSink& getUpdateSink();
+
 void init();
 // The start-up step "VFS": local content, the update, then the screens' pages.
 void postInit();

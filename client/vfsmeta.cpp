@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "client/rmloadingscreen.h"
+#include "client/clientlogger.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
@@ -324,8 +324,9 @@ void reindexOne(const char* path)
 {
     char status[512];
     std::snprintf(status, sizeof(status), "VFS: Reindex in Progress (this may take a while)\nCurrent File: %s", path);
-    rmLoadingScreen::setStatusText(status, 0);
-    rmLoadingScreen::setProgress(reindexProgress, 100);
+    updateSink& screens = getUpdateSink();
+    screens.setStatusText(updateSink::LOADING_SCREEN, status, 0);
+    screens.setProgress(updateSink::LOADING_SCREEN, reindexProgress, 100);
     if (reindexProgress == 100)
         reindexProgress = 0;
     reindexProgress += 2;
@@ -420,11 +421,12 @@ fileDataINFO* reindexFile(const char* path)
 
 void rebuildMetaData()
 {
-    rmLoadingScreen::setProgress(0, 100);
+    updateSink& screens = getUpdateSink();
+    screens.setProgress(updateSink::LOADING_SCREEN, 0, 100);
     cleanMetaData();
     reindex("data", true);
-    rmLoadingScreen::setProgress(100, 100);
-    rmLoadingScreen::setStatusText("VFS: Reindex complete\n", 0);
+    screens.setProgress(updateSink::LOADING_SCREEN, 100, 100);
+    screens.setStatusText(updateSink::LOADING_SCREEN, "VFS: Reindex complete\n", 0);
 }
 
 void prepareLocalContent()

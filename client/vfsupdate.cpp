@@ -7,11 +7,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "client/client.h"
+#include "client/clientlogger.h"
 #include "client/orderedasyncstartupmgr.h"
-#include "client/rendermode.h"
-#include "client/rmdownload.h"
-#include "client/rmloadingscreen.h"
 #include "client/vfs.h"
 #include "client/vfshttplib.h"
 #include "platformlib/allocator/roalloc.h"
@@ -57,6 +54,19 @@ std::atomic<const char*> baseURLInUse{nullptr};
 std::atomic<uint32_t> remoteContentVersion{0};
 std::atomic<uint32_t> closeWaitMs{CLOSE_WAIT_MS};
 
+// Discards every report while the client has installed none.
+class nullSinkType final : public updateSink {
+public:
+    void setStatusText(screen, const char*, uint32_t) override {}
+    void setProgress(screen, int32_t, int32_t) override {}
+    void setURL(screen, const char*) override {}
+    int32_t showDownload() override { return LOADING_SCREEN; }
+    void leaveDownload(int32_t) override {}
+    void requestClose() override {}
+};
+nullSinkType nullSink;
+std::atomic<updateSink*> installedSink{&nullSink};
+
 // Recording a download writes the file table and the meta database; an emergency on a loading thread may
 // meet another one, or the update itself.
 util::mutex recordLock;
@@ -64,7 +74,7 @@ util::mutex recordLock;
 // Emergencies in flight: the first switches to the download screen, the last switches back.
 util::mutex emergencyLock;
 uint32_t emergenciesInFlight = 0;
-int32_t modeBeforeEmergency = renderMode::MODE_LOADING;
+int32_t screenBeforeEmergency = updateSink::LOADING_SCREEN;
 
 // One file to fetch; the list is built by pushing at the front.
 struct downloadRecord {
@@ -78,7 +88,7 @@ struct downloadRecord {
 // What tells a download of the update from an emergency one: its screen and its texts.
 struct downloadKind {
     vfsHttpLib::httpProgressCallback progress;
-    void (*setStatusText)(const char* text, uint32_t length);
+    updateSink::screen shownOn;
     const char* unavailable;
     const char* hashFailed;
     const char* treeFailed;
@@ -86,33 +96,44 @@ struct downloadKind {
     const char* writeFailed;
 };
 
+void loadingStatus(const char* text, uint32_t length = 0)
+{
+    getUpdateSink().setStatusText(updateSink::LOADING_SCREEN, text, length);
+}
+
+void loadingProgress(int32_t done, int32_t total)
+{
+    getUpdateSink().setProgress(updateSink::LOADING_SCREEN, done, total);
+}
+
 void onFileListProgress(uint32_t received, uint32_t total, uint32_t rate)
 {
-    rmLoadingScreen::setProgress(int32_t(received), int32_t(total));
+    loadingProgress(int32_t(received), int32_t(total));
     char status[768];
     const int length = std::snprintf(status, sizeof(status), "Preparing Update\n\nDownloading Updated File Database (%u/%u KByte)\nSpeed: %0.2f KByte/sec", received / 1024, total / 1024, double(rate) / 1024.0);
-    rmLoadingScreen::setStatusText(status, uint32_t(length));
+    loadingStatus(status, uint32_t(length));
 }
 
 void onFileProgress(uint32_t received, uint32_t total, uint32_t rate)
 {
     char status[512];
     const int length = std::snprintf(status, sizeof(status), "Receiving File (%u/%u KByte)\nSpeed: %0.2f KByte/sec", received / 1024, total / 1024, double(rate) / 1024.0);
-    rmLoadingScreen::setStatusText(status, uint32_t(length));
-    rmLoadingScreen::setProgress(int32_t(received), int32_t(total));
+    loadingStatus(status, uint32_t(length));
+    loadingProgress(int32_t(received), int32_t(total));
 }
 
 void onEmergencyProgress(uint32_t received, uint32_t total, uint32_t rate)
 {
     char status[512];
     const int length = std::snprintf(status, sizeof(status), "Emergency Download (%u/%u KByte)\nSpeed: %0.2f KByte/sec\n\n(This usually happens when a file corrupted)", received / 1024, total / 1024, double(rate) / 1024.0);
-    rmDownload::setStatusText(status, uint32_t(length));
-    rmDownload::setProgress(int32_t(received), int32_t(total));
+    updateSink& screens = getUpdateSink();
+    screens.setStatusText(updateSink::DOWNLOAD_SCREEN, status, uint32_t(length));
+    screens.setProgress(updateSink::DOWNLOAD_SCREEN, int32_t(received), int32_t(total));
 }
 
 const downloadKind UPDATE_DOWNLOAD = {
     onFileProgress,
-    rmLoadingScreen::setStatusText,
+    updateSink::LOADING_SCREEN,
     "vfs: downloadAndPatch() -> '%s' seems to me unavailable\n",
     "vfs: downloadAndPatch() -> '%s' expected hash-validation failed.\n",
     "vfs: downloadAndPatch() -> '%s' can't build the specified directory tree (error'd at '%s')\n",
@@ -122,7 +143,7 @@ const downloadKind UPDATE_DOWNLOAD = {
 
 const downloadKind EMERGENCY_DOWNLOAD = {
     onEmergencyProgress,
-    rmDownload::setStatusText,
+    updateSink::DOWNLOAD_SCREEN,
     "vfs: emergeDownloadAndPatch() -> '%s' seems to me unavailable\n",
     "vfs: emergeDownloadAndPatch() -> '%s' expected hash-validation failed.\n",
     "vfs: emergeDownloadAndPatch() -> '%s' can't build the specified directory tree (error'd at '%s')\n",
@@ -338,7 +359,7 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     }
     char status[256];
     std::snprintf(status, sizeof(status), "Writing '%s' to Disk\n", path);
-    kind.setStatusText(status, 0);
+    getUpdateSink().setStatusText(kind.shownOn, status, 0);
     const uint32_t crc = crc32_update(0, body, size);
     uint8_t sha256[32];
     sha256Context sha;
@@ -387,15 +408,15 @@ void enterEmergency()
 {
     std::lock_guard<util::mutex> guard(emergencyLock);
     if (emergenciesInFlight++ == 0)
-        modeBeforeEmergency = renderMode::switchMode(renderMode::MODE_DOWNLOAD);
+        screenBeforeEmergency = getUpdateSink().showDownload();
 }
 
-// Back to the mode the first emergency found, unless another switch has been made meanwhile.
+// Back to the screen the first emergency found, unless another has been chosen meanwhile.
 void leaveEmergency()
 {
     std::lock_guard<util::mutex> guard(emergencyLock);
     if (--emergenciesInFlight == 0)
-        renderMode::switchModeIfCurrent(renderMode::MODE_DOWNLOAD, modeBeforeEmergency);
+        getUpdateSink().leaveDownload(screenBeforeEmergency);
 }
 
 // The status stays readable for a while; a shutdown begun meanwhile ends the wait and needs no request.
@@ -405,7 +426,7 @@ void closeAfterWait()
     for (uint32_t waited = 0; waited < wait && !orderedAsyncStartupMgr::shuttingDown(); waited += CLOSE_WAIT_SLICE_MS)
         sys::sleepMs(wait - waited < CLOSE_WAIT_SLICE_MS ? wait - waited : CLOSE_WAIT_SLICE_MS);
     if (!orderedAsyncStartupMgr::shuttingDown())
-        client::requestClose();
+        getUpdateSink().requestClose();
 }
 
 // The version query on the local server, then the public one; false (after the wait) when neither answers.
@@ -415,7 +436,7 @@ bool queryRemoteVersion()
     char url[SHORT_URL_SIZE];
     uint32_t version = 0;
     if (localAssetServerURL) {
-        rmLoadingScreen::setStatusText("Determining Remote Content-Version (Try: LOCAL-ASSETSERVER)", 0);
+        loadingStatus("Determining Remote Content-Version (Try: LOCAL-ASSETSERVER)");
         std::snprintf(url, sizeof(url), "%scurrentVersion.txt", localAssetServerURL);
         if (getRemoteContentVersion(url, &version)) {
             CLIENT_LOG(util::LOG_INFO, "vfs: Local Assetserver returned Content Version %u\n", version);
@@ -426,11 +447,11 @@ bool queryRemoteVersion()
         CLIENT_LOG(util::LOG_ERROR, "vfs: Local Assetserver at '%s' seems to be unavailable, retrying with public-assetserver\n", localAssetServerURL);
         localAssetServerURL = nullptr;
     }
-    rmLoadingScreen::setStatusText("Determining Remote Content-Version", 0);
+    loadingStatus("Determining Remote Content-Version");
     std::snprintf(url, sizeof(url), "%scurrentVersion.txt", publicBase);
     if (!getRemoteContentVersion(url, &version)) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: Assetserver seems to be unavailable, connection issues?\n");
-        rmLoadingScreen::setStatusText("Error: Assetserver unavailable, connection Problem?\n\nThe game will close in 10 Seconds automatically.\n\nPlease try again later.\n", 0);
+        loadingStatus("Error: Assetserver unavailable, connection Problem?\n\nThe game will close in 10 Seconds automatically.\n\nPlease try again later.\n");
         closeAfterWait();
         return false;
     }
@@ -444,7 +465,7 @@ bool queryRemoteVersion()
 bool updateContent()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs: UpdateCheck / Remote Content Version Check\n");
-    rmLoadingScreen::setProgress(0, 100);
+    loadingProgress(0, 100);
     remoteContentVersion = 0;
     for (;;) {
         if (!queryRemoteVersion())
@@ -454,7 +475,7 @@ bool updateContent()
         if (local >= remote)
             return true;
         CLIENT_LOG(util::LOG_INFO, "vfs: Update Required, Remote Content Version is newer than local Version (%u > %u)\n", remote, local);
-        rmLoadingScreen::setStatusText("Preparing to Download Updated Content Files\n", 0);
+        loadingStatus("Preparing to Download Updated Content Files\n");
         char url[SHORT_URL_SIZE];
         std::snprintf(url, sizeof(url), "%s%u/fileDB.txt", baseURLInUse.load(), remote);
         if (!prepareAndDownloadUpdates(url)) {
@@ -463,7 +484,7 @@ bool updateContent()
             return false;
         }
         CLIENT_LOG(util::LOG_INFO, "vfs: Update to Content-Version %u complete, revalidating Version\n", remote);
-        rmLoadingScreen::setProgress(0, 100);
+        loadingProgress(0, 100);
         setLocalContentVersion(remote);
         saveLocalContentVersion();
     }
@@ -487,6 +508,10 @@ void setAssetServerBaseURLs(const char* local, const char* publicURL)
 }
 
 void setCloseWaitMs(uint32_t milliseconds) { closeWaitMs = milliseconds; }
+
+void setUpdateSink(updateSink* sink) { installedSink.store(sink ? sink : &nullSink); }
+
+updateSink& getUpdateSink() { return *installedSink.load(); }
 
 void setLocalAssetServer(bool use)
 {
@@ -548,14 +573,14 @@ bool prepareAndDownloadUpdates(const char* url)
     char* body = vfsHttpLib::httpGET(url, &size, onFileListProgress);
     if (!body)
         return false;
-    rmLoadingScreen::setProgress(0, 100);
-    rmLoadingScreen::setStatusText("Preparing Update\n\nDetermining Updated Files\n", 0);
+    loadingProgress(0, 100);
+    loadingStatus("Preparing Update\n\nDetermining Updated Files\n");
     downloadRecord* list = nullptr;
     const fileListResult result = parseFileList(body, size, addIfChanged, &list);
     rofree(body);
     if (result.end == FILELIST_COUNT_CORRUPT) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB seems to be corrupted\n");
-        rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n", 0);
+        loadingStatus("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n");
         return false;
     }
     CLIENT_LOG(util::LOG_INFO, "vfs: prepareAndDownloadUpdates -> remote FileDB contains %u File Definitions\n", result.count);
@@ -563,24 +588,24 @@ bool prepareAndDownloadUpdates(const char* url)
         return true;
     if (result.end == FILELIST_ONLY_COUNT) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB corrupted, it should contain %u Definitions, but EOF after Number of Files!\n", result.count);
-        rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt [1]\nPlease try again later!\n", 0);
+        loadingStatus("An unexpected error occured\n\nThe received File Database seems to be corrupt [1]\nPlease try again later!\n");
         return false;
     }
     logListStop(result);
     if (result.processed != result.count) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdats -> Remote FileDB corrupt, processed %u of expected %u Definitions!\n", result.processed, result.count);
-        rmLoadingScreen::setStatusText("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n", 0);
+        loadingStatus("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n");
         freeDownloadList(list);
         return false;
     }
-    rmLoadingScreen::setStatusText("Downloading Updates", 0);
+    loadingStatus("Downloading Updates");
     bool failed = false;
     for (const downloadRecord* record = list; record && !failed; record = record->next) {
         if (!downloadAndPatch(record->name, record->sha256)) {
             failed = true;
             char status[256];
             std::snprintf(status, sizeof(status), "Download of %s failed\nPlease try again later!\n", record->name);
-            rmLoadingScreen::setStatusText(status, 0);
+            loadingStatus(status);
         }
     }
     freeDownloadList(list);
@@ -618,14 +643,15 @@ void postInit()
     prepareLocalContent();
     if (!updateContent())
         return;
-    rmLoadingScreen::setStatusText("Everything is up-to-date\n", 0);
+    loadingStatus("Everything is up-to-date\n");
     if (!fileExists(MENU_PAGE))
         TAVRIX_FATAL("Main Menu / Titlescreen data missing.\n");
-    rmMenu::setURL("file://ui/mainMenu.titleScreen/index.html");
+    updateSink& screens = getUpdateSink();
+    screens.setURL(updateSink::MENU_SCREEN, "file://ui/mainMenu.titleScreen/index.html");
     if (fileExists(LOADING_PAGE))
-        rmLoadingScreen::setURL("file://ui/sys.loadingScreenWindow/index.html");
+        screens.setURL(updateSink::LOADING_SCREEN, "file://ui/sys.loadingScreenWindow/index.html");
     if (fileExists(DOWNLOAD_PAGE))
-        rmDownload::setURL("file://ui/sys.downloadWindow/index.html");
+        screens.setURL(updateSink::DOWNLOAD_SCREEN, "file://ui/sys.downloadWindow/index.html");
 }
 
 } // namespace tavrix::vfs

@@ -6,11 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/rmdownload.h"
 #include "updatetest.h"
 
 namespace vfs = tavrix::vfs;
-namespace renderMode = tavrix::renderMode;
+using screen = tavrix::vfs::updateSink;
 using tavrix::test::baseOf;
 using tavrix::test::contentFile;
 using tavrix::test::httpAnswer;
@@ -22,10 +21,6 @@ using tavrix::test::targetsOf;
 
 namespace {
 
-const contentFile MENU = {"data/ui/mainMenu.titleScreen/index.html", "<html>menu</html>"};
-const contentFile FIRST = {"data/first.txt", "the first file's bytes"};
-const contentFile SECOND = {"data/second.txt", "the second file's bytes"};
-
 size_t countOf(const std::vector<std::string>& lines, const std::string& text)
 {
     size_t n = 0;
@@ -33,6 +28,10 @@ size_t countOf(const std::vector<std::string>& lines, const std::string& text)
         n += line == text;
     return n;
 }
+
+const contentFile MENU = {"data/ui/mainMenu.titleScreen/index.html", "<html>menu</html>"};
+const contentFile FIRST = {"data/first.txt", "the first file's bytes"};
+const contentFile SECOND = {"data/second.txt", "the second file's bytes"};
 
 std::string readWhole(const std::string& path)
 {
@@ -87,10 +86,10 @@ TEST_F(emergencyTest, AFileThatFailsItsChecksumIsFetchedAgainOnTheDownloadScreen
     const auto lines = run.captured.texts();
     EXPECT_EQ(countOf(lines, "vfs: _getFileDataDisk() 'data/first.txt' - Checksum Error\n"), 1u);
     EXPECT_EQ(countOf(lines, "vfs: emergeDownloadAndPatch -> Downloading data/first.txt\n"), 1u);
-    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Download\n"), 1u);
-    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Loading\n"), 1u);
-    EXPECT_EQ(tavrix::rmDownload::getStatusText(), "Writing 'data/first.txt' to Disk\n");
-    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+    EXPECT_EQ(run.screens.switchesTo(screen::DOWNLOAD_SCREEN), 1u);
+    EXPECT_EQ(run.screens.switchesTo(screen::LOADING_SCREEN), 1u);
+    EXPECT_EQ(run.screens.statusText(screen::DOWNLOAD_SCREEN), "Writing 'data/first.txt' to Disk\n");
+    EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
 }
 
 TEST_F(emergencyTest, AFileTheServerCannotGiveStaysUnreadable)
@@ -100,7 +99,7 @@ TEST_F(emergencyTest, AFileTheServerCannotGiveStaysUnreadable)
     uint32_t size = 0;
     EXPECT_EQ(vfs::readFile(FIRST.path.c_str(), &size), nullptr);
     EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> 'data/first.txt' seems to me unavailable\n"));
-    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+    EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
 }
 
 // The first emergency finds Loading, the second finds Download; the first ends while the second still
@@ -122,16 +121,14 @@ TEST_F(emergencyTest, OverlappingEmergenciesSwitchOnceAndRestoreTheModeTheFirstF
     std::thread b([&] { second = readWhole(SECOND.path); });
     ASSERT_TRUE(requested(server, "/7/data/second.txt"));
     a.join();
-    EXPECT_EQ(renderMode::switchModeIfCurrent(renderMode::MODE_LOADING, renderMode::MODE_LOADING), renderMode::MODE_DOWNLOAD)
-        << "the second emergency still runs";
+    EXPECT_EQ(run.screens.shown(), screen::DOWNLOAD_SCREEN) << "the second emergency still runs";
     b.join();
     EXPECT_EQ(first, FIRST.bytes);
     EXPECT_EQ(second, SECOND.bytes);
 
-    const auto lines = run.captured.texts();
-    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Download\n"), 1u);
-    EXPECT_EQ(countOf(lines, "renderMode::switchMode() Switching to: Loading\n"), 1u);
-    EXPECT_EQ(renderMode::switchMode(renderMode::MODE_LOADING), renderMode::MODE_LOADING);
+    EXPECT_EQ(run.screens.switchesTo(screen::DOWNLOAD_SCREEN), 1u);
+    EXPECT_EQ(run.screens.switchesTo(screen::LOADING_SCREEN), 1u);
+    EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
 }
 
 TEST(emergencyDownload, BeforeAnyServerIsChosenNothingIsRequested)

@@ -1,21 +1,15 @@
 // The start-up step's content update against real asset servers on 127.0.0.1: what it requests, what it
 // stores and records, the texts it leaves on the loading screen, the saved content version, the close
 // request and the screens' pages. Each case runs in a directory of its own.
-#define GLFW_INCLUDE_NONE
-#include <GLFW/glfw3.h>
-
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "client/client.h"
-#include "client/rmdownload.h"
-#include "client/rmloadingscreen.h"
-#include "client/windowing.h"
 #include "updatetest.h"
 
 namespace vfs = tavrix::vfs;
+using screen = tavrix::vfs::updateSink;
 using tavrix::test::baseOf;
 using tavrix::test::contentFile;
 using tavrix::test::httpAnswer;
@@ -66,42 +60,8 @@ httpAnswer withBody(std::string bytes)
     return how;
 }
 
-// The close request needs the client's window: a hidden one without a context stands in.
 class updateTest : public ::testing::Test {
 protected:
-    static GLFWwindow* window;
-
-    static void SetUpTestSuite()
-    {
-        if (tavrix::windowing::init() != 1)
-            return;
-        glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-        glfwWindowHint(GLFW_CLIENT_API, GLFW_NO_API);
-        window = glfwCreateWindow(64, 64, "update test", nullptr, nullptr);
-        tavrix::client::window = window;
-    }
-    static void TearDownTestSuite()
-    {
-        tavrix::client::window = nullptr;
-        if (window)
-            glfwDestroyWindow(window);
-        window = nullptr;
-        if (tavrix::windowing::isInitialized())
-            tavrix::windowing::terminate();
-    }
-    void SetUp() override
-    {
-        if (!window)
-            GTEST_SKIP() << "needs a display for the client's window (the test suite runs under Xvfb)";
-    }
-
-    static bool closeRequested()
-    {
-        const bool requested = glfwWindowShouldClose(window);
-        glfwSetWindowShouldClose(window, GLFW_FALSE);
-        return requested;
-    }
-
     // A first start that installs version 7 of these files.
     static void install(storeRun& run, const std::vector<contentFile>& files)
     {
@@ -109,9 +69,9 @@ protected:
         publish(server, 7, files);
         run.start(baseOf(server.port()), baseOf(refusingPort().port()));
         ASSERT_EQ(run.update(), "");
-        ASSERT_EQ(tavrix::rmLoadingScreen::getStatusText(), UP_TO_DATE);
+        ASSERT_EQ(run.screens.statusText(screen::LOADING_SCREEN), UP_TO_DATE);
         run.stop();
-        ASSERT_FALSE(closeRequested());
+        ASSERT_FALSE(run.screens.takeCloseRequest());
     }
 
     // After the run: a new start reads the saved version, and the meta database holds every stored file
@@ -131,7 +91,6 @@ protected:
         run.stop();
     }
 };
-GLFWwindow* updateTest::window = nullptr;
 
 enum serverState { SERVES, REFUSES, ANSWERS_EMPTY };
 
@@ -257,14 +216,14 @@ TEST_F(updateTest, Scenarios)
         EXPECT_EQ(run.update(), s.fatal);
         EXPECT_EQ(targetsOf(local), s.localTargets);
         EXPECT_EQ(targetsOf(publicServer), s.publicTargets);
-        EXPECT_EQ(tavrix::rmLoadingScreen::getStatusText(), s.status);
+        EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), s.status);
         if (!s.logged.empty()) {
             EXPECT_TRUE(run.captured.contains(s.logged)) << s.logged;
         }
-        EXPECT_EQ(closeRequested(), s.closed);
-        EXPECT_EQ(tavrix::rmMenu::getURL(), s.pagesSet ? "file://ui/mainMenu.titleScreen/index.html" : "");
-        EXPECT_EQ(tavrix::rmLoadingScreen::getURL(), s.pagesSet ? "file://ui/sys.loadingScreenWindow/index.html" : "");
-        EXPECT_EQ(tavrix::rmDownload::getURL(), s.pagesSet ? "file://ui/sys.downloadWindow/index.html" : "");
+        EXPECT_EQ(run.screens.takeCloseRequest(), s.closed);
+        EXPECT_EQ(run.screens.url(screen::MENU_SCREEN), s.pagesSet ? "file://ui/mainMenu.titleScreen/index.html" : "");
+        EXPECT_EQ(run.screens.url(screen::LOADING_SCREEN), s.pagesSet ? "file://ui/sys.loadingScreenWindow/index.html" : "");
+        EXPECT_EQ(run.screens.url(screen::DOWNLOAD_SCREEN), s.pagesSet ? "file://ui/sys.downloadWindow/index.html" : "");
         for (const auto& f : s.stored)
             run.expectStored(f);
         for (const auto& path : s.absent)
@@ -291,11 +250,11 @@ TEST_F(updateTest, AFailedDownloadStopsTheUpdateAndTheNextStartResumes)
     run.start(baseOf(server.port()), baseOf(refusingPort().port()));
     EXPECT_EQ(run.update(), "");
     EXPECT_EQ(targetsOf(server), (std::vector<std::string>{"/currentVersion.txt", "/8/fileDB.txt", "/8/data/z.txt", "/8/data/y.txt"}));
-    EXPECT_EQ(tavrix::rmLoadingScreen::getStatusText(), "Download of data/y.txt failed\nPlease try again later!\n");
+    EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), "Download of data/y.txt failed\nPlease try again later!\n");
     EXPECT_TRUE(run.captured.contains("vfs: downloadAndPatch() -> 'data/y.txt' seems to me unavailable\n"));
     EXPECT_TRUE(run.captured.contains("vfs: Update to Content-Version 8 failed!\n"));
-    EXPECT_TRUE(closeRequested());
-    EXPECT_EQ(tavrix::rmMenu::getURL(), "");
+    EXPECT_TRUE(run.screens.takeCloseRequest());
+    EXPECT_EQ(run.screens.url(screen::MENU_SCREEN), "");
     run.expectStored(z);
     // Recorded with the version the content had when it was fetched.
     EXPECT_EQ(run.record(z.path)->contentVersion, 7u);
@@ -309,8 +268,8 @@ TEST_F(updateTest, AFailedDownloadStopsTheUpdateAndTheNextStartResumes)
     run.start(baseOf(server.port()), baseOf(refusingPort().port()));
     EXPECT_EQ(run.update(), "");
     EXPECT_EQ(targetsOf(server), (std::vector<std::string>{"/currentVersion.txt", "/8/fileDB.txt", "/8/data/y.txt", "/8/data/x.txt", "/currentVersion.txt"}));
-    EXPECT_EQ(tavrix::rmLoadingScreen::getStatusText(), UP_TO_DATE);
-    EXPECT_FALSE(closeRequested());
+    EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), UP_TO_DATE);
+    EXPECT_FALSE(run.screens.takeCloseRequest());
     run.stop();
     expectSaved(run, 8, v8);
 }

@@ -3,13 +3,15 @@
 // the asset server's layout published into such a server.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "client/cvar.h"
-#include "client/rendermode.h"
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
@@ -89,22 +91,116 @@ inline std::vector<std::string> targetsOf(const httpFixture& server)
 
 inline std::string baseOf(uint16_t port) { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
 
-// Everything below the content store that a start-up has running, the render modes included. A failed
-// update asks for the close at once.
+// What the update reports to its screens, kept as the screens keep it: each screen's last status text and
+// page, which screen is shown (switches to the shown one are ignored, as the render modes ignore them) and
+// how often each was switched to, and whether the close was asked for. Any thread.
+class screenRecorder final : public vfs::updateSink {
+public:
+    // A fresh start: the loading screen shown, nothing set.
+    void clear()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        statuses = {};
+        urls = {};
+        current = LOADING_SCREEN;
+        switches = {};
+        closeRequested = false;
+    }
+    std::string statusText(screen on)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return statuses[on];
+    }
+    std::string url(screen on)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return urls[on];
+    }
+    int32_t shown()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return current;
+    }
+    uint32_t switchesTo(screen to)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return switches[to];
+    }
+    // Whether the close was asked for since the last call.
+    bool takeCloseRequest()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const bool requested = closeRequested;
+        closeRequested = false;
+        return requested;
+    }
+
+    void setStatusText(screen on, const char* text, uint32_t length) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        statuses[on].assign(text, length ? length : std::strlen(text));
+    }
+    void setProgress(screen, int32_t, int32_t) override {}
+    void setURL(screen on, const char* page) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        urls[on] = page;
+    }
+    int32_t showDownload() override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return switchTo(DOWNLOAD_SCREEN);
+    }
+    void leaveDownload(int32_t previous) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (current == DOWNLOAD_SCREEN)
+            switchTo(previous);
+    }
+    void requestClose() override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        closeRequested = true;
+    }
+
+private:
+    int32_t switchTo(int32_t to)
+    {
+        const int32_t previous = current;
+        if (to != current) {
+            current = to;
+            ++switches[size_t(to)];
+        }
+        return previous;
+    }
+
+    std::mutex lock;
+    std::array<std::string, 3> statuses;
+    std::array<std::string, 3> urls;
+    int32_t current = LOADING_SCREEN;
+    std::array<uint32_t, 3> switches = {};
+    bool closeRequested = false;
+};
+
+// Everything below the content store that a start-up has running, and a recorder in place of the screens.
+// A failed update asks for the close at once.
 class storeRun {
 public:
     tempDir dir;
     captureLogger captured;
+    screenRecorder screens;
 
     storeRun()
     {
         roalloc_init();
         EXPECT_TRUE(cvar::init());
         timer_init();
+        vfs::setUpdateSink(&screens);
     }
     ~storeRun()
     {
         stop();
+        vfs::setUpdateSink(nullptr);
         timer_final();
         cvar::final();
         roalloc_final();
@@ -114,7 +210,7 @@ public:
     // A new start of the client: fresh screens, then the content store.
     void start(const std::string& localBase, const std::string& publicBase)
     {
-        renderMode::init();
+        screens.clear();
         vfs::setAssetServerBaseURLs(localBase.c_str(), publicBase.c_str());
         vfs::setCloseWaitMs(0);
         vfs::init();
@@ -122,10 +218,8 @@ public:
     }
     void stop()
     {
-        if (running) {
+        if (running)
             vfs::final();
-            renderMode::final();
-        }
         running = false;
     }
     // The start-up step; the text of a fatal failure, empty when there is none.
