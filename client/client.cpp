@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <limits>
@@ -23,6 +24,7 @@
 #include "client/timer.h"
 #include "client/ui.h"
 #include "client/vfs.h"
+#include "client/windowing.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
@@ -33,10 +35,6 @@ using tavrix::util::LOG_INFO;
 
 namespace tavrix::client {
 
-GLFWwindow* window = nullptr;
-std::atomic<int32_t> screenWidth{0};
-std::atomic<int32_t> screenHeight{0};
-int32_t maxTextureSize = 0;
 int32_t perfTimerId = -1;
 util::thread* renderThread = nullptr;
 // Written by the frame loop, read by the performance report on a timer worker.
@@ -426,14 +424,6 @@ void final()
     vfs::setUpdateSink(nullptr);
     cvar::final();
     timer_final();
-}
-
-void requestClose()
-{
-    if (!window)
-        return;
-    glfwSetWindowShouldClose(window, GLFW_TRUE);
-    glfwPostEmptyEvent();
 }
 
 void onResolutionChanged(GLFWwindow* changed, int, int)

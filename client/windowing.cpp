@@ -32,3 +32,20 @@ void terminate()
 bool isInitialized() { return initialized.load(std::memory_order_acquire); }
 
 } // namespace tavrix::windowing
+
+namespace tavrix::client {
+
+GLFWwindow* window = nullptr;
+std::atomic<int32_t> screenWidth{0};
+std::atomic<int32_t> screenHeight{0};
+int32_t maxTextureSize = 0;
+
+void requestClose()
+{
+    if (!window)
+        return;
+    glfwSetWindowShouldClose(window, GLFW_TRUE);
+    glfwPostEmptyEvent();
+}
+
+} // namespace tavrix::client

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "client/client.h"
 #include "client/clientlogger.h"
 #include "client/interim/screen.h"
 #include "client/rmdownload.h"
 #include "client/rmloadingscreen.h"
+#include "client/windowing.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
