@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "client/clientlogger.h"
 #include "client/interim/screen.h"
 
 namespace {
@@ -12,9 +13,10 @@ tavrix::interim::lastText status;
 } // namespace
 
 namespace tavrix::rmLoadingScreen {
-// Every start shows nothing yet.
+// Every start shows nothing yet. The first of the screens to start, it speaks for all three.
 void init()
 {
+    CLIENT_LOG(util::LOG_INFO, "renderMode: interim version - screens drawn empty\n");
     page.set("", 0);
     status.set("", 0);
 }

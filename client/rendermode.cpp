@@ -1,0 +1,104 @@
+#include "client/rendermode.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "client/clientlogger.h"
+#include "client/rmdownload.h"
+#include "client/rmloadingscreen.h"
+#include "platformlib/posix/thread.h"
+#include "platformlib/util/exception.h"
+
+namespace tavrix::renderMode {
+namespace {
+
+struct screen {
+    void (*enter)();
+    void (*leave)();
+    void (*draw)();
+};
+
+// Indexed by mode id; the Game mode has no screen.
+constexpr screen SCREENS[] = {
+    {rmLoadingScreen::enter, rmLoadingScreen::leave, rmLoadingScreen::draw},
+    {rmDownload::enter, rmDownload::leave, rmDownload::draw},
+    {rmMenu::enter, rmMenu::leave, rmMenu::draw},
+};
+constexpr int32_t SCREEN_COUNT = int32_t(sizeof(SCREENS) / sizeof(SCREENS[0]));
+
+struct modeState {
+    util::mutex* lock = nullptr;
+    int32_t current = MODE_LOADING;
+    void (*leave)() = nullptr;
+    // Read by the frame loop without the lock.
+    std::atomic<void (*)()> draw{nullptr};
+};
+modeState state;
+
+} // namespace
+
+void init()
+{
+    state.lock = new util::mutex;
+    rmLoadingScreen::init();
+    rmDownload::init();
+    rmMenu::init();
+    state.current = MODE_LOADING;
+    state.leave = rmLoadingScreen::leave;
+    rmLoadingScreen::enter();
+    state.draw.exchange(rmLoadingScreen::draw);
+}
+
+void final()
+{
+    rmMenu::final();
+    rmDownload::final();
+    rmLoadingScreen::final();
+    delete state.lock;
+    state.lock = nullptr;
+}
+
+const char* getModeName(int32_t mode)
+{
+    static const char* const NAMES[] = {"Loading", "Download", "Menu", "Game"};
+    return mode >= 0 && mode < 4 ? NAMES[mode] : "UNKNOWN";
+}
+
+int32_t switchMode(int32_t mode)
+{
+    if (!state.lock)
+        TAVRIX_FATAL("renderMode::switchMode(%s) -> while subsystem is not initialized!\n", getModeName(mode));
+    std::lock_guard<util::mutex> held(*state.lock);
+    if (mode == state.current) {
+        CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() request to switch to current mode(%s) - ignoring.\n", getModeName(mode));
+        return state.current;
+    }
+    CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() Switching to: %s\n", getModeName(mode));
+    const int32_t previous = state.current;
+    void (*previousLeave)() = state.leave;
+    // A mode without a screen only hides the current one.
+    if (mode >= 0 && mode < SCREEN_COUNT) {
+        state.current = mode;
+        state.leave = SCREENS[mode].leave;
+        SCREENS[mode].enter();
+        state.draw.exchange(SCREENS[mode].draw);
+    }
+    previousLeave();
+    return previous;
+}
+
+int32_t switchModeIfCurrent(int32_t expected, int32_t mode)
+{
+    if (!state.lock)
+        TAVRIX_FATAL("renderMode::switchMode(%s) -> while subsystem is not initialized!\n", getModeName(mode));
+    std::lock_guard<util::mutex> held(*state.lock);
+    return state.current == expected ? switchMode(mode) : state.current;
+}
+
+void draw()
+{
+    if (auto* fn = state.draw.load())
+        fn();
+}
+
+} // namespace tavrix::renderMode
