@@ -34,6 +34,7 @@ bgmStream::bgmStream()
       info(nullptr), comment(nullptr), loop(0), playing(0), updatePending(0), lock(new util::mutex), timerId(-1),
       liveNext(nullptr), creationFailure(nullptr)
 {
+    sound::setMusicDispatch(dispatchSoundTask);
     sound::callOnWorker(createObjects, this);
     if (creationFailure) {
         delete lock;

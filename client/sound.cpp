@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "client/bgmstream.h"
 #include "client/cvar.h"
 #include "client/pooltable.h"
 #include "platformlib/allocator/pool.h"
@@ -41,6 +40,7 @@ util::taskQueue<task>* queue = nullptr;
 Pool<task>* taskPool = nullptr;
 util::thread* workerThread = nullptr;
 std::atomic<bool> running{false};
+std::atomic<musicDispatch> runMusicTask{nullptr};
 
 int32_t findDevice(const char* name)
 {
@@ -68,14 +68,15 @@ void runTask(task* queued)
         alcMakeContextCurrent(queued->context);
     switch (queued->type) {
     case TASK_SET_OUTPUT_DEVICE:
-        task_setOutputDevice(queued->target.deviceIndex);
+        task_setOutputDevice(getDeviceName(queued->target.deviceIndex));
         break;
     case TASK_BGM_STOP:
     case TASK_BGM_PLAY:
     case TASK_BGM_UPDATE:
     case TASK_BGM_SET_VOLUME:
     case TASK_BGM_SET_FILE:
-        bgmStream::dispatchSoundTask(queued);
+        if (musicDispatch dispatch = runMusicTask.load())
+            dispatch(queued);
         break;
     case TASK_CALL:
         runCall(queued->target.call);
@@ -217,6 +218,8 @@ void setOutputDevice(const char* name)
     queued->argument = 0;
     pushTask(nullptr, queued);
 }
+
+void setMusicDispatch(musicDispatch dispatch) { runMusicTask.store(dispatch); }
 
 task* newTask()
 {

@@ -22,6 +22,10 @@ void setOutputDevice(const char* name);
 task* newTask();
 // Appends the task to the worker's queue; the worker makes the context current before it runs the task.
 void pushTask(ALCcontext* context, task* queued);
+// What runs the music streams' tasks (stop to set file) on the worker: the streams install it before they
+// queue their first task.
+typedef void (*musicDispatch)(task* queued);
+void setMusicDispatch(musicDispatch dispatch);
 // Runs fn(arg) on the worker with the BGM context current and returns once it ran. While no worker runs
 // (sound disabled, not started or stopped) fn runs at once on the calling thread, where no device is open.
 // Never from the worker itself, which would wait for itself.

@@ -4,8 +4,8 @@
 
 #include <atomic>
 
+#include "client/clientlogger.h"
 #include "client/cvar.h"
-#include "client/sound.h"
 
 namespace tavrix::sound {
 namespace {
@@ -28,9 +28,8 @@ void closeAll(ALCdevice* opened, ALCcontext* main, ALCcontext* music)
 
 } // namespace
 
-void task_setOutputDevice(uint32_t index)
+void task_setOutputDevice(const char* name)
 {
-    const char* name = getDeviceName(index);
     if (device) {
         CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) -> @TODO, cleanup / recreate\n", name);
         return;

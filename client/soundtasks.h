@@ -40,8 +40,8 @@ struct task {
     uintptr_t argument;
 };
 
-// On the worker: opens the listed device with the main and the BGM context.
-void task_setOutputDevice(uint32_t index);
+// On the worker: opens the listed device of that name with the main and the BGM context.
+void task_setOutputDevice(const char* name);
 // On the worker, as it ends: destroys both contexts and closes the device.
 void task_closeDevice();
 
