@@ -3,7 +3,7 @@
 #include <GL/glew.h>
 
 #include "client/ddstexture.h"
-#include "image/imagetest.h"
+#include "imagetest.h"
 #include "platformlib/util/loggerinterface.h"
 
 using namespace tavrix::test;

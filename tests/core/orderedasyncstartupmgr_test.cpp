@@ -137,7 +137,7 @@ TEST_F(startupTest, StepThatThrowsIsReportedAndStopsTheSequence)
         const char* report;
     };
     const thrower cases[] = {
-        {fatalStep, "An Fatal Error occured,\nif this Problem persists, please contact us\n\nDetail:\nstep two broke\n\n\nFile: tests/startup/orderedasyncstartupmgr_test.cpp:"},
+        {fatalStep, "An Fatal Error occured,\nif this Problem persists, please contact us\n\nDetail:\nstep two broke\n\n\nFile: tests/core/orderedasyncstartupmgr_test.cpp:"},
         {exceptionStep, "An unhandled Exception occured,\nif this Problem persists, please contact us\n\nDetail:\nplain failure 2\n\n\nFile: "},
         {unknownStep, "An unknown unhandled Exception occured,\nif this Problem persists, please contact us\n"},
     };

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platformlib/util/rbdb.h"
-#include "rbdb/rbdbcheck.h"
+#include "rbdbcheck.h"
 
 using rbdbtest::countingAllocator;
 using rbdbtest::errorSink;

@@ -7,7 +7,7 @@
 
 #include "platformlib/util/loggerinterface.h"
 #include "platformlib/util/rbdb.h"
-#include "rbdb/rbdbcheck.h"
+#include "rbdbcheck.h"
 #include "support/capturelogger.h"
 
 using rbdbtest::countingAllocator;

@@ -13,10 +13,10 @@
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "client/windowing.h"
+#include "content/contentrecord.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
 #include "support/capturelogger.h"
-#include "support/contentrecord.h"
 #include "support/tempdir.h"
 
 namespace tavrix::test {

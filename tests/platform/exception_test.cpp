@@ -110,7 +110,7 @@ TEST(Exception, FatalCaughtAsBaseYieldsTheSameFieldsAndIsDeletedThroughIt)
         caught = true;
         EXPECT_NE(dynamic_cast<FatalErrorException*>(e), nullptr);
         EXPECT_STREQ(e->getMessage(), "value 9 out of range\n");
-        EXPECT_STREQ(e->getFile(), "tests/exception/exception_test.cpp");
+        EXPECT_STREQ(e->getFile(), "tests/platform/exception_test.cpp");
         EXPECT_STREQ(e->getFunction(), "exceptionTest::throwFatal");
         EXPECT_EQ(e->getLine(), throwLine);
         delete e;

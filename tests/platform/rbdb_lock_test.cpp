@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platformlib/util/rbdb.h"
-#include "rbdb/rbdbcheck.h"
+#include "rbdbcheck.h"
 
 using rbdbtest::tableValid;
 using rbdbtest::valueOf;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "client/pngtexture.h"
-#include "image/imagetest.h"
+#include "imagetest.h"
 #include "platformlib/util/loggerinterface.h"
 
 using namespace tavrix::test;

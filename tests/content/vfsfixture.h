@@ -11,7 +11,7 @@
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
 #include "support/capturelogger.h"
-#include "support/contentrecord.h"
+#include "contentrecord.h"
 #include "support/tempdir.h"
 
 namespace tavrix::test {
