@@ -15,7 +15,7 @@
 #include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/timer.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 
 namespace vfs = tavrix::vfs;

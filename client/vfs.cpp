@@ -1,4 +1,4 @@
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "client/clientlogger.h"
 #include "client/cvar.h"
 #include "client/json.h"
 #include "client/pooltable.h"

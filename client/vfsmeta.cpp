@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "client/clientlogger.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
 #include "platformlib/util/littleendian.h"

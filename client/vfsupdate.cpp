@@ -9,8 +9,8 @@
 
 #include "client/clientlogger.h"
 #include "client/orderedasyncstartupmgr.h"
-#include "client/vfs.h"
 #include "client/vfshttplib.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/files.h"
 #include "platformlib/posix/thread.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "client/cvar.h"
 #include "client/timer.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

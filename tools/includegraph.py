@@ -51,8 +51,11 @@ def parse_layers(root):
 
 
 def module_of(path):
-    """The module a source file belongs to: its path without extension, stand-ins as their real module."""
+    """The module a source file belongs to: its path without extension; a local header (xlocal.h) and a
+    stand-in as the module they belong to."""
     stem = os.path.splitext(path)[0]
+    if stem.endswith("local") and os.path.exists(os.path.join(ROOT, stem[: -len("local")] + ".h")):
+        return stem[: -len("local")]
     if stem.startswith("client/interim/") and os.path.exists(os.path.join(ROOT, "client", os.path.basename(stem) + ".h")):
         return "client/" + os.path.basename(stem)
     return stem

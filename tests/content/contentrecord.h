@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/util/crc32.h"
 #include "support/tempdir.h"
 

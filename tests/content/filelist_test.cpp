@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/util/hex.h"
 
 namespace vfs = tavrix::vfs;

@@ -9,7 +9,7 @@
 
 #include "client/cvar.h"
 #include "client/fscache.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/loggerinterface.h"

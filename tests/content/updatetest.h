@@ -13,7 +13,7 @@
 
 #include "client/cvar.h"
 #include "client/timer.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"

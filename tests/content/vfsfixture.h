@@ -8,7 +8,7 @@
 
 #include "client/cvar.h"
 #include "client/timer.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 #include "support/capturelogger.h"
 #include "contentrecord.h"

@@ -11,7 +11,7 @@
 
 #include "client/cvar.h"
 #include "client/timer.h"
-#include "client/vfs.h"
+#include "client/vfslocal.h"
 #include "client/windowing.h"
 #include "content/contentrecord.h"
 #include "platformlib/allocator/roalloc.h"
