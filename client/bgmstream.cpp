@@ -4,7 +4,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "client/sound.h"
+#include "client/clientlogger.h"
+#include "client/soundlocal.h"
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "platformlib/posix/thread.h"

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "client/clientlogger.h"
 #include "platformlib/util/exception.h"
 
 namespace tavrix::r {

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "client/clientlogger.h"
-
 namespace tavrix::r {
 
 // An OpenGL object that was never created: all bits but the lowest set.

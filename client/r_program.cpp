@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/clientlogger.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "client/clientlogger.h"
 #include "platformlib/util/exception.h"
 
 namespace tavrix::r {

@@ -2,6 +2,8 @@
 
 #include <glm/gtc/type_ptr.hpp>
 
+#include "client/clientlogger.h"
+
 namespace tavrix::r {
 
 namespace {

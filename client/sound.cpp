@@ -1,4 +1,4 @@
-#include "client/sound.h"
+#include "client/soundlocal.h"
 
 #include <AL/alc.h>
 
@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "client/clientlogger.h"
 #include "client/cvar.h"
 #include "client/pooltable.h"
 #include "platformlib/allocator/pool.h"

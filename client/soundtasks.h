@@ -2,9 +2,8 @@
 // The sound worker's task record, and the open device with its two contexts, which only the worker
 // touches.
 #include <AL/alc.h>
-#include <cstdint>
 
-#include "client/clientlogger.h"
+#include <cstdint>
 
 namespace tavrix {
 class bgmStream;

@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 #include "client/cvar.h"
-#include "client/sound.h"
+#include "client/soundlocal.h"
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "platformlib/allocator/roalloc.h"
