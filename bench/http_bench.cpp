@@ -36,10 +36,9 @@ std::string randomBytes(uint32_t n)
 void ourDownload()
 {
     uint32_t size = 0;
-    char* body = tavrix::vfsHttpLib::httpGET(server().url("/big").c_str(), &size);
+    const tavrix::roPtr<char> body = tavrix::vfsHttpLib::httpGET(server().url("/big").c_str(), &size);
     if (!body || size != FILE_BYTES)
         throw std::runtime_error("httpGET failed");
-    rofree(body);
 }
 
 void curlDownload()

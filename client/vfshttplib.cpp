@@ -46,7 +46,7 @@ struct transfer {
     // The response has been judged; refused when it had no body to read (and that was logged).
     bool bodyBegun = false;
     bool refused = false;
-    char* body = nullptr;
+    roPtr<char> body;
     uint32_t total = 0;
     uint32_t received = 0;
     // Bytes delivered so far to the read in progress, which asks for min(4096, total - received).
@@ -136,7 +136,7 @@ bool beginBody(transfer& t)
     t.bodyBegun = true;
     t.refused = !acceptResponse(t);
     if (!t.refused)
-        t.body = static_cast<char*>(roalloc(t.total + 1));
+        t.body.reset(static_cast<char*>(roalloc(t.total + 1)));
     return !t.refused;
 }
 
@@ -162,7 +162,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
     while (left > 0 && t.received < t.total) {
         const uint32_t wanted = std::min(READ_SIZE, t.total - t.received);
         const uint32_t taken = uint32_t(std::min<size_t>(wanted - t.pending, left));
-        std::memcpy(t.body + t.received + t.pending, data, taken);
+        std::memcpy(t.body.get() + t.received + t.pending, data, taken);
         t.pending += taken;
         data += taken;
         left -= taken;
@@ -208,7 +208,7 @@ bool configure(transfer& t, char* errorText)
 }
 
 // The body once the transfer has ended, or null. The end counts as the read that returns 0 bytes.
-char* finish(transfer& t, CURLcode result, const char* errorText)
+roPtr<char> finish(transfer& t, CURLcode result, const char* errorText)
 {
     if (t.refused)
         return nullptr;
@@ -226,11 +226,10 @@ char* finish(transfer& t, CURLcode result, const char* errorText)
         completeRead(t);
     if (t.received != t.total) {
         CLIENT_LOG(util::LOG_ERROR, "httpGET() -> broken pipe after %u bytes while reading '%s'\n", t.received, t.url);
-        rofree(t.body);
         return nullptr;
     }
-    t.body[t.received] = '\0';
-    return t.body;
+    t.body.get()[t.received] = '\0';
+    return std::move(t.body);
 }
 
 } // namespace
@@ -249,7 +248,7 @@ bool paceProgress(progressPacer& pacer, uint32_t now, uint32_t received)
     return false;
 }
 
-char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bool emptyBodyValid)
+roPtr<char> httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bool emptyBodyValid)
 {
     *size = 0;
     transfer t;
@@ -262,7 +261,7 @@ char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bo
         return nullptr;
     }
     char errorText[CURL_ERROR_SIZE] = {};
-    char* body = nullptr;
+    roPtr<char> body;
     if (configure(t, errorText))
         body = finish(t, curl_easy_perform(t.handle), errorText);
     curl_easy_cleanup(t.handle);

@@ -2,15 +2,18 @@
 // One HTTP GET into memory for the content update: the version file, the file list and every content file.
 #include <cstdint>
 
+#include "platformlib/allocator/roalloc.h"
+
 namespace tavrix::vfsHttpLib {
 
 // Bytes received so far, the announced total and the recent rate in bytes per second.
 typedef void (*httpProgressCallback)(uint32_t received, uint32_t total, uint32_t rate);
 
-// Blocks until the whole body is in. The body is NUL-terminated behind its `size` bytes and comes from the
-// tracking allocator (release it with rofree); null when anything fails, which is logged. size is 0 then.
+// Blocks until the whole body is in. The body is NUL-terminated behind its `size` bytes, in a block of the
+// tracking allocator that the caller owns; null when anything fails, which is logged. size is 0 then.
 // A Content-Length of 0 is a failure unless emptyBodyValid is set (an empty file is then a valid answer).
-char* httpGET(const char* url, uint32_t* size, httpProgressCallback progress = nullptr, bool emptyBodyValid = false);
+roPtr<char> httpGET(const char* url, uint32_t* size, httpProgressCallback progress = nullptr,
+                    bool emptyBodyValid = false);
 
 // The HTTP library's process-wide set-up and clean-up.
 void init();

@@ -218,18 +218,16 @@ bool loadMetaData()
             CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u) [M]\n", offset);
             return false;
         }
-        fileDataINFO* record = recordOfNode(node, offset);
+        roPtr<fileDataINFO> record(recordOfNode(node, offset));
         if (!record) {
             CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: file corrupted (%u)\n", offset);
             return false;
         }
         ++count;
-        if (!isSafeContentPath(record->name, record->nameLength)) {
+        if (!isSafeContentPath(record->name, record->nameLength))
             CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: node (%u) holds an unsafe path - skipped\n", offset);
-            rofree(record);
-        } else if (!fileDB_addEntry(record)) {
-            rofree(record);
-        }
+        else if (fileDB_addEntry(record.get()))
+            record.release();
         if (offset == lastNode) {
             CLIENT_LOG(util::LOG_INFO, "vfs: Loaded Meta Data - %u Files\n", count);
             return true;
@@ -382,7 +380,7 @@ fileDataINFO* reindexFile(const char* path)
         CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' has %" PRId64 " Bytes, files of 4 GiB or more are not supported - SKIPPING!\n", path, size);
         return nullptr;
     }
-    fileDataINFO* record = newRecord(path, uint32_t(length));
+    roPtr<fileDataINFO> record(newRecord(path, uint32_t(length)));
     record->contentVersion = localContentVersion;
     record->time = file.creationTime();
     record->size = uint32_t(size < 0 ? 0 : size);
@@ -404,7 +402,7 @@ fileDataINFO* reindexFile(const char* path)
     }
     file.close();
     if (!readable) {
-        rofree(record);
+        record.reset();
         if (sys::removeFile(path) == sys::REMOVE_FAILED)
             TAVRIX_FATAL("VFS: Can't read/delete '%s' for reindexing - check permissions!\n", path);
         CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile - %s deleted as reading failed (remaining: %u)\n", path, remaining);
@@ -416,7 +414,7 @@ fileDataINFO* reindexFile(const char* path)
     util::bytesToHex(record->sha256, hex, 32);
     hex[64] = '\0';
     CLIENT_LOG(util::LOG_INFO, "vfs::reindexFile(%s) crc32(%u) sha256(%s) size(%u)\n", path, crc, hex, record->size);
-    return record;
+    return record.release();
 }
 
 void rebuildMetaData()

@@ -333,18 +333,18 @@ bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t
         updateFileMetaData(known);
         return true;
     }
-    fileDataINFO* record = newRecord(path, length);
+    roPtr<fileDataINFO> record(newRecord(path, length));
     record->time = int64_t(std::time(nullptr));
     record->size = size;
     std::memcpy(record->sha256, sha256, 32);
     record->crc32 = crc;
     record->contentVersion = getLocalContentVersion();
-    if (!fileDB_addEntry(record)) {
+    if (!fileDB_addEntry(record.get())) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' fileDB concurrency problem.\n", path);
-        rofree(record);
         return false;
     }
-    addFileToMetaData(record);
+    // The table owns it from here.
+    addFileToMetaData(record.release());
     return true;
 }
 
@@ -352,7 +352,7 @@ bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t
 bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* url, const downloadKind& kind)
 {
     uint32_t size = 0;
-    char* body = vfsHttpLib::httpGET(url, &size, kind.progress, true);
+    roPtr<char> body = vfsHttpLib::httpGET(url, &size, kind.progress, true);
     if (!body) {
         CLIENT_LOG(util::LOG_ERROR, kind.unavailable, path);
         return false;
@@ -360,27 +360,26 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     char status[256];
     std::snprintf(status, sizeof(status), "Writing '%s' to Disk\n", path);
     getUpdateSink().setStatusText(kind.shownOn, status, 0);
-    const uint32_t crc = crc32_update(0, body, size);
+    const uint32_t crc = crc32_update(0, body.get(), size);
     uint8_t sha256[32];
     sha256Context sha;
     sha256_starts(&sha);
-    sha256_update(&sha, body, size);
+    sha256_update(&sha, body.get(), size);
     sha256_finish(&sha, sha256);
     if (expectedSha256 && std::memcmp(expectedSha256, sha256, 32) != 0) {
-        rofree(body);
+        body.reset();
         CLIENT_LOG(util::LOG_ERROR, kind.hashFailed, path);
         return false;
     }
     char directory[MAX_PATH_LENGTH + 1];
     if (!makeDirectories(path, directory)) {
         CLIENT_LOG(util::LOG_ERROR, kind.treeFailed, path, directory);
-        rofree(body);
         return false;
     }
     // Replaced whole, so a reader never sees half a file. Not flushed to the disk: a file that does not
     // survive a crash fails its CRC-32 when it is loaded and is fetched again.
-    const sys::writeResult written = sys::writeFileAtomic(path, body, size, nullptr, 0, false);
-    rofree(body);
+    const sys::writeResult written = sys::writeFileAtomic(path, body.get(), size, nullptr, 0, false);
+    body.reset();
     if (written == sys::WRITE_OPEN_FAILED) {
         CLIENT_LOG(util::LOG_ERROR, kind.openFailed, path);
         return false;
@@ -555,13 +554,12 @@ fileListResult parseFileList(const char* list, uint32_t size, fileListVisitor vi
 bool getRemoteContentVersion(const char* url, uint32_t* version)
 {
     uint32_t size = 0;
-    char* body = vfsHttpLib::httpGET(url, &size);
+    const roPtr<char> body = vfsHttpLib::httpGET(url, &size);
     *version = 0;
     if (!body)
         return false;
     uint32_t number = 0;
-    const bool valid = readNumber(body, body + size, &number) != nullptr;
-    rofree(body);
+    const bool valid = readNumber(body.get(), body.get() + size, &number) != nullptr;
     if (valid)
         *version = number;
     return valid;
@@ -570,14 +568,14 @@ bool getRemoteContentVersion(const char* url, uint32_t* version)
 bool prepareAndDownloadUpdates(const char* url)
 {
     uint32_t size = 0;
-    char* body = vfsHttpLib::httpGET(url, &size, onFileListProgress);
+    roPtr<char> body = vfsHttpLib::httpGET(url, &size, onFileListProgress);
     if (!body)
         return false;
     loadingProgress(0, 100);
     loadingStatus("Preparing Update\n\nDetermining Updated Files\n");
     downloadRecord* list = nullptr;
-    const fileListResult result = parseFileList(body, size, addIfChanged, &list);
-    rofree(body);
+    const fileListResult result = parseFileList(body.get(), size, addIfChanged, &list);
+    body.reset();
     if (result.end == FILELIST_COUNT_CORRUPT) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: prepareAndDownloadUpdates -> remote FileDB seems to be corrupted\n");
         loadingStatus("An unexpected error occured\n\nThe received File Database seems to be corrupt\nPlease try again later!\n");

@@ -2,6 +2,7 @@
 // The tracking allocator: every block records its caller and carries a guard signature.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platformlib/util/funcname.h"
 
@@ -63,3 +64,12 @@ public:
 #define rofree(pointer) _rofree((pointer), __FILE__, __LINE__, TAVRIX_FUNC)
 #define rorealloc(pointer, size) _rorealloc((pointer), (size), __FILE__, __LINE__, TAVRIX_FUNC, 0)
 #define rostrdup(str) _rostrdup((str), __FILE__, __LINE__, TAVRIX_FUNC, 0)
+
+namespace tavrix {
+// The owner of a tracking-allocator block: gives it back with rofree when it goes.
+struct roFree {
+    void operator()(void* pointer) const { rofree(pointer); }
+};
+template <class T>
+using roPtr = std::unique_ptr<T, roFree>;
+} // namespace tavrix

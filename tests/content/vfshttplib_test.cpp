@@ -78,15 +78,13 @@ protected:
     std::string fetch(const std::string& url, tavrix::vfsHttpLib::httpProgressCallback progress = nullptr)
     {
         uint32_t size = 12345;
-        char* body = httpGET(url.c_str(), &size, progress);
+        const tavrix::roPtr<char> body = httpGET(url.c_str(), &size, progress);
         if (!body) {
             EXPECT_EQ(size, 0u);
             return "";
         }
-        EXPECT_EQ(body[size], '\0');
-        std::string bytes(body, size);
-        rofree(body);
-        return bytes;
+        EXPECT_EQ(body.get()[size], '\0');
+        return std::string(body.get(), size);
     }
 
     tavrix::test::captureLogger log;
@@ -283,10 +281,9 @@ TEST_F(httpGetTest, CallsOnSeveralThreadsAtOnceEachGetTheirOwnBody)
             const std::string expected = pattern(20000 + size_t(i) * 1000);
             for (int round = 0; round < ROUNDS; ++round) {
                 uint32_t size = 0;
-                char* body = httpGET(url.c_str(), &size);
-                if (body && std::string(body, size) == expected)
+                const tavrix::roPtr<char> body = httpGET(url.c_str(), &size);
+                if (body && std::string(body.get(), size) == expected)
                     ++right;
-                rofree(body);
             }
         });
     }
