@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "client/clientlogger.h"
 #include "platformlib/allocator/roalloc.h"
@@ -18,6 +19,49 @@ namespace tavrix::cvar {
 
 namespace {
 
+// The form a variable was last created or set in.
+enum cvarType : uint32_t {
+    CVAR_INT = 0,
+    CVAR_DOUBLE = 1,
+    CVAR_STRING = 2,
+};
+
+struct listener {
+    listener* next;
+    uint32_t kind; // a cvarType: which form the callback takes
+    union {
+        void (*onInt)(int64_t value);
+        void (*onDouble)(double value);
+        void (*onString)(const char* text, uint32_t length);
+    };
+};
+
+struct var {
+    util::mutex* lock;
+    cvarType type;
+    uint8_t persist;
+    listener* listeners;
+    int64_t i;
+    double d;
+    uint32_t strCapacity;
+    uint32_t strLength;
+    char* str; // NUL-terminated; null until a string form is made
+};
+
+// A variable held under its own lock, which the lookup took, until the guard goes.
+class lockedVar {
+public:
+    explicit lockedVar(var* v) : held(v) {}
+    ~lockedVar() { held->lock->unlock(); }
+    lockedVar(const lockedVar&) = delete;
+    lockedVar& operator=(const lockedVar&) = delete;
+    var* operator->() const { return held; }
+    var* get() const { return held; }
+
+private:
+    var* held;
+};
+
 constexpr const char* DB_PATH = "./cvar.db";
 // Written whole and renamed over DB_PATH, so a failed save leaves the previous file as it was.
 constexpr const char* DB_TMP_PATH = "./cvar.db.tmp";
@@ -27,11 +71,15 @@ constexpr uint32_t LINE_BUFFER_SIZE = 16384;
 constexpr uint32_t ENTRY_LINE_MAX = LINE_BUFFER_SIZE - 2;
 constexpr uint64_t STR_MAX = 4194304;
 
-std::atomic<int32_t> initialized{0};
-util::mutex* globalLock = nullptr;
-rbdb* table = nullptr;
+struct cvarState {
+    std::atomic<bool> initialized{false};
+    // Taken before a variable's own lock, never after it.
+    util::mutex* globalLock = nullptr;
+    rbdb* table = nullptr;
+};
+cvarState state;
 
-bool isInitialized() { return initialized.load(std::memory_order_acquire) == 1; }
+bool isInitialized() { return state.initialized.load(std::memory_order_acquire); }
 
 uint32_t nameLength(const char* name) { return uint32_t(std::strlen(name)); }
 
@@ -134,18 +182,17 @@ static void freeVar(var* v)
 }
 
 // The variable of the name, locked; made (integer 0, not persistent) when the name is new.
-static var* getOrCreate(const char* name, uint32_t nameLen, bool* created)
+static lockedVar getOrCreate(const char* name, uint32_t nameLen, bool* created)
 {
-    globalLock->lock();
-    var* found = static_cast<var*>(strdb_fetch(table, name, nameLen));
+    std::unique_lock<util::mutex> global(*state.globalLock);
+    var* found = static_cast<var*>(strdb_fetch(state.table, name, nameLen));
     if (found) {
         found->lock->lock();
-        globalLock->unlock();
         if (created)
             *created = false;
-        return found;
+        return lockedVar(found);
     }
-    globalLock->unlock();
+    global.unlock();
 
     auto* fresh = static_cast<var*>(roalloc(sizeof(var)));
     std::memset(static_cast<void*>(fresh), 0, sizeof(var));
@@ -154,16 +201,15 @@ static var* getOrCreate(const char* name, uint32_t nameLen, bool* created)
 
     // Another thread may have inserted the name meanwhile: the table keeps the first record. Whichever it
     // is, it is locked before the global lock is released, so every path takes the two locks in one order.
-    globalLock->lock();
-    var* stored = static_cast<var*>(strdb_insert(table, name, nameLen, fresh));
+    global.lock();
+    var* stored = static_cast<var*>(strdb_insert(state.table, name, nameLen, fresh));
     const bool isNew = stored == fresh;
     if (!isNew)
         freeVar(fresh);
     stored->lock->lock();
-    globalLock->unlock();
     if (created)
         *created = isNew;
-    return stored;
+    return lockedVar(stored);
 }
 
 static void storeInt(var* v, int64_t value)
@@ -191,21 +237,19 @@ static void storeString(var* v, const char* text, uint32_t len)
 static void initializeInt(const char* name, int64_t value, uint8_t persist)
 {
     bool created = false;
-    var* v = getOrCreate(name, nameLength(name), &created);
+    const lockedVar v = getOrCreate(name, nameLength(name), &created);
     if (created)
-        storeInt(v, value);
+        storeInt(v.get(), value);
     v->persist = persist;
-    v->lock->unlock();
 }
 
 static void initializeDouble(const char* name, double value, uint8_t persist)
 {
     bool created = false;
-    var* v = getOrCreate(name, nameLength(name), &created);
+    const lockedVar v = getOrCreate(name, nameLength(name), &created);
     if (created)
-        storeDouble(v, value);
+        storeDouble(v.get(), value);
     v->persist = persist;
-    v->lock->unlock();
 }
 
 void initialize(const char* name, int64_t value, uint8_t persist)
@@ -245,31 +289,28 @@ void initialize(const char* name, const char* value, uint32_t len, uint8_t persi
     if (len == 0)
         len = nameLength(value);
     bool created = false;
-    var* v = getOrCreate(name, nameLength(name), &created);
+    const lockedVar v = getOrCreate(name, nameLength(name), &created);
     if (created)
-        storeString(v, value, len);
+        storeString(v.get(), value, len);
     v->persist = persist;
-    v->lock->unlock();
 }
 
 static void setInt(const char* name, int64_t value)
 {
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    storeInt(v, value);
+    const lockedVar v = getOrCreate(name, nameLength(name), nullptr);
+    storeInt(v.get(), value);
     if (v->str)
-        setStrFormatted(v, "%" PRId64, value);
-    notifyListeners(v);
-    v->lock->unlock();
+        setStrFormatted(v.get(), "%" PRId64, value);
+    notifyListeners(v.get());
 }
 
 static void setDouble(const char* name, double value, int digits)
 {
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    storeDouble(v, value);
+    const lockedVar v = getOrCreate(name, nameLength(name), nullptr);
+    storeDouble(v.get(), value);
     if (v->str)
-        setStrFormatted(v, "%.*g", digits, value);
-    notifyListeners(v);
-    v->lock->unlock();
+        setStrFormatted(v.get(), "%.*g", digits, value);
+    notifyListeners(v.get());
 }
 
 void set(const char* name, int64_t value)
@@ -308,30 +349,23 @@ void set(const char* name, const char* value, uint32_t len)
         TAVRIX_FATAL("cvar::set(%s, '%s' (len: %u) ) -> while subsystem is not initialized!\n", name, value, len);
     if (len == 0)
         len = nameLength(value);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    storeString(v, value, len);
-    notifyListeners(v);
-    v->lock->unlock();
+    const lockedVar v = getOrCreate(name, nameLength(name), nullptr);
+    storeString(v.get(), value, len);
+    notifyListeners(v.get());
 }
 
 int64_t getInt(const char* name)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::getInt(%s) -> while subsystem is not initialized!\n", name);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    const int64_t value = v->i;
-    v->lock->unlock();
-    return value;
+    return getOrCreate(name, nameLength(name), nullptr)->i;
 }
 
 int32_t getI32(const char* name)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::getI32(%s) -> while subsystem is not initialized!\n", name);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    const auto value = int32_t(uint32_t(uint64_t(v->i)));
-    v->lock->unlock();
-    return value;
+    return int32_t(uint32_t(uint64_t(getOrCreate(name, nameLength(name), nullptr)->i)));
 }
 
 bool getBool(const char* name) { return getI32(name) == 1; }
@@ -340,29 +374,23 @@ double getDouble(const char* name)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::getDouble(%s) -> while subsystem is not initialized!\n", name);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    const double value = v->d;
-    v->lock->unlock();
-    return value;
+    return getOrCreate(name, nameLength(name), nullptr)->d;
 }
 
 float getFloat(const char* name)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::getFloat(%s) -> while subsystem is not initialized!\n", name);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
-    const auto value = float(v->d);
-    v->lock->unlock();
-    return value;
+    return float(getOrCreate(name, nameLength(name), nullptr)->d);
 }
 
 void getStr(const char* name, char* buf, uint32_t* len)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::getStr(%s) -> while subsystem is not initialized!\n", name);
-    var* v = getOrCreate(name, nameLength(name), nullptr);
+    const lockedVar v = getOrCreate(name, nameLength(name), nullptr);
     if (!v->str)
-        valueToStr(v);
+        valueToStr(v.get());
     const uint32_t size = *len;
     // A buffer of no bytes has no room even for the NUL.
     const uint32_t n = size == 0 ? 0 : v->strLength < size ? v->strLength : size - 1;
@@ -371,23 +399,22 @@ void getStr(const char* name, char* buf, uint32_t* len)
         buf[n] = '\0';
     }
     *len = n;
-    v->lock->unlock();
 }
 
 void _delete(const char* name)
 {
     if (!isInitialized())
         TAVRIX_FATAL("cvar::delete(%s) -> while subsystem is not initialized!\n", name);
-    globalLock->lock();
-    auto* v = static_cast<var*>(strdb_delete(table, name, nameLength(name)));
-    if (!v) {
-        globalLock->unlock();
+    std::unique_lock<util::mutex> global(*state.globalLock);
+    auto* v = static_cast<var*>(strdb_delete(state.table, name, nameLength(name)));
+    if (!v)
         return;
-    }
     v->lock->lock();
-    globalLock->unlock();
-    freeContents(v);
-    v->lock->unlock();
+    global.unlock();
+    {
+        const lockedVar held(v);
+        freeContents(v);
+    }
     freeVar(v);
 }
 
@@ -599,23 +626,23 @@ static int final_sub_eachVar(const char* key, uint32_t keyLen, void* value, va_l
         *written = writeEntry(file, key, keyLen, v);
     freeContents(v);
     freeVar(v);
-    strdb_delete(table, key, keyLen);
+    strdb_delete(state.table, key, keyLen);
     return 0;
 }
 
 bool init()
 {
-    globalLock = new util::mutex();
-    table = strdb_create("cvar", 1, 1, 512, nullptr, db_alloc, db_free);
-    initialized.exchange(1);
+    state.globalLock = new util::mutex();
+    state.table = strdb_create("cvar", 1, 1, 512, nullptr, db_alloc, db_free);
+    state.initialized.exchange(true);
     load();
     return true;
 }
 
 void final()
 {
-    initialized.exchange(0);
-    if (!table || !globalLock)
+    state.initialized.exchange(false);
+    if (!state.table || !state.globalLock)
         return;
     FILE* file = std::fopen(DB_TMP_PATH, "wb");
     bool written = file != nullptr;
@@ -625,9 +652,10 @@ void final()
     else
         written = std::fprintf(file, "%s\n", DB_VERSION) >= 0;
 
-    globalLock->lock();
-    strdb_foreach(table, final_sub_eachVar, file, &written);
-    globalLock->unlock();
+    {
+        std::lock_guard<util::mutex> global(*state.globalLock);
+        strdb_foreach(state.table, final_sub_eachVar, file, &written);
+    }
 
     if (file) {
         written = std::fclose(file) == 0 && written;
@@ -637,10 +665,10 @@ void final()
             std::remove(DB_TMP_PATH);
         }
     }
-    db_destroy(table);
-    table = nullptr;
-    delete globalLock;
-    globalLock = nullptr;
+    db_destroy(state.table);
+    state.table = nullptr;
+    delete state.globalLock;
+    state.globalLock = nullptr;
 }
 
 } // namespace tavrix::cvar

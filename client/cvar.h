@@ -3,40 +3,7 @@
 // 64-bit integer, a double and a string at once; the persistent ones live in ./cvar.db between runs.
 #include <cstdint>
 
-namespace tavrix::util {
-class mutex;
-}
-
 namespace tavrix::cvar {
-
-// The form a variable was last created or set in.
-enum cvarType : uint32_t {
-    CVAR_INT = 0,
-    CVAR_DOUBLE = 1,
-    CVAR_STRING = 2,
-};
-
-struct listener {
-    listener* next;
-    uint32_t kind; // a cvarType: which form the callback takes
-    union {
-        void (*onInt)(int64_t value);
-        void (*onDouble)(double value);
-        void (*onString)(const char* text, uint32_t length);
-    };
-};
-
-struct var {
-    util::mutex* lock;
-    cvarType type;
-    uint8_t persist;
-    listener* listeners;
-    int64_t i;
-    double d;
-    uint32_t strCapacity;
-    uint32_t strLength;
-    char* str; // NUL-terminated; null until a string form is made
-};
 
 bool init();
 void final();
