@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platformlib/util/exception.h"
 #include "platformlib/util/littleendian.h"
@@ -129,11 +130,10 @@ void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* 
 
 void logger::runHooks(const message* record)
 {
-    hooksLock.lock();
+    std::lock_guard<spinlock> guard(hooksLock);
     for (const hook* h = hookHead; h; h = h->next)
         if (h->mask & uint32_t(record->level))
             h->callback(h->user, record);
-    hooksLock.unlock();
 }
 
 uint32_t logger::worker(thread* self)
@@ -173,18 +173,17 @@ void logger::registerHook(uint32_t mask, void* user, hookCallback callback)
     h->mask = mask;
     h->callback = callback;
     h->user = user;
-    hooksLock.lock();
+    std::lock_guard<spinlock> guard(hooksLock);
     if (hookTail)
         hookTail->next = h;
     else
         hookHead = h;
     hookTail = h;
-    hooksLock.unlock();
 }
 
 void logger::unregisterHook(uint32_t mask, void* user, hookCallback callback)
 {
-    hooksLock.lock();
+    std::lock_guard<spinlock> guard(hooksLock);
     hook* previous = nullptr;
     for (hook* h = hookHead; h; previous = h, h = h->next) {
         if (h->mask != mask || h->callback != callback || h->user != user)
@@ -198,7 +197,6 @@ void logger::unregisterHook(uint32_t mask, void* user, hookCallback callback)
         std::free(h);
         break;
     }
-    hooksLock.unlock();
 }
 
 bool logger::addLogFile(const char* path, uint32_t mask)
@@ -217,10 +215,11 @@ bool logger::addLogFile(const char* path, uint32_t mask)
     node->file = file;
     node->path = copy;
     node->mask = mask;
-    filesLock.lock();
-    node->next = logFiles;
-    logFiles = node;
-    filesLock.unlock();
+    {
+        std::lock_guard<spinlock> guard(filesLock);
+        node->next = logFiles;
+        logFiles = node;
+    }
     registerHook(mask, node, fileHook);
     return true;
 }
