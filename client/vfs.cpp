@@ -50,23 +50,26 @@ static_assert(sizeof(fileDataHeader) == 16, "the data follows a 16-byte header")
 // The largest file a block can hold: header, bytes and NUL within a 32-bit allocation.
 constexpr uint64_t MAX_DATA_SIZE = UINT32_MAX - sizeof(fileDataHeader) - 1;
 
-rbdb* fileDB = nullptr;
-uint8_t devFolderFirst = 0;
+struct storeState {
+    rbdb* fileDB = nullptr;
+    uint8_t devFolderFirst = 0;
 
-util::taskQueue<vfsJob>* jobQueue = nullptr;
-Pool<vfsJob>* jobPool = nullptr;
-std::atomic<bool> running{false};
-int32_t workerCount = 0;
-util::thread** workers = nullptr;
+    util::taskQueue<vfsJob>* jobQueue = nullptr;
+    Pool<vfsJob>* jobPool = nullptr;
+    std::atomic<bool> running{false};
+    int32_t workerCount = 0;
+    util::thread** workers = nullptr;
 
-// The collection: its timer, its two stacks (A pending, B deferred) and the lock that keeps a run from
-// overlapping final or a wipe. A run that starts after final finds the collection inactive and cancels
-// its timer.
-int32_t gcTimerId = -1;
-util::lockFreeStack gcPending;
-util::lockFreeStack gcDeferred;
-util::mutex gcLock;
-bool gcActive = false;
+    // The collection: its timer, its two stacks (A pending, B deferred) and the lock that keeps a run from
+    // overlapping final or a wipe. A run that starts after final finds the collection inactive and cancels
+    // its timer.
+    int32_t gcTimerId = -1;
+    util::lockFreeStack gcPending;
+    util::lockFreeStack gcDeferred;
+    util::mutex gcLock;
+    bool gcActive = false;
+};
+storeState store;
 
 fileDataHeader* headerOf(void* data)
 {
@@ -191,13 +194,13 @@ loadOutcome loadPath(const char* path, void** data, uint32_t* size)
     const uint32_t length = pathLength(path);
     if (!isSafeContentPath(path, length))
         return LOAD_MISSING;
-    if (devFolderFirst) {
+    if (store.devFolderFirst) {
         char devPath[256];
         std::snprintf(devPath, sizeof(devPath), "dev/%s", path);
         if ((*data = _getFileDataDirect(devPath, size)))
             return LOAD_DONE;
     }
-    auto* record = static_cast<fileDataINFO*>(strdb_fetch(fileDB, path, length));
+    auto* record = static_cast<fileDataINFO*>(strdb_fetch(store.fileDB, path, length));
     if (!record)
         return LOAD_MISSING;
     record->lock->lock();
@@ -249,7 +252,7 @@ fileDataINFO* newRecord(const char* path, uint32_t length)
     return record;
 }
 
-static void pushJob(vfsJob* job) { jobQueue->push(job); }
+static void pushJob(vfsJob* job) { store.jobQueue->push(job); }
 
 static void task_asyncLoad(vfsJob* job)
 {
@@ -273,16 +276,16 @@ static void task_asyncLoad(vfsJob* job)
 static uint32_t worker(util::thread*)
 {
     for (;;) {
-        if (!running.load()) {
+        if (!store.running.load()) {
             CLIENT_LOG(util::LOG_INFO, "vfs::worker: terminating.\n");
             return 0;
         }
-        if (vfsJob* job = jobQueue->take()) {
+        if (vfsJob* job = store.jobQueue->take()) {
             task_asyncLoad(job);
-            jobPool->put(job);
+            store.jobPool->put(job);
             continue;
         }
-        jobQueue->waitWhileEmpty(running, WORKER_WAIT_MS);
+        store.jobQueue->waitWhileEmpty(store.running, WORKER_WAIT_MS);
     }
 }
 
@@ -292,31 +295,31 @@ void init()
     readLocalContentVersion();
     CLIENT_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
 
-    fileDB = createFileDB();
-    jobQueue = new util::taskQueue<vfsJob>;
+    store.fileDB = createFileDB();
+    store.jobQueue = new util::taskQueue<vfsJob>;
 
-    jobPool = makePool<vfsJob>(pools::vfsJobEntry);
+    store.jobPool = makePool<vfsJob>(pools::vfsJobEntry);
 
     cvar::initialize("vfs.dev.readFolderFirst", 0, 1);
     if (cvar::getI32("vfs.dev.readFolderFirst") != 0) {
-        devFolderFirst = 1;
+        store.devFolderFirst = 1;
         sys::makeDirectory("dev/");
         CLIENT_LOG(util::LOG_INFO, "vfs: Enabled: read dev/ folder first\n");
     } else {
-        devFolderFirst = 1;
+        store.devFolderFirst = 1;
         CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG Build, enabled (forced) read dev/ folder first\n");
     }
 
-    running.exchange(true);
+    store.running.exchange(true);
 
     cvar::initialize("vfs.nWorker", 2, 1);
-    workerCount = std::clamp(cvar::getI32("vfs.nWorker"), int32_t(1), MAX_WORKERS);
-    workers = static_cast<util::thread**>(roalloc(uint32_t(sizeof(util::thread*) * workerCount)));
-    CLIENT_LOG(util::LOG_INFO, "vfs: launching %d Workers\n", workerCount);
-    for (int32_t i = 0; i < workerCount; ++i) {
+    store.workerCount = std::clamp(cvar::getI32("vfs.nWorker"), int32_t(1), MAX_WORKERS);
+    store.workers = static_cast<util::thread**>(roalloc(uint32_t(sizeof(util::thread*) * store.workerCount)));
+    CLIENT_LOG(util::LOG_INFO, "vfs: launching %d Workers\n", store.workerCount);
+    for (int32_t i = 0; i < store.workerCount; ++i) {
         char name[32];
         std::snprintf(name, sizeof(name), "VFS Worker#%d", i);
-        workers[i] = new util::thread(name, worker, nullptr);
+        store.workers[i] = new util::thread(name, worker, nullptr);
     }
 
     if (getLocalContentVersion() == 0)
@@ -346,7 +349,7 @@ void* readFile(const char* path, uint32_t* size)
 
 void asyncLoad(const char* path, loadCallback callback, void* user, void* user2)
 {
-    vfsJob* job = jobPool->get();
+    vfsJob* job = store.jobPool->get();
     job->next = nullptr;
     const uint32_t length = pathLength(path);
     const uint32_t kept = std::min(length, MAX_PATH_LENGTH);
@@ -383,7 +386,7 @@ void releaseFile(void* data)
         record->releaseTime = uint32_t(getTimeMs());
         if (record->queued != 1) {
             record->queued = 1;
-            util::lfStackPush(&gcPending, record);
+            util::lfStackPush(&store.gcPending, record);
         }
     }
     record->lock->unlock();
@@ -394,19 +397,19 @@ bool fileExists(const char* path)
     const uint32_t length = pathLength(path);
     if (!isSafeContentPath(path, length))
         return false;
-    if (devFolderFirst) {
+    if (store.devFolderFirst) {
         char devPath[256];
         std::snprintf(devPath, sizeof(devPath), "dev/%s", path);
         sys::inFile probe;
         if (probe.open(devPath))
             return true;
     }
-    return strdb_fetch(fileDB, path, length) != nullptr;
+    return strdb_fetch(store.fileDB, path, length) != nullptr;
 }
 
 bool fileDB_addEntry(fileDataINFO* record)
 {
-    if (strdb_fetch(fileDB, record->name, record->nameLength))
+    if (strdb_fetch(store.fileDB, record->name, record->nameLength))
         return false;
     record->lock = new util::mutex;
     record->queued = 0;
@@ -414,14 +417,14 @@ bool fileDB_addEntry(fileDataINFO* record)
     record->data = nullptr;
     record->refCount = 0;
     record->loaded = 0;
-    if (strdb_insert(fileDB, record->name, record->nameLength, record) != record)
+    if (strdb_insert(store.fileDB, record->name, record->nameLength, record) != record)
         TAVRIX_FATAL("vfs::fileDB_addEntry() -> Concurrency Issue\n");
     return true;
 }
 
 fileDataINFO* fileDB_fetch(const char* path, uint32_t length)
 {
-    return static_cast<fileDataINFO*>(strdb_fetch(fileDB, path, length));
+    return static_cast<fileDataINFO*>(strdb_fetch(store.fileDB, path, length));
 }
 
 } // namespace tavrix::vfs
@@ -457,28 +460,28 @@ namespace tavrix::vfs {
 void fileDB_wipe()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs: wiping fileDB!\n");
-    std::lock_guard<util::mutex> guard(gcLock);
-    strdb_foreach(fileDB, vfs_fileDB_wipe_eachFile);
-    db_destroy(fileDB);
-    fileDB = createFileDB();
+    std::lock_guard<util::mutex> guard(store.gcLock);
+    strdb_foreach(store.fileDB, vfs_fileDB_wipe_eachFile);
+    db_destroy(store.fileDB);
+    store.fileDB = createFileDB();
     // No record that is gone may stay on a stack.
-    util::lfStackInit(&gcPending);
-    util::lfStackInit(&gcDeferred);
+    util::lfStackInit(&store.gcPending);
+    util::lfStackInit(&store.gcDeferred);
 }
 
 bool onGC(int32_t, void*, void*)
 {
-    std::lock_guard<util::mutex> guard(gcLock);
-    if (!gcActive)
+    std::lock_guard<util::mutex> guard(store.gcLock);
+    if (!store.gcActive)
         return true;
     const uint32_t now = uint32_t(getTimeMs());
     const uint32_t freeAfter = uint32_t(cvar::getI32("vfs.gc.freeAfter"));
-    while (auto* record = static_cast<fileDataINFO*>(util::lfStackPop(&gcPending))) {
+    while (auto* record = static_cast<fileDataINFO*>(util::lfStackPop(&store.gcPending))) {
         std::lock_guard<util::mutex> recordGuard(*record->lock);
         if (record->refCount != 0 || record->loaded == 0) {
             record->queued = 0;
         } else if (now - record->releaseTime < freeAfter) {
-            util::lfStackPush(&gcDeferred, record);
+            util::lfStackPush(&store.gcDeferred, record);
         } else {
             freeDataBlock(record->data);
             record->data = nullptr;
@@ -486,60 +489,60 @@ bool onGC(int32_t, void*, void*)
             record->queued = 0;
         }
     }
-    while (void* record = util::lfStackPop(&gcDeferred))
-        util::lfStackPush(&gcPending, record);
+    while (void* record = util::lfStackPop(&store.gcDeferred))
+        util::lfStackPush(&store.gcPending, record);
     return false;
 }
 
 void startCollection()
 {
-    std::lock_guard<util::mutex> guard(gcLock);
-    util::lfStackInit(&gcPending);
-    util::lfStackInit(&gcDeferred);
+    std::lock_guard<util::mutex> guard(store.gcLock);
+    util::lfStackInit(&store.gcPending);
+    util::lfStackInit(&store.gcDeferred);
     cvar::initialize("vfs.gc.interval", 10000, 1);
     cvar::initialize("vfs.gc.freeAfter", 6000, 1);
     const int32_t interval = cvar::getI32("vfs.gc.interval");
-    gcActive = true;
-    gcTimerId = timer_add(getTimeMs() + interval, interval, onGC, nullptr, nullptr);
+    store.gcActive = true;
+    store.gcTimerId = timer_add(getTimeMs() + interval, interval, onGC, nullptr, nullptr);
 }
 
 void final()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs::final - begin\n");
     {
-        std::lock_guard<util::mutex> guard(gcLock);
-        if (gcTimerId != -1) {
-            timer_del(gcTimerId);
-            gcTimerId = -1;
+        std::lock_guard<util::mutex> guard(store.gcLock);
+        if (store.gcTimerId != -1) {
+            timer_del(store.gcTimerId);
+            store.gcTimerId = -1;
         }
-        gcActive = false;
+        store.gcActive = false;
     }
-    running.exchange(false);
+    store.running.exchange(false);
 
     // A worker that outlives its join is detached; what it may still touch is then left in place.
     bool workersEnded = true;
-    if (workers) {
-        jobQueue->wakeAll();
-        for (int32_t i = 0; i < workerCount; ++i) {
-            workersEnded = workers[i]->join(WORKER_JOIN_MS) == util::JOIN_ENDED && workersEnded;
-            delete workers[i];
+    if (store.workers) {
+        store.jobQueue->wakeAll();
+        for (int32_t i = 0; i < store.workerCount; ++i) {
+            workersEnded = store.workers[i]->join(WORKER_JOIN_MS) == util::JOIN_ENDED && workersEnded;
+            delete store.workers[i];
         }
-        rofree(workers);
-        workers = nullptr;
+        rofree(store.workers);
+        store.workers = nullptr;
     }
 
     if (workersEnded) {
         // Jobs never run go back before the pool goes.
-        while (vfsJob* job = jobQueue->take())
-            jobPool->put(job);
-        delete jobPool;
-        jobPool = nullptr;
-        delete jobQueue;
-        jobQueue = nullptr;
-        if (fileDB) {
-            strdb_foreach(fileDB, vfs_final_eachFileInFileDB);
-            db_destroy(fileDB);
-            fileDB = nullptr;
+        while (vfsJob* job = store.jobQueue->take())
+            store.jobPool->put(job);
+        delete store.jobPool;
+        store.jobPool = nullptr;
+        delete store.jobQueue;
+        store.jobQueue = nullptr;
+        if (store.fileDB) {
+            strdb_foreach(store.fileDB, vfs_final_eachFileInFileDB);
+            db_destroy(store.fileDB);
+            store.fileDB = nullptr;
         }
     }
 

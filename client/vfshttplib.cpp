@@ -23,12 +23,15 @@ constexpr long MAX_REDIRECTS = 10;
 constexpr uint32_t PACING_WINDOW_MS = 500;
 constexpr uint32_t PACING_INTERVAL_MS = 30;
 
-std::atomic<uint32_t> stallLimitSeconds{30};
-std::atomic<int32_t (*)()> progressClock{nullptr};
+struct testSeams {
+    std::atomic<uint32_t> stallLimitSeconds{30};
+    std::atomic<int32_t (*)()> progressClock{nullptr};
+};
+testSeams seams;
 
 uint32_t progressNow()
 {
-    int32_t (*clock)() = progressClock.load(std::memory_order_relaxed);
+    int32_t (*clock)() = seams.progressClock.load(std::memory_order_relaxed);
     return uint32_t(clock ? clock() : getTimeMs());
 }
 
@@ -189,7 +192,7 @@ bool configure(transfer& t, char* errorText)
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, CONNECT_TIMEOUT_MS),
         // A server that stops sending must not hold start-up or a loading thread for ever.
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L),
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(stallLimitSeconds.load(std::memory_order_relaxed))),
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(seams.stallLimitSeconds.load(std::memory_order_relaxed))),
         // The bytes as served: checksums are over them.
         curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L),
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText),
@@ -274,8 +277,8 @@ void init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 void final() { curl_global_cleanup(); }
 
-void setStallLimit(uint32_t seconds) { stallLimitSeconds.store(seconds, std::memory_order_relaxed); }
+void setStallLimit(uint32_t seconds) { seams.stallLimitSeconds.store(seconds, std::memory_order_relaxed); }
 
-void setProgressClock(int32_t (*clock)()) { progressClock.store(clock, std::memory_order_relaxed); }
+void setProgressClock(int32_t (*clock)()) { seams.progressClock.store(clock, std::memory_order_relaxed); }
 
 } // namespace tavrix::vfsHttpLib

@@ -54,9 +54,13 @@ constexpr uint32_t VERSION_VALUE = 2;
 constexpr uint32_t VERSION_TIME = 6;
 constexpr uint32_t VERSION_CRC = 14;
 
-uint32_t localContentVersion = 0;
-uint32_t savedContentVersion = 0;
-int32_t reindexProgress = 0;
+struct metaState {
+    uint32_t localContentVersion = 0;
+    // As read at start or last saved: the version file is written only when the local one differs.
+    uint32_t savedContentVersion = 0;
+    int32_t reindexProgress = 0;
+};
+metaState meta;
 
 using util::putU16;
 using util::putU32;
@@ -113,16 +117,16 @@ typedef std::unique_ptr<FILE, fileCloser> filePtr;
 
 } // namespace
 
-uint32_t getLocalContentVersion() { return localContentVersion; }
+uint32_t getLocalContentVersion() { return meta.localContentVersion; }
 
-void setLocalContentVersion(uint32_t version) { localContentVersion = version; }
+void setLocalContentVersion(uint32_t version) { meta.localContentVersion = version; }
 
 void readLocalContentVersion()
 {
     sys::inFile file;
     if (!file.open(VERSION_PATH)) {
-        localContentVersion = 0;
-        savedContentVersion = 0;
+        meta.localContentVersion = 0;
+        meta.savedContentVersion = 0;
         if (!sys::makeDirectory("./data/"))
             TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/");
         if (!sys::makeDirectory("./data/meta/"))
@@ -139,22 +143,22 @@ void readLocalContentVersion()
     const uint32_t computed = crc32_update(0, bytes, VERSION_CRC);
     const uint32_t stored = getU32(bytes + VERSION_CRC);
     if (computed == stored) {
-        localContentVersion = getU32(bytes + VERSION_VALUE);
-        savedContentVersion = localContentVersion;
+        meta.localContentVersion = getU32(bytes + VERSION_VALUE);
+        meta.savedContentVersion = meta.localContentVersion;
         return;
     }
     CLIENT_LOG(util::LOG_ERROR, "vfs: data/meta/contentVersion corrupted (%x != %x)\n", computed, stored);
-    localContentVersion = 0;
-    savedContentVersion = 0;
+    meta.localContentVersion = 0;
+    meta.savedContentVersion = 0;
 }
 
 void saveLocalContentVersion()
 {
-    if (localContentVersion == savedContentVersion)
+    if (meta.localContentVersion == meta.savedContentVersion)
         return;
     uint8_t bytes[VERSION_BYTES];
     putU16(bytes, FILE_VERSION);
-    putU32(bytes + VERSION_VALUE, localContentVersion);
+    putU32(bytes + VERSION_VALUE, meta.localContentVersion);
     putI64(bytes + VERSION_TIME, int64_t(std::time(nullptr)));
     sealCrc(bytes, VERSION_CRC);
     switch (sys::writeFileAtomic(VERSION_PATH, bytes, VERSION_BYTES)) {
@@ -276,7 +280,7 @@ fileDataINFO* addFileToMetaData(fileDataINFO* record)
     putRecordFields(node, record);
     if (std::fwrite(node, NODE_BYTES, 1, file.get()) != 1)
         TAVRIX_FATAL("vfs::addFileToMetaData() -> write() operation failed\n");
-    buildFoot(foot, localContentVersion, offset);
+    buildFoot(foot, meta.localContentVersion, offset);
     if (std::fwrite(foot, FOOT_BYTES, 1, file.get()) != 1 || std::fflush(file.get()) != 0)
         TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to write(f) to data/meta/contentDB!\n");
     record->nodeOffset = offset;
@@ -324,10 +328,10 @@ void reindexOne(const char* path)
     std::snprintf(status, sizeof(status), "VFS: Reindex in Progress (this may take a while)\nCurrent File: %s", path);
     updateSink& screens = getUpdateSink();
     screens.setStatusText(updateSink::LOADING_SCREEN, status, 0);
-    screens.setProgress(updateSink::LOADING_SCREEN, reindexProgress, 100);
-    if (reindexProgress == 100)
-        reindexProgress = 0;
-    reindexProgress += 2;
+    screens.setProgress(updateSink::LOADING_SCREEN, meta.reindexProgress, 100);
+    if (meta.reindexProgress == 100)
+        meta.reindexProgress = 0;
+    meta.reindexProgress += 2;
 
     fileDataINFO* record = reindexFile(path);
     if (!record)
@@ -381,7 +385,7 @@ fileDataINFO* reindexFile(const char* path)
         return nullptr;
     }
     roPtr<fileDataINFO> record(newRecord(path, uint32_t(length)));
-    record->contentVersion = localContentVersion;
+    record->contentVersion = meta.localContentVersion;
     record->time = file.creationTime();
     record->size = uint32_t(size < 0 ? 0 : size);
 
@@ -429,13 +433,13 @@ void rebuildMetaData()
 
 void prepareLocalContent()
 {
-    if (localContentVersion == 0) {
+    if (meta.localContentVersion == 0) {
         rebuildMetaData();
         return;
     }
     if (!loadMetaData()) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: Meta Database could'nt be loaded, starting re-index\n");
-        localContentVersion = 0;
+        meta.localContentVersion = 0;
         fileDB_wipe();
         rebuildMetaData();
     }

@@ -45,15 +45,6 @@ constexpr uint32_t FILE_URL_SIZE = 512;
 static_assert(MAX_BASE_URL_LENGTH + 10 + 1 + ENCODED_PATH_SIZE <= FILE_URL_SIZE);
 static_assert(MAX_BASE_URL_LENGTH + 10 + sizeof("/fileDB.txt") <= SHORT_URL_SIZE);
 
-char localBase[MAX_BASE_URL_LENGTH + 1] = LOCAL_ASSET_SERVER;
-char publicBase[MAX_BASE_URL_LENGTH + 1] = PUBLIC_ASSET_SERVER;
-// The local server's base, or null once it has failed (or when it is not used).
-const char* localAssetServerURL = nullptr;
-// Chosen by the update; the emergency downloads read them on the loading threads.
-std::atomic<const char*> baseURLInUse{nullptr};
-std::atomic<uint32_t> remoteContentVersion{0};
-std::atomic<uint32_t> closeWaitMs{CLOSE_WAIT_MS};
-
 // Discards every report while the client has installed none.
 class nullSinkType final : public updateSink {
 public:
@@ -65,16 +56,28 @@ public:
     void requestClose() override {}
 };
 nullSinkType nullSink;
-std::atomic<updateSink*> installedSink{&nullSink};
 
-// Recording a download writes the file table and the meta database; an emergency on a loading thread may
-// meet another one, or the update itself.
-util::mutex recordLock;
+struct updateState {
+    char localBase[MAX_BASE_URL_LENGTH + 1] = LOCAL_ASSET_SERVER;
+    char publicBase[MAX_BASE_URL_LENGTH + 1] = PUBLIC_ASSET_SERVER;
+    // The local server's base, or null once it has failed (or when it is not used).
+    const char* localAssetServerURL = nullptr;
+    // Chosen by the update; the emergency downloads read them on the loading threads.
+    std::atomic<const char*> baseURLInUse{nullptr};
+    std::atomic<uint32_t> remoteContentVersion{0};
+    std::atomic<uint32_t> closeWaitMs{CLOSE_WAIT_MS};
+    std::atomic<updateSink*> installedSink{&nullSink};
 
-// Emergencies in flight: the first switches to the download screen, the last switches back.
-util::mutex emergencyLock;
-uint32_t emergenciesInFlight = 0;
-int32_t screenBeforeEmergency = updateSink::LOADING_SCREEN;
+    // Recording a download writes the file table and the meta database; an emergency on a loading thread
+    // may meet another one, or the update itself.
+    util::mutex recordLock;
+
+    // Emergencies in flight: the first switches to the download screen, the last switches back.
+    util::mutex emergencyLock;
+    uint32_t emergenciesInFlight = 0;
+    int32_t screenBeforeEmergency = updateSink::LOADING_SCREEN;
+};
+updateState update;
 
 // One file to fetch; the list is built by pushing at the front.
 struct downloadRecord {
@@ -322,7 +325,7 @@ bool makeDirectories(const char* path, char (&failed)[MAX_PATH_LENGTH + 1])
 // Records a stored file: the known record updated in place, or a new one added.
 bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t (&sha256)[32])
 {
-    std::lock_guard<util::mutex> guard(recordLock);
+    std::lock_guard<util::mutex> guard(update.recordLock);
     const uint32_t length = uint32_t(std::strlen(path));
     if (fileDataINFO* known = fileDB_fetch(path, length)) {
         known->size = size;
@@ -394,34 +397,34 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
 // The file's URL in the remote version on the base in use; false when no server has been chosen.
 bool fileURL(const char* path, char (&url)[FILE_URL_SIZE])
 {
-    const char* base = baseURLInUse.load();
+    const char* base = update.baseURLInUse.load();
     if (!base)
         return false;
     char encoded[ENCODED_PATH_SIZE];
     encodePath(path, encoded);
-    std::snprintf(url, sizeof(url), "%s%u/%s", base, remoteContentVersion.load(), encoded);
+    std::snprintf(url, sizeof(url), "%s%u/%s", base, update.remoteContentVersion.load(), encoded);
     return true;
 }
 
 void enterEmergency()
 {
-    std::lock_guard<util::mutex> guard(emergencyLock);
-    if (emergenciesInFlight++ == 0)
-        screenBeforeEmergency = getUpdateSink().showDownload();
+    std::lock_guard<util::mutex> guard(update.emergencyLock);
+    if (update.emergenciesInFlight++ == 0)
+        update.screenBeforeEmergency = getUpdateSink().showDownload();
 }
 
 // Back to the screen the first emergency found, unless another has been chosen meanwhile.
 void leaveEmergency()
 {
-    std::lock_guard<util::mutex> guard(emergencyLock);
-    if (--emergenciesInFlight == 0)
-        getUpdateSink().leaveDownload(screenBeforeEmergency);
+    std::lock_guard<util::mutex> guard(update.emergencyLock);
+    if (--update.emergenciesInFlight == 0)
+        getUpdateSink().leaveDownload(update.screenBeforeEmergency);
 }
 
 // The status stays readable for a while; a shutdown begun meanwhile ends the wait and needs no request.
 void closeAfterWait()
 {
-    const uint32_t wait = closeWaitMs.load();
+    const uint32_t wait = update.closeWaitMs.load();
     for (uint32_t waited = 0; waited < wait && !orderedAsyncStartupMgr::shuttingDown(); waited += CLOSE_WAIT_SLICE_MS)
         sys::sleepMs(wait - waited < CLOSE_WAIT_SLICE_MS ? wait - waited : CLOSE_WAIT_SLICE_MS);
     if (!orderedAsyncStartupMgr::shuttingDown())
@@ -434,20 +437,20 @@ bool queryRemoteVersion()
 {
     char url[SHORT_URL_SIZE];
     uint32_t version = 0;
-    if (localAssetServerURL) {
+    if (update.localAssetServerURL) {
         loadingStatus("Determining Remote Content-Version (Try: LOCAL-ASSETSERVER)");
-        std::snprintf(url, sizeof(url), "%scurrentVersion.txt", localAssetServerURL);
+        std::snprintf(url, sizeof(url), "%scurrentVersion.txt", update.localAssetServerURL);
         if (getRemoteContentVersion(url, &version)) {
             CLIENT_LOG(util::LOG_INFO, "vfs: Local Assetserver returned Content Version %u\n", version);
-            baseURLInUse = localAssetServerURL;
-            remoteContentVersion = version;
+            update.baseURLInUse = update.localAssetServerURL;
+            update.remoteContentVersion = version;
             return true;
         }
-        CLIENT_LOG(util::LOG_ERROR, "vfs: Local Assetserver at '%s' seems to be unavailable, retrying with public-assetserver\n", localAssetServerURL);
-        localAssetServerURL = nullptr;
+        CLIENT_LOG(util::LOG_ERROR, "vfs: Local Assetserver at '%s' seems to be unavailable, retrying with public-assetserver\n", update.localAssetServerURL);
+        update.localAssetServerURL = nullptr;
     }
     loadingStatus("Determining Remote Content-Version");
-    std::snprintf(url, sizeof(url), "%scurrentVersion.txt", publicBase);
+    std::snprintf(url, sizeof(url), "%scurrentVersion.txt", update.publicBase);
     if (!getRemoteContentVersion(url, &version)) {
         CLIENT_LOG(util::LOG_ERROR, "vfs: Assetserver seems to be unavailable, connection issues?\n");
         loadingStatus("Error: Assetserver unavailable, connection Problem?\n\nThe game will close in 10 Seconds automatically.\n\nPlease try again later.\n");
@@ -455,8 +458,8 @@ bool queryRemoteVersion()
         return false;
     }
     CLIENT_LOG(util::LOG_INFO, "vfs: Assetserver returned Content Version %u\n", version);
-    baseURLInUse = publicBase;
-    remoteContentVersion = version;
+    update.baseURLInUse = update.publicBase;
+    update.remoteContentVersion = version;
     return true;
 }
 
@@ -465,18 +468,18 @@ bool updateContent()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs: UpdateCheck / Remote Content Version Check\n");
     loadingProgress(0, 100);
-    remoteContentVersion = 0;
+    update.remoteContentVersion = 0;
     for (;;) {
         if (!queryRemoteVersion())
             return false;
-        const uint32_t remote = remoteContentVersion.load();
+        const uint32_t remote = update.remoteContentVersion.load();
         const uint32_t local = getLocalContentVersion();
         if (local >= remote)
             return true;
         CLIENT_LOG(util::LOG_INFO, "vfs: Update Required, Remote Content Version is newer than local Version (%u > %u)\n", remote, local);
         loadingStatus("Preparing to Download Updated Content Files\n");
         char url[SHORT_URL_SIZE];
-        std::snprintf(url, sizeof(url), "%s%u/fileDB.txt", baseURLInUse.load(), remote);
+        std::snprintf(url, sizeof(url), "%s%u/fileDB.txt", update.baseURLInUse.load(), remote);
         if (!prepareAndDownloadUpdates(url)) {
             CLIENT_LOG(util::LOG_ERROR, "vfs: Update to Content-Version %u failed!\n", remote);
             closeAfterWait();
@@ -502,23 +505,23 @@ void setBase(char (&base)[MAX_BASE_URL_LENGTH + 1], const char* url, const char*
 
 void setAssetServerBaseURLs(const char* local, const char* publicURL)
 {
-    setBase(localBase, local, LOCAL_ASSET_SERVER);
-    setBase(publicBase, publicURL, PUBLIC_ASSET_SERVER);
+    setBase(update.localBase, local, LOCAL_ASSET_SERVER);
+    setBase(update.publicBase, publicURL, PUBLIC_ASSET_SERVER);
 }
 
-void setCloseWaitMs(uint32_t milliseconds) { closeWaitMs = milliseconds; }
+void setCloseWaitMs(uint32_t milliseconds) { update.closeWaitMs = milliseconds; }
 
-void setUpdateSink(updateSink* sink) { installedSink.store(sink ? sink : &nullSink); }
+void setUpdateSink(updateSink* sink) { update.installedSink.store(sink ? sink : &nullSink); }
 
-updateSink& getUpdateSink() { return *installedSink.load(); }
+updateSink& getUpdateSink() { return *update.installedSink.load(); }
 
 void setLocalAssetServer(bool use)
 {
-    baseURLInUse = nullptr;
-    remoteContentVersion = 0;
-    localAssetServerURL = use ? localBase : nullptr;
-    if (localAssetServerURL)
-        CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG -> setting localAssetServerURL to '%s'\n", localAssetServerURL);
+    update.baseURLInUse = nullptr;
+    update.remoteContentVersion = 0;
+    update.localAssetServerURL = use ? update.localBase : nullptr;
+    if (update.localAssetServerURL)
+        CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG -> setting localAssetServerURL to '%s'\n", update.localAssetServerURL);
 }
 
 fileListResult parseFileList(const char* list, uint32_t size, fileListVisitor visit, void* user)
