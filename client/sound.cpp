@@ -33,20 +33,23 @@ constexpr uint32_t WORKER_JOIN_MS = 6000;
 // sound.device is read into this many bytes, its NUL included.
 constexpr uint32_t DEVICE_NAME_BUFFER = 255;
 
-char** deviceNames = nullptr;
-uint32_t deviceCount = 0;
-uint8_t disabled = 0;
+struct soundState {
+    char** deviceNames = nullptr;
+    uint32_t deviceCount = 0;
+    uint8_t disabled = 0;
 
-util::taskQueue<task>* queue = nullptr;
-Pool<task>* taskPool = nullptr;
-util::thread* workerThread = nullptr;
-std::atomic<bool> running{false};
-std::atomic<musicDispatch> runMusicTask{nullptr};
+    util::taskQueue<task>* queue = nullptr;
+    Pool<task>* taskPool = nullptr;
+    util::thread* workerThread = nullptr;
+    std::atomic<bool> running{false};
+    std::atomic<musicDispatch> runMusicTask{nullptr};
+};
+soundState state;
 
 int32_t findDevice(const char* name)
 {
-    for (uint32_t i = 0; i < deviceCount; ++i)
-        if (std::strcmp(deviceNames[i], name) == 0)
+    for (uint32_t i = 0; i < state.deviceCount; ++i)
+        if (std::strcmp(state.deviceNames[i], name) == 0)
             return int32_t(i);
     return -1;
 }
@@ -76,7 +79,7 @@ void runTask(task* queued)
     case TASK_BGM_UPDATE:
     case TASK_BGM_SET_VOLUME:
     case TASK_BGM_SET_FILE:
-        if (musicDispatch dispatch = runMusicTask.load())
+        if (musicDispatch dispatch = state.runMusicTask.load())
             dispatch(queued);
         break;
     case TASK_CALL:
@@ -85,29 +88,29 @@ void runTask(task* queued)
     default:
         break;
     }
-    taskPool->put(queued);
+    state.taskPool->put(queued);
 }
 
 // After the worker ended: what it left queued is dropped, except calls, whose callers are waiting.
 void dropQueue()
 {
-    while (task* queued = queue->take()) {
+    while (task* queued = state.queue->take()) {
         if (queued->type == TASK_BGM_SET_FILE)
             rofree(reinterpret_cast<char*>(queued->argument));
         else if (queued->type == TASK_CALL)
             runCall(queued->target.call);
-        taskPool->put(queued);
+        state.taskPool->put(queued);
     }
 }
 
 void freeDeviceList()
 {
-    for (uint32_t i = 0; i < deviceCount; ++i)
-        rofree(deviceNames[i]);
-    if (deviceNames)
-        rofree(deviceNames);
-    deviceNames = nullptr;
-    deviceCount = 0;
+    for (uint32_t i = 0; i < state.deviceCount; ++i)
+        rofree(state.deviceNames[i]);
+    if (state.deviceNames)
+        rofree(state.deviceNames);
+    state.deviceNames = nullptr;
+    state.deviceCount = 0;
 }
 
 } // namespace
@@ -133,9 +136,9 @@ void init()
     CLIENT_LOG(util::LOG_INFO, "sound: Initialization\n");
     cvar::initialize("sound.frequency", 44100, 1);
     cvar::initialize("sound.refresh", 30, 1);
-    deviceNames = nullptr;
-    deviceCount = 0;
-    disabled = 0;
+    state.deviceNames = nullptr;
+    state.deviceCount = 0;
+    state.disabled = 0;
 
     ALCenum listKind = 0;
     ALCenum defaultKind = 0;
@@ -150,26 +153,26 @@ void init()
     const char* defaultName = nullptr;
     if (list) {
         // Copied before the default is asked for, which may enumerate again and replace the list.
-        deviceCount = _copyDeviceList(list, &deviceNames);
+        state.deviceCount = _copyDeviceList(list, &state.deviceNames);
         defaultName = alcGetString(nullptr, defaultKind);
-        CLIENT_LOG(util::LOG_INFO, "sound: found %u output devices\n", deviceCount);
+        CLIENT_LOG(util::LOG_INFO, "sound: found %u output devices\n", state.deviceCount);
     } else {
         CLIENT_LOG(util::LOG_INFO, "NO Enum Support/ failed.\n");
     }
-    if (deviceCount == 0) {
+    if (state.deviceCount == 0) {
         CLIENT_LOG(util::LOG_INFO, "sound: no Output devices found - disabling sound.\n");
-        disabled = 1;
+        state.disabled = 1;
         return;
     }
     if (!defaultName || !*defaultName) {
         CLIENT_LOG(util::LOG_INFO, "sound: could'nt determine default output device, using the first device\n");
-        defaultName = deviceNames[0];
+        defaultName = state.deviceNames[0];
     }
 
-    queue = new util::taskQueue<task>;
-    taskPool = makePool<task>(pools::soundTask);
-    running.store(true);
-    workerThread = new util::thread("Sound Worker", worker, nullptr);
+    state.queue = new util::taskQueue<task>;
+    state.taskPool = makePool<task>(pools::soundTask);
+    state.running.store(true);
+    state.workerThread = new util::thread("Sound Worker", worker, nullptr);
 
     cvar::initialize("sound.device", defaultName, 0, 1);
     char configured[DEVICE_NAME_BUFFER];
@@ -185,27 +188,27 @@ void init()
 
 void final()
 {
-    if (disabled) {
+    if (state.disabled) {
         CLIENT_LOG(util::LOG_INFO, "sound: final - sound disabled - nothing to cleanup.\n");
         return;
     }
     bool ended = true;
-    if (workerThread) {
-        running.store(false);
-        queue->wakeAll();
-        ended = workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
-        delete workerThread;
-        workerThread = nullptr;
+    if (state.workerThread) {
+        state.running.store(false);
+        state.queue->wakeAll();
+        ended = state.workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
+        delete state.workerThread;
+        state.workerThread = nullptr;
     }
     freeDeviceList();
     // A worker that is still running keeps its queue, its pool and the device it owns.
-    if (!ended || !taskPool)
+    if (!ended || !state.taskPool)
         return;
     dropQueue();
-    delete taskPool;
-    taskPool = nullptr;
-    delete queue;
-    queue = nullptr;
+    delete state.taskPool;
+    state.taskPool = nullptr;
+    delete state.queue;
+    state.queue = nullptr;
 }
 
 void setOutputDevice(const char* name)
@@ -220,24 +223,24 @@ void setOutputDevice(const char* name)
     pushTask(nullptr, queued);
 }
 
-void setMusicDispatch(musicDispatch dispatch) { runMusicTask.store(dispatch); }
+void setMusicDispatch(musicDispatch dispatch) { state.runMusicTask.store(dispatch); }
 
 task* newTask()
 {
-    if (!taskPool)
+    if (!state.taskPool)
         TAVRIX_FATAL("sound::newTask() -> while the sound worker is not running!\n");
-    return taskPool->get();
+    return state.taskPool->get();
 }
 
 void pushTask(ALCcontext* context, task* queued)
 {
     queued->context = context;
-    queue->push(queued);
+    state.queue->push(queued);
 }
 
 void callOnWorker(void (*fn)(void* arg), void* arg)
 {
-    if (!running.load()) {
+    if (!state.running.load()) {
         fn(arg);
         return;
     }
@@ -254,15 +257,15 @@ void callOnWorker(void (*fn)(void* arg), void* arg)
         call.finished.wait(call.lock, WORKER_WAIT_MS);
 }
 
-const char* getDeviceName(uint32_t index) { return index < deviceCount ? deviceNames[index] : nullptr; }
+const char* getDeviceName(uint32_t index) { return index < state.deviceCount ? state.deviceNames[index] : nullptr; }
 
 uint32_t worker(util::thread*)
 {
     CLIENT_LOG(util::LOG_INFO, "sound::worker - begin\n");
-    while (running.load()) {
-        while (task* queued = queue->take())
+    while (state.running.load()) {
+        while (task* queued = state.queue->take())
             runTask(queued);
-        queue->waitWhileEmpty(running, WORKER_WAIT_MS);
+        state.queue->waitWhileEmpty(state.running, WORKER_WAIT_MS);
     }
     task_closeDevice();
     CLIENT_LOG(util::LOG_INFO, "sound::worker - terminating\n");

@@ -11,9 +11,12 @@ namespace tavrix::sound {
 namespace {
 
 // Written only by the worker; the BGM context is also read by the streams' requests on any thread.
-ALCdevice* device = nullptr;
-ALCcontext* mainContext = nullptr;
-std::atomic<ALCcontext*> bgmContext{nullptr};
+struct deviceState {
+    ALCdevice* device = nullptr;
+    ALCcontext* mainContext = nullptr;
+    std::atomic<ALCcontext*> bgmContext{nullptr};
+};
+deviceState output;
 
 // Releases what a device switch opened, the main context first.
 void closeAll(ALCdevice* opened, ALCcontext* main, ALCcontext* music)
@@ -30,7 +33,7 @@ void closeAll(ALCdevice* opened, ALCcontext* main, ALCcontext* music)
 
 void task_setOutputDevice(const char* name)
 {
-    if (device) {
+    if (output.device) {
         CLIENT_LOG(util::LOG_ERROR, "sound: [t] setOutputDevice(%s) -> @TODO, cleanup / recreate\n", name);
         return;
     }
@@ -76,9 +79,9 @@ void task_setOutputDevice(const char* name)
         closeAll(opened, main, music);
         return;
     }
-    device = opened;
-    mainContext = main;
-    bgmContext.store(music);
+    output.device = opened;
+    output.mainContext = main;
+    output.bgmContext.store(music);
     CLIENT_LOG(util::LOG_INFO, "sound: Set Output Device to: %s\n", name);
     // Saved with the other settings, so the next start opens the same device.
     cvar::set("sound.device", name, 0);
@@ -86,14 +89,14 @@ void task_setOutputDevice(const char* name)
 
 void task_closeDevice()
 {
-    if (!device)
+    if (!output.device)
         return;
-    closeAll(device, mainContext, bgmContext.load());
-    device = nullptr;
-    mainContext = nullptr;
-    bgmContext.store(nullptr);
+    closeAll(output.device, output.mainContext, output.bgmContext.load());
+    output.device = nullptr;
+    output.mainContext = nullptr;
+    output.bgmContext.store(nullptr);
 }
 
-ALCcontext* getBGMContext() { return bgmContext.load(); }
+ALCcontext* getBGMContext() { return output.bgmContext.load(); }
 
 } // namespace tavrix::sound
