@@ -29,33 +29,29 @@
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
-
 using tavrix::util::LOG_ERROR;
 using tavrix::util::LOG_INFO;
 
-namespace tavrix::client {
-
-int32_t perfTimerId = -1;
-util::thread* renderThread = nullptr;
-// Written by the frame loop, read by the performance report on a timer worker.
-std::atomic<double> frameDelta{0.0};
-
-} // namespace tavrix::client
-
 namespace {
 
-// The windowing library's time at the previous frame; only the frame loop's thread touches it.
-double lastFrameTime = 0.0;
-
-// Set by SIGTERM and SIGINT. A signal handler may not call the windowing library, so the event loop waits
-// with a time-out and turns the flag into a close request itself.
-std::atomic<bool> closeSignalled{false};
+struct clientState {
+    int32_t perfTimerId = -1;
+    tavrix::util::thread* renderThread = nullptr;
+    // Written by the frame loop, read by the performance report on a timer worker.
+    std::atomic<double> frameDelta{0.0};
+    // The windowing library's time at the previous frame; only the frame loop's thread touches it.
+    double lastFrameTime = 0.0;
+    // Set by SIGTERM and SIGINT. A signal handler may not call the windowing library, so the event loop
+    // waits with a time-out and turns the flag into a close request itself.
+    std::atomic<bool> closeSignalled{false};
+};
+clientState state;
 static_assert(std::atomic<bool>::is_always_lock_free);
 constexpr double EVENT_WAIT_SECONDS = 0.1;
 // The render thread has left its loop once its running flag drops; this only bounds the last few steps.
 constexpr uint32_t RENDER_THREAD_JOIN_MS = 5000;
 
-extern "C" void onCloseSignal(int) { closeSignalled.store(true); }
+extern "C" void onCloseSignal(int) { state.closeSignalled.store(true); }
 
 void installCloseSignals()
 {
@@ -65,7 +61,7 @@ void installCloseSignals()
 
 void takeCloseSignal()
 {
-    if (closeSignalled.exchange(false))
+    if (state.closeSignalled.exchange(false))
         tavrix::client::requestClose();
 }
 
@@ -254,8 +250,8 @@ int32_t framesPerSecond(double delta)
 void updateFrameTime()
 {
     const double now = glfwGetTime();
-    tavrix::client::frameDelta.store(now - lastFrameTime, std::memory_order_relaxed);
-    lastFrameTime = now;
+    state.frameDelta.store(now - state.lastFrameTime, std::memory_order_relaxed);
+    state.lastFrameTime = now;
     // Through 64 bits: the stamp wraps after 24.8 days instead of overflowing the conversion.
     tavrix::client::setFrameTimeMs(int32_t(int64_t(now * 1000.0)));
 }
@@ -287,18 +283,17 @@ uint32_t renderThreadMain(tavrix::util::thread*)
 
 void runOnRenderThread()
 {
-    using tavrix::client::renderThread;
     CLIENT_LOG(LOG_INFO, "Using Dedicated Render Thread\n");
     glfwMakeContextCurrent(nullptr);
-    renderThread = new tavrix::util::thread("RenderThread", renderThreadMain, nullptr);
+    state.renderThread = new tavrix::util::thread("RenderThread", renderThreadMain, nullptr);
     // Window callbacks run here. The wait is bounded: the close flag can be set without a window event.
-    while (renderThread->isRunning()) {
+    while (state.renderThread->isRunning()) {
         glfwWaitEventsTimeout(EVENT_WAIT_SECONDS);
         takeCloseSignal();
     }
-    renderThread->join(RENDER_THREAD_JOIN_MS);
-    delete renderThread;
-    renderThread = nullptr;
+    state.renderThread->join(RENDER_THREAD_JOIN_MS);
+    delete state.renderThread;
+    state.renderThread = nullptr;
     // For the shutdown steps that still release OpenGL objects.
     glfwMakeContextCurrent(tavrix::client::window);
 }
@@ -383,7 +378,7 @@ bool init()
     glfwSwapInterval(cvar::getI32("video.vsync") != 0 ? 1 : 0);
 
     addStartupSteps();
-    perfTimerId = timer_add(1000, 334, perfReport, nullptr, nullptr);
+    state.perfTimerId = timer_add(1000, 334, perfReport, nullptr, nullptr);
     orderedAsyncStartupMgr::start();
     return true;
 }
@@ -399,9 +394,9 @@ void run()
 
 void final()
 {
-    if (perfTimerId != -1) {
-        timer_del(perfTimerId);
-        perfTimerId = -1;
+    if (state.perfTimerId != -1) {
+        timer_del(state.perfTimerId);
+        state.perfTimerId = -1;
     }
     debug_logProcessMemoryStats();
     if (!orderedAsyncStartupMgr::cleanup()) {
@@ -456,7 +451,7 @@ bool perfReport(int32_t, void*, void*)
     if (uiMs == 0)
         uiMs = 1;
     const uint32_t uiFps = 1000u / uint32_t(uiMs);
-    getLogger()->sendPerf(getFrameTimeMs(), framesPerSecond(frameDelta.load(std::memory_order_relaxed)), int32_t(uiFps));
+    getLogger()->sendPerf(getFrameTimeMs(), framesPerSecond(state.frameDelta.load(std::memory_order_relaxed)), int32_t(uiFps));
     return false;
 }
 

@@ -24,8 +24,12 @@ const char* const statusNames[] = {
     "JSON_PARSE_BREAKING_BAD",
 };
 
-json::readFileCallback fileRead = nullptr;
-json::releaseFileCallback fileRelease = nullptr;
+// The content store's file reads, installed by it.
+struct fileSource {
+    json::readFileCallback fileRead = nullptr;
+    json::releaseFileCallback fileRelease = nullptr;
+};
+fileSource source;
 
 } // namespace
 
@@ -36,8 +40,8 @@ void jsonFree(void* pointer) { rofree(pointer); }
 
 void json::setFileSource(readFileCallback readFile, releaseFileCallback releaseFile)
 {
-    fileRead = readFile;
-    fileRelease = releaseFile;
+    source.fileRead = readFile;
+    source.fileRelease = releaseFile;
 }
 
 // The zone allocator sits in the tracking allocator as well, so a leaked document is reported whole.
@@ -83,13 +87,13 @@ bool json::parse(const char* text, uint32_t length, jsonValue* value, const char
 bool json::parseFile(const char* path, jsonValue* value)
 {
     uint32_t size = 0;
-    void* data = fileRead ? fileRead(path, &size) : nullptr;
+    void* data = source.fileRead ? source.fileRead(path, &size) : nullptr;
     if (!data) {
         CLIENT_LOG(util::LOG_ERROR, "json::parseFile() -> File I/O Error\n");
         return false;
     }
     const bool parsed = parse(static_cast<const char*>(data), size, value, path);
-    fileRelease(data);
+    source.fileRelease(data);
     return parsed;
 }
 

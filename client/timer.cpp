@@ -41,7 +41,7 @@ struct timerState {
     // sent after their look can be missed.
     tavrix::util::mutex listLock;
     tavrix::util::condVar wake;
-    bool running = false;
+    std::atomic<bool> running{false};
     TimerListEntry* head = nullptr;
     TimerListEntry* tail = nullptr;
     // Slot s points at a listed entry whose due is s modulo 4096, or is null: where an insertion starts.
