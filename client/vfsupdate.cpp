@@ -351,7 +351,7 @@ bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t
     return true;
 }
 
-// Steps 2 to 7 of a download, shared by both kinds.
+// Fetches, checks, writes and records one file: what both kinds of download share.
 bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* url, const downloadKind& kind)
 {
     uint32_t size = 0;

@@ -118,7 +118,7 @@ public:
     void deallocate();
 
 private:
-    // The original layout had two 32-bit fields; with 64-bit pointers the header is 16 bytes.
+    // A zone's header: the link and the bytes used, 16 bytes with 64-bit pointers. Nothing stores it.
     struct zone {
         zone* next;
         uint32_t used; // bytes used, header included
