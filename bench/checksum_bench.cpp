@@ -10,21 +10,11 @@
 
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/sha256.h"
+#include "support/bytegenerator.h"
 
 namespace {
 
-std::vector<uint8_t> buffer(size_t n)
-{
-    std::vector<uint8_t> v(n);
-    uint32_t x = 2463534242u;
-    for (auto& b : v) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = uint8_t(x);
-    }
-    return v;
-}
+std::vector<uint8_t> buffer(size_t n) { return tavrix::test::byteGenerator(2463534242u).bytes(n); }
 
 void ourCrc(const std::vector<uint8_t>& data)
 {

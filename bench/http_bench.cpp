@@ -10,6 +10,7 @@
 
 #include "client/vfshttplib.h"
 #include "platformlib/allocator/roalloc.h"
+#include "support/bytegenerator.h"
 #include "support/httpfixture.h"
 
 namespace {
@@ -20,18 +21,7 @@ std::unique_ptr<tavrix::test::httpFixture> fixture;
 
 tavrix::test::httpFixture& server() { return *fixture; }
 
-std::string randomBytes(uint32_t n)
-{
-    std::string bytes(n, '\0');
-    uint32_t x = 2463534242u;
-    for (char& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = char(x);
-    }
-    return bytes;
-}
+std::string randomBytes(uint32_t n) { return tavrix::test::byteGenerator(2463534242u).text(n); }
 
 void ourDownload()
 {

@@ -16,6 +16,7 @@
 #include "client/pngtexture.h"
 #include "client/tgatexture.h"
 #include "platformlib/allocator/roalloc.h"
+#include "support/bytegenerator.h"
 
 namespace {
 
@@ -25,11 +26,9 @@ using byteString = std::vector<uint8_t>;
 byteString texturePixels(uint32_t width, uint32_t height, uint32_t channels)
 {
     byteString pixels(size_t(width) * height * channels);
-    uint32_t x = 2463534242u;
+    tavrix::test::byteGenerator noise(2463534242u);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        const uint32_t x = noise.next();
         const size_t pixel = i / channels;
         const uint32_t column = uint32_t(pixel % width), row = uint32_t(pixel / width);
         pixels[i] = uint8_t((column * (i % channels + 1) + row * 2) / 4 + (x & 7));

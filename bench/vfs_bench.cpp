@@ -17,6 +17,7 @@
 #include "client/timer.h"
 #include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
+#include "support/bytegenerator.h"
 
 namespace vfs = tavrix::vfs;
 namespace fs = std::filesystem;
@@ -36,14 +37,7 @@ std::vector<std::string> largePaths;
 void writeFile(const std::string& path, uint32_t bytes, uint32_t seed)
 {
     fs::create_directories(fs::path(path).parent_path());
-    std::string data(bytes, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : data) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x);
-    }
+    const std::string data = tavrix::test::byteGenerator(seed * 2654435761u + 1).text(bytes);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     std::fwrite(data.data(), data.size(), 1, file);
     std::fclose(file);

@@ -7,6 +7,7 @@
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
+#include "support/bytegenerator.h"
 
 namespace {
 
@@ -22,18 +23,7 @@ uint32_t referenceCrc(const std::vector<uint8_t>& data)
     return c ^ 0xFFFFFFFFu;
 }
 
-std::vector<uint8_t> pseudoRandomBytes(size_t n)
-{
-    std::vector<uint8_t> v(n);
-    uint32_t x = 0x9E3779B9u;
-    for (auto& b : v) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = uint8_t(x);
-    }
-    return v;
-}
+std::vector<uint8_t> pseudoRandomBytes(size_t n) { return tavrix::test::byteGenerator(0x9E3779B9u).bytes(n); }
 
 TEST(Crc32, CheckValueInOneCallAndContinued)
 {
