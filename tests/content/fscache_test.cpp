@@ -7,14 +7,11 @@
 #include <functional>
 #include <string>
 
-#include "client/cvar.h"
 #include "client/fscache.h"
-#include "client/vfslocal.h"
+#include "contentmodules.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/loggerinterface.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
 
 namespace fsCache = tavrix::fsCache;
 namespace cvar = tavrix::cvar;
@@ -53,24 +50,15 @@ std::vector<std::string> cacheFiles()
     return files;
 }
 
-class fsCacheTest : public ::testing::Test {
+class fsCacheTest : public tavrix::test::moduleTest {
 protected:
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
-
     void SetUp() override
     {
-        roalloc_init();
-        ASSERT_TRUE(cvar::init());
-        tavrix::vfs::setLocalContentVersion(5);
+        start({tavrix::test::ALLOCATOR, tavrix::test::CVARS,
+               {"content version 5", [] { tavrix::vfs::setLocalContentVersion(5); }, nullptr}});
     }
-    void TearDown() override
-    {
-        fsCache::final();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
+    // Before the settings stop: each test starts the cache itself.
+    void TearDown() override { fsCache::final(); }
 
     // What get gave back; the buffer is checked for its NUL and freed.
     struct readBack {

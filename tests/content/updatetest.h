@@ -11,17 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "client/cvar.h"
-#include "client/timer.h"
-#include "client/vfslocal.h"
-#include "platformlib/allocator/roalloc.h"
+#include "contentmodules.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
-#include "support/capturelogger.h"
 #include "support/httpfixture.h"
-#include "support/tempdir.h"
 
 namespace tavrix::test {
 
@@ -184,27 +179,15 @@ private:
 
 // Everything below the content store that a start-up has running, and a recorder in place of the screens.
 // A failed update asks for the close at once.
-class storeRun {
+class storeRun : public moduleRun {
 public:
-    tempDir dir;
-    captureLogger captured;
     screenRecorder screens;
 
-    storeRun()
-    {
-        roalloc_init();
-        EXPECT_TRUE(cvar::init());
-        timer_init();
-        vfs::setUpdateSink(&screens);
-    }
+    storeRun() : moduleRun{ALLOCATOR, CVARS, TIMERS} { vfs::setUpdateSink(&screens); }
     ~storeRun()
     {
         stop();
         vfs::setUpdateSink(nullptr);
-        timer_final();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
     }
 
     // A new start of the client: fresh screens, then the content store.
@@ -213,15 +196,9 @@ public:
         screens.clear();
         vfs::setAssetServerBaseURLs(localBase.c_str(), publicBase.c_str());
         vfs::setCloseWaitMs(0);
-        vfs::init();
-        running = true;
+        moduleRun::start({CONTENT_STORE});
     }
-    void stop()
-    {
-        if (running)
-            vfs::final();
-        running = false;
-    }
+    void stop() { moduleRun::stop(CONTENT_STORE.name); }
     // The start-up step; the text of a fatal failure, empty when there is none.
     std::string update()
     {
@@ -249,9 +226,6 @@ public:
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(known->sha256), 32), sha256Of(f.bytes));
         EXPECT_EQ(known->crc32, crc32_update(0, f.bytes.data(), uint32_t(f.bytes.size())));
     }
-
-private:
-    bool running = false;
 };
 
 } // namespace tavrix::test

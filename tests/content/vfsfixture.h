@@ -6,48 +6,17 @@
 #include <cstring>
 #include <string>
 
-#include "client/cvar.h"
-#include "client/timer.h"
-#include "client/vfslocal.h"
-#include "platformlib/allocator/roalloc.h"
-#include "support/capturelogger.h"
+#include "contentmodules.h"
 #include "contentrecord.h"
-#include "support/tempdir.h"
 
 namespace tavrix::test {
 
-class vfsFixture : public ::testing::Test {
+class vfsFixture : public moduleTest {
 protected:
-    tempDir dir;
-    captureLogger captured;
-    bool running = false;
+    void SetUp() override { moduleRun::start({ALLOCATOR, CVARS, TIMERS}); }
 
-    void SetUp() override
-    {
-        roalloc_init();
-        ASSERT_TRUE(cvar::init());
-        timer_init();
-    }
-    void TearDown() override
-    {
-        stop();
-        timer_final();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
-
-    void start()
-    {
-        vfs::init();
-        running = true;
-    }
-    void stop()
-    {
-        if (running)
-            vfs::final();
-        running = false;
-    }
+    void start() { moduleRun::start({CONTENT_STORE}); }
+    void stop() { moduleRun::stop(CONTENT_STORE.name); }
 
     // A record for bytes written at the path, as a download or the meta database would make it.
     vfs::fileDataINFO* addFile(const std::string& path, const std::string& bytes)

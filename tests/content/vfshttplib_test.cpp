@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "contentmodules.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/heap.h"
 #include "support/capturelogger.h"
@@ -22,18 +24,18 @@ using testing::StartsWith;
 
 namespace {
 
+// Once for the whole program, as the client sets the HTTP library up once.
 class httpEnvironment : public testing::Environment {
 public:
     void SetUp() override
     {
-        roalloc_init();
-        tavrix::vfsHttpLib::init();
+        run = std::make_unique<tavrix::test::moduleRun>();
+        run->start({tavrix::test::ALLOCATOR, tavrix::test::HTTP});
     }
-    void TearDown() override
-    {
-        tavrix::vfsHttpLib::final();
-        roalloc_final();
-    }
+    void TearDown() override { run.reset(); }
+
+private:
+    std::unique_ptr<tavrix::test::moduleRun> run;
 };
 
 [[maybe_unused]] testing::Environment* const environment = testing::AddGlobalTestEnvironment(new httpEnvironment);

@@ -12,41 +12,21 @@
 #include <vector>
 
 #include "client/cvar.h"
+#include "core/coremodules.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
 
 using namespace std::string_literals;
 namespace cvar = tavrix::cvar;
 
 namespace {
 
-class cvarTest : public ::testing::Test {
+class cvarTest : public tavrix::test::moduleTest {
 protected:
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
-    bool running = false;
+    void SetUp() override { moduleRun::start({tavrix::test::ALLOCATOR}); }
 
-    void SetUp() override { roalloc_init(); }
-    void TearDown() override
-    {
-        stop();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
-
-    void start()
-    {
-        ASSERT_TRUE(cvar::init());
-        running = true;
-    }
-    void stop()
-    {
-        if (running)
-            cvar::final();
-        running = false;
-    }
+    void start() { moduleRun::start({tavrix::test::CVARS}); }
+    void stop() { moduleRun::stop(tavrix::test::CVARS.name); }
     void startWith(const std::string& file)
     {
         dir.write("cvar.db", file);

@@ -8,26 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "platformlib/allocator/roalloc.h"
+#include "support/modulerun.h"
 
 namespace {
 
 using tavrix::test::capturedLine;
 
-class jsonDocument : public testing::Test {
+class jsonDocument : public tavrix::test::moduleTest {
 protected:
-    void SetUp() override { roalloc_init(); }
-    void TearDown() override
-    {
-        roalloc_final();
-        EXPECT_EQ(dir.read("memleak.log"), "") << "every block went back";
-    }
+    void SetUp() override { start({tavrix::test::ALLOCATOR}); }
 
     std::vector<std::string> errors() const { return logs.texts(tavrix::util::LOG_ERROR); }
 
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger logs;
+    tavrix::test::captureLogger& logs = captured;
 };
 
 TEST_F(jsonDocument, parsedValuesLiveInTheDocument)

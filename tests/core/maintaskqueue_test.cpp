@@ -9,10 +9,7 @@
 
 #include "client/cvar.h"
 #include "client/maintaskqueue.h"
-#include "client/timer.h"
-#include "platformlib/allocator/roalloc.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "core/coremodules.h"
 
 namespace cvar = tavrix::cvar;
 namespace mainTaskQueue = tavrix::mainTaskQueue;
@@ -28,29 +25,13 @@ struct ran {
 // Only the test's thread runs the queue, so the record needs no lock.
 void recordTask(void* data, int32_t a, int32_t b, int32_t c) { static_cast<std::vector<ran>*>(data)->push_back({a, b, c}); }
 
-class mainTaskQueueTest : public ::testing::Test {
+class mainTaskQueueTest : public tavrix::test::moduleTest {
 protected:
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
-    bool queueUp = false;
-
     void SetUp() override
     {
-        roalloc_init();
-        ASSERT_TRUE(cvar::init());
-        cvar::set("timer.worker.num", 1);
-        timer_init();
-        mainTaskQueue::init();
-        queueUp = true;
-    }
-    void TearDown() override
-    {
-        if (queueUp)
-            mainTaskQueue::final();
-        timer_final();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
+        using namespace tavrix::test;
+        start({ALLOCATOR, CVARS, {"one timer worker", [] { cvar::set("timer.worker.num", 1); }, nullptr}, TIMERS,
+               MAIN_TASK_QUEUE});
     }
 };
 
@@ -123,8 +104,7 @@ TEST_F(mainTaskQueueTest, FinalDropsQueuedTasksAndALateAddIsDroppedWithAWarning)
     std::vector<ran> seen;
     for (int32_t i = 0; i < 3; ++i)
         mainTaskQueue::add(recordTask, &seen, i, 0, 0);
-    mainTaskQueue::final();
-    queueUp = false;
+    stop(tavrix::test::MAIN_TASK_QUEUE.name);
     mainTaskQueue::run();
 
     mainTaskQueue::add(recordTask, &seen, 9, 0, 0);
@@ -134,8 +114,7 @@ TEST_F(mainTaskQueueTest, FinalDropsQueuedTasksAndALateAddIsDroppedWithAWarning)
     EXPECT_FALSE(captured.contains("[Platform] ~Pool<MainTaskQueueEntry>:  Pool is not Empty!\n"));
 
     // A fresh start holds none of the dropped tasks.
-    mainTaskQueue::init();
-    queueUp = true;
+    start({tavrix::test::MAIN_TASK_QUEUE});
     mainTaskQueue::run();
     EXPECT_TRUE(seen.empty());
 }

@@ -11,10 +11,8 @@
 #include <vector>
 
 #include "client/orderedasyncstartupmgr.h"
-#include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "support/modulerun.h"
 
 using namespace std::chrono_literals;
 namespace startupMgr = tavrix::orderedAsyncStartupMgr;
@@ -43,25 +41,18 @@ std::vector<std::string> ranSteps()
 std::atomic<int> closeRequests{0};
 void requestClose() { closeRequests.fetch_add(1); }
 
-class startupTest : public ::testing::Test {
-protected:
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
+const tavrix::test::testModule STARTUP = {"ordered start-up",
+                                          [] {
+                                              stepsRun.clear();
+                                              closeRequests = 0;
+                                              startupMgr::init();
+                                              startupMgr::setCloseAction(requestClose);
+                                          },
+                                          [] { EXPECT_TRUE(startupMgr::cleanup()); }};
 
-    void SetUp() override
-    {
-        roalloc_init();
-        stepsRun.clear();
-        closeRequests = 0;
-        startupMgr::init();
-        startupMgr::setCloseAction(requestClose);
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(startupMgr::cleanup());
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
+class startupTest : public tavrix::test::moduleTest {
+protected:
+    void SetUp() override { start({tavrix::test::ALLOCATOR, STARTUP}); }
 
     // The executor's own lines, in order.
     std::vector<std::string> executorLines(uint32_t mask = 0xFFFFFFFF)

@@ -7,10 +7,7 @@
 
 #include "client/cvar.h"
 #include "client/pooltable.h"
-#include "client/timer.h"
-#include "platformlib/allocator/roalloc.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "core/coremodules.h"
 
 namespace {
 
@@ -37,11 +34,7 @@ struct element {
 // A value already in the store wins over the row's default, and both settings are kept in ./cvar.db.
 TEST(poolSettings, makePoolReadsItsSettingsAndRegistersThemPersistent)
 {
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
-    roalloc_init();
-    ASSERT_TRUE(tavrix::cvar::init());
-    timer_init();
+    tavrix::test::moduleRun run{tavrix::test::ALLOCATOR, tavrix::test::CVARS, tavrix::test::TIMERS};
     const tavrix::poolSettings& row = tavrix::pools::soundTask;
     tavrix::cvar::set(row.initialAllocKey, 1000);
     Pool<element>* pool = tavrix::makePool<element>(row);
@@ -50,11 +43,8 @@ TEST(poolSettings, makePoolReadsItsSettingsAndRegistersThemPersistent)
     EXPECT_GE(total, 1000);
     EXPECT_EQ(tavrix::cvar::getI32(row.allocStepKey), int32_t(row.allocStep));
     delete pool;
-    timer_final();
-    tavrix::cvar::final();
-    roalloc_final();
-    EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    const std::string saved = dir.read("cvar.db");
+    run.stop();
+    const std::string saved = run.dir.read("cvar.db");
     EXPECT_NE(saved.find("20:sound.task.allocStep:i:256\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("23:sound.task.initialAlloc:i:1000\n"), std::string::npos) << saved;
 }

@@ -17,13 +17,12 @@
 
 #include "client/cvar.h"
 #include "client/timer.h"
+#include "core/coremodules.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/logger.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
 
 using namespace std::chrono_literals;
 namespace cvar = tavrix::cvar;
@@ -70,39 +69,18 @@ bool recordOnce(int32_t, void* user1, void* user2)
 
 void* tag(intptr_t value) { return reinterpret_cast<void*>(value); }
 
-class timerTest : public ::testing::Test {
+class timerTest : public tavrix::test::moduleTest {
 protected:
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger captured;
-    bool running = false;
-
-    void SetUp() override
-    {
-        roalloc_init();
-        ASSERT_TRUE(cvar::init());
-    }
-    void TearDown() override
-    {
-        stop();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
+    void SetUp() override { moduleRun::start({tavrix::test::ALLOCATOR, tavrix::test::CVARS}); }
 
     void start(int workers, int allocStep = 512, int initialAlloc = 8192)
     {
         cvar::set("timer.worker.num", workers);
         cvar::set("timer.entry.allocStep", allocStep);
         cvar::set("timer.entry.initialAlloc", initialAlloc);
-        timer_init();
-        running = true;
+        moduleRun::start({tavrix::test::TIMERS});
     }
-    void stop()
-    {
-        if (running)
-            timer_final();
-        running = false;
-    }
+    void stop() { moduleRun::stop(tavrix::test::TIMERS.name); }
     static int32_t inUse()
     {
         int32_t total, free, peak;

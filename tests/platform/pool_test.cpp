@@ -17,8 +17,7 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/vmem.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "support/modulerun.h"
 
 using tavrix::util::LOG_ERROR;
 
@@ -85,23 +84,26 @@ bool isMapped(void* base)
     return mincore(base, 1, &resident) == 0;
 }
 
-class poolTest : public ::testing::Test {
+nullTimers noTimers;
+
+const tavrix::test::testModule SCRIPTED_MEMORY = {"scripted memory",
+                                                  [] { tavrix::sys::vmemSetBackend(&scriptedBackend); },
+                                                  [] {
+                                                      tavrix::sys::vmemSetBackend(nullptr);
+                                                      script = nullptr;
+                                                  }};
+const tavrix::test::testModule NULL_TIMERS = {"timer system", [] { platform_setTimerSystem(&noTimers); },
+                                              [] { platform_setTimerSystem(nullptr); }};
+
+class poolTest : public tavrix::test::moduleTest {
 protected:
     void SetUp() override
     {
         script = &commits;
-        tavrix::sys::vmemSetBackend(&scriptedBackend);
-        roalloc_init();
-        platform_setTimerSystem(&timers);
+        start({SCRIPTED_MEMORY, tavrix::test::ALLOCATOR, NULL_TIMERS});
     }
-    void TearDown() override
-    {
-        platform_setTimerSystem(nullptr);
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-        tavrix::sys::vmemSetBackend(nullptr);
-        script = nullptr;
-    }
+    // While the script still exists.
+    void TearDown() override { stop(); }
 
     std::vector<std::string> errors() const { return log.texts(LOG_ERROR); }
     std::vector<uint64_t> committedBytes()
@@ -124,9 +126,7 @@ protected:
         return taken.back();
     }
 
-    tavrix::test::tempDir dir;
-    tavrix::test::captureLogger log;
-    nullTimers timers;
+    tavrix::test::captureLogger& log = captured;
     commitScript commits;
 };
 

@@ -9,30 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "client/cvar.h"
-#include "client/timer.h"
-#include "client/vfslocal.h"
 #include "client/windowing.h"
+#include "content/contentmodules.h"
 #include "content/contentrecord.h"
-#include "platformlib/allocator/roalloc.h"
 #include "platformlib/util/exception.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
 
 namespace tavrix::test {
 
 // Allocator and captured log only: for what touches no OpenGL.
-class allocFixture : public ::testing::Test {
+class allocFixture : public moduleTest {
 protected:
-    tempDir dir;
-    captureLogger captured;
-
-    void SetUp() override { roalloc_init(); }
-    void TearDown() override
-    {
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
+    void SetUp() override { start({ALLOCATOR}); }
 
     bool logged(uint32_t level, const std::string& text) const
     {
@@ -99,9 +86,7 @@ protected:
         if (!window)
             GTEST_SKIP() << "no display with an OpenGL 2.1 context";
         allocFixture::SetUp();
-        ASSERT_TRUE(cvar::init());
-        timer_init();
-        vfs::init();
+        start({CVARS, TIMERS, CONTENT_STORE});
         ready = true;
         while (glGetError() != GL_NO_ERROR) {
         }
@@ -111,10 +96,6 @@ protected:
         if (!ready)
             return;
         EXPECT_EQ(GLenum(GL_NO_ERROR), glGetError());
-        vfs::final();
-        timer_final();
-        cvar::final();
-        allocFixture::TearDown();
     }
 
     // A content file with its record, as the meta database would list it.

@@ -11,8 +11,7 @@
 
 #include "client/texturedecoder.h"
 #include "platformlib/allocator/roalloc.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "support/modulerun.h"
 
 namespace tavrix::test {
 
@@ -97,20 +96,12 @@ inline void expectFailure(const decodeResult& result, const captureLogger& captu
         EXPECT_EQ(line.level, level) << line.text;
 }
 
-class imageTest : public ::testing::Test {
+class imageTest : public moduleTest {
 protected:
-    tempDir dir;
-    captureLogger captured;
-
     void SetUp() override
     {
-        roalloc_init();
+        start({ALLOCATOR});
         captured.clear();
-    }
-    void TearDown() override
-    {
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
     }
 };
 

@@ -20,15 +20,12 @@
 
 #include <unistd.h>
 
-#include "client/cvar.h"
 #include "client/soundlocal.h"
-#include "client/timer.h"
-#include "client/vfs.h"
-#include "platformlib/allocator/roalloc.h"
-#include "support/capturelogger.h"
-#include "support/tempdir.h"
+#include "content/contentmodules.h"
 
 namespace tavrix::test {
+
+inline const testModule SOUND = {"sound", sound::init, sound::final};
 
 // OpenAL Soft reads its back-end and its settings once, at the first call into it: a test program picks
 // them before its first test. The wave back-end writes what it mixes to `wavePath`, as 16-bit mono at
@@ -182,40 +179,12 @@ inline size_t firstLoud(const std::vector<int16_t>& samples, size_t from = 0, in
     return std::string::npos;
 }
 
-class soundFixture : public ::testing::Test {
+class soundFixture : public moduleTest {
 protected:
-    tempDir dir;
-    captureLogger captured;
-    bool soundRunning = false;
+    void SetUp() override { start({ALLOCATOR, CVARS, TIMERS, CONTENT_STORE}); }
 
-    void SetUp() override
-    {
-        roalloc_init();
-        ASSERT_TRUE(cvar::init());
-        timer_init();
-        vfs::init();
-    }
-    void TearDown() override
-    {
-        stopSound();
-        vfs::final();
-        timer_final();
-        cvar::final();
-        roalloc_final();
-        EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
-    }
-
-    void startSound()
-    {
-        sound::init();
-        soundRunning = true;
-    }
-    void stopSound()
-    {
-        if (soundRunning)
-            sound::final();
-        soundRunning = false;
-    }
+    void startSound() { start({SOUND}); }
+    void stopSound() { stop(SOUND.name); }
 
     // Returns once every task queued before it ran.
     static void drainWorker()
