@@ -22,7 +22,27 @@ constexpr requiredFeature requiredFeatures[] = {
     {26, "[Platform] CPU has no SSE2 Support\n"},
 };
 
+constexpr uint32_t ecxPclmulqdq = 1u << 1;
+constexpr uint32_t ecxSsse3 = 1u << 9;
+constexpr uint32_t ecxSse41 = 1u << 19;
+constexpr uint32_t leaf7EbxSha = 1u << 29;
+
+uint32_t leafRegister(uint32_t leaf, int index)
+{
+    uint32_t r[4];
+    sys::cpuid(leaf, r);
+    return r[index];
+}
+
 } // namespace
+
+bool cpuinfo_hasCarrylessMultiply() { return leafRegister(1, 2) & ecxPclmulqdq; }
+
+bool cpuinfo_hasShaExtensions()
+{
+    const uint32_t needed = ecxSsse3 | ecxSse41;
+    return (leafRegister(1, 2) & needed) == needed && (leafRegister(7, 1) & leaf7EbxSha);
+}
 
 const char* cpuinfo_missingFeature(uint32_t edx)
 {

@@ -13,7 +13,7 @@ namespace tavrix::sys {
 bool cpuid(uint32_t leaf, uint32_t registers[4])
 {
     unsigned int a = 0, b = 0, c = 0, d = 0;
-    const bool offered = __get_cpuid(leaf, &a, &b, &c, &d) != 0;
+    const bool offered = __get_cpuid_count(leaf, 0, &a, &b, &c, &d) != 0;
     registers[0] = offered ? a : 0;
     registers[1] = offered ? b : 0;
     registers[2] = offered ? c : 0;

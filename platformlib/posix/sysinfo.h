@@ -4,8 +4,8 @@
 
 namespace tavrix::sys {
 
-// The four registers of processor identification leaf `leaf` (EAX, EBX, ECX, EDX); false, with all
-// four zero, when the processor does not offer the leaf.
+// The four registers of processor identification leaf `leaf`, sub-leaf 0 (EAX, EBX, ECX, EDX); false,
+// with all four zero, when the processor does not offer the leaf.
 bool cpuid(uint32_t leaf, uint32_t registers[4]);
 
 struct performanceInfo {

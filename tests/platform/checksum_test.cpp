@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platformlib/cpuinfo.h"
 #include "platformlib/util/crc32.h"
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
@@ -134,6 +139,21 @@ TEST(Sha256, MillionAInPiecesAroundTheBlockSize)
         std::vector<size_t> pieces(message.size() / piece, piece);
         EXPECT_EQ(sha256Hex(message, pieces), expected) << "pieces of " << piece;
     }
+}
+
+// The processor features that choose the checksum paths agree with the kernel's view of the same processor.
+TEST(ChecksumPaths, ProcessorFeaturesAgreeWithTheKernelsFlags)
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    }
+    ASSERT_FALSE(line.empty()) << "no flags line in /proc/cpuinfo";
+    std::istringstream words(line.substr(line.find(':') + 1));
+    const std::set<std::string> flags{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+    EXPECT_EQ(tavrix::cpuinfo_hasCarrylessMultiply(), flags.count("pclmulqdq") == 1);
+    EXPECT_EQ(tavrix::cpuinfo_hasShaExtensions(),
+              flags.count("sha_ni") == 1 && flags.count("ssse3") == 1 && flags.count("sse4_1") == 1);
 }
 
 TEST(Hex, BytesToHexWritesLowerCasePairsAndNoTerminator)
