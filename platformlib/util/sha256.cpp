@@ -1,6 +1,10 @@
 #include "platformlib/util/sha256.h"
 
+#include <immintrin.h>
+
 #include <cstring>
+
+#include "platformlib/cpuinfo.h"
 
 namespace {
 
@@ -52,7 +56,9 @@ inline uint32_t majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | 
         h = t1 + t2;                                                                                       \
     } while (0)
 
-void sha256_process(sha256Context* ctx, const uint8_t block[64])
+namespace {
+
+void compressBlock(uint32_t state[8], const uint8_t block[64])
 {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i)
@@ -60,8 +66,8 @@ void sha256_process(sha256Context* ctx, const uint8_t block[64])
     for (int i = 16; i < 64; ++i)
         w[i] = smallSigma1(w[i - 2]) + w[i - 7] + smallSigma0(w[i - 15]) + w[i - 16];
 
-    uint32_t a = ctx->state[0], b = ctx->state[1], c = ctx->state[2], d = ctx->state[3];
-    uint32_t e = ctx->state[4], f = ctx->state[5], g = ctx->state[6], h = ctx->state[7];
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (int i = 0; i < 64; i += 8) {
         SHA256_ROUND(a, b, c, d, e, f, g, h, i + 0);
         SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
@@ -72,17 +78,81 @@ void sha256_process(sha256Context* ctx, const uint8_t block[64])
         SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
         SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
     }
-    ctx->state[0] += a;
-    ctx->state[1] += b;
-    ctx->state[2] += c;
-    ctx->state[3] += d;
-    ctx->state[4] += e;
-    ctx->state[5] += f;
-    ctx->state[6] += g;
-    ctx->state[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
 }
 
+} // namespace
+
 #undef SHA256_ROUND
+
+void sha256_compressPortable(uint32_t state[8], const uint8_t* blocks, size_t count)
+{
+    for (; count > 0; --count, blocks += 64)
+        compressBlock(state, blocks);
+}
+
+// The instructions keep the working words in two registers as ABEF and CDGH, and take four rounds' message
+// words plus constants at a time; the message schedule is computed four words at a time beside them.
+__attribute__((target("sha,ssse3,sse4.1"))) void sha256_compressShaExtensions(uint32_t state[8],
+                                                                                const uint8_t* blocks, size_t count)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);
+    const __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    const __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+
+    for (; count > 0; --count, blocks += 64) {
+        const __m128i abefBefore = abef;
+        const __m128i cdghBefore = cdgh;
+        __m128i w[4];
+#pragma GCC unroll 16
+        for (int i = 0; i < 16; ++i) {
+            __m128i& words = w[i & 3];
+            if (i < 4) {
+                words = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteSwap);
+            } else {
+                const __m128i& previous = w[(i + 3) & 3];
+                const __m128i sevenBack = _mm_alignr_epi8(previous, w[(i + 2) & 3], 4);
+                words = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(words, w[(i + 1) & 3]), sevenBack),
+                                             previous);
+            }
+            const __m128i input =
+                _mm_add_epi32(words, _mm_loadu_si128(reinterpret_cast<const __m128i*>(roundConstants + 4 * i)));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, input);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(input, 0x0E));
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+namespace {
+
+sha256Compressor chosenCompressor()
+{
+    static const sha256Compressor chosen =
+        tavrix::cpuinfo_hasShaExtensions() ? sha256_compressShaExtensions : sha256_compressPortable;
+    return chosen;
+}
+
+} // namespace
+
+void sha256_process(sha256Context* ctx, const uint8_t block[64]) { chosenCompressor()(ctx->state, block, 1); }
 
 void sha256_starts(sha256Context* ctx)
 {
@@ -92,6 +162,13 @@ void sha256_starts(sha256Context* ctx)
 }
 
 void sha256_update(sha256Context* ctx, const void* data, uint32_t len)
+{
+    sha256_updateWith(ctx, data, len, chosenCompressor());
+}
+
+void sha256_finish(sha256Context* ctx, uint8_t digest[32]) { sha256_finishWith(ctx, digest, chosenCompressor()); }
+
+void sha256_updateWith(sha256Context* ctx, const void* data, uint32_t len, sha256Compressor compress)
 {
     if (len == 0)
         return;
@@ -104,21 +181,19 @@ void sha256_update(sha256Context* ctx, const void* data, uint32_t len)
     if (used != 0 && len >= 64 - used) {
         const uint32_t fill = 64 - used;
         std::memcpy(ctx->buffer + used, p, fill);
-        sha256_process(ctx, ctx->buffer);
+        compress(ctx->state, ctx->buffer, 1);
         p += fill;
         len -= fill;
         used = 0;
     }
-    while (len >= 64) {
-        sha256_process(ctx, p);
-        p += 64;
-        len -= 64;
-    }
+    compress(ctx->state, p, len / 64);
+    p += len & ~63u;
+    len &= 63;
     if (len > 0)
         std::memcpy(ctx->buffer + used, p, len);
 }
 
-void sha256_finish(sha256Context* ctx, uint8_t digest[32])
+void sha256_finishWith(sha256Context* ctx, uint8_t digest[32], sha256Compressor compress)
 {
     static constexpr uint8_t padding[64] = {0x80};
     const uint32_t high = (ctx->total[0] >> 29) | (ctx->total[1] << 3);
@@ -128,8 +203,8 @@ void sha256_finish(sha256Context* ctx, uint8_t digest[32])
     storeBe32(lengthBits + 4, low);
 
     const uint32_t used = ctx->total[0] & 63;
-    sha256_update(ctx, padding, used < 56 ? 56 - used : 120 - used);
-    sha256_update(ctx, lengthBits, 8);
+    sha256_updateWith(ctx, padding, used < 56 ? 56 - used : 120 - used, compress);
+    sha256_updateWith(ctx, lengthBits, 8, compress);
     for (int i = 0; i < 8; ++i)
         storeBe32(digest + 4 * i, ctx->state[i]);
 }

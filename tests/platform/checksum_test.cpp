@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -103,21 +104,6 @@ std::string hexOf(const uint8_t* bytes, uint32_t n)
     return s;
 }
 
-std::string sha256Hex(const std::string& message, const std::vector<size_t>& pieces)
-{
-    sha256Context ctx;
-    sha256_starts(&ctx);
-    size_t at = 0;
-    for (size_t len : pieces) {
-        sha256_update(&ctx, message.data() + at, uint32_t(len));
-        at += len;
-    }
-    sha256_update(&ctx, message.data() + at, uint32_t(message.size() - at));
-    uint8_t digest[32];
-    sha256_finish(&ctx, digest);
-    return hexOf(digest, 32);
-}
-
 struct shaVector {
     std::string message;
     const char* digest;
@@ -143,33 +129,136 @@ const std::vector<shaVector>& shaVectors()
     return v;
 }
 
-TEST(Sha256, VectorsInOneCall)
+const char* const millionA = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+
+// Each compression on the same cases, through the update and finish steps.
+struct shaPath {
+    const char* name;
+    sha256Compressor compress;
+    bool (*available)();
+};
+
+void PrintTo(const shaPath& path, std::ostream* out) { *out << path.name; }
+
+const shaPath shaPaths[] = {
+    {"portable", sha256_compressPortable, always},
+    {"shaExtensions", sha256_compressShaExtensions, tavrix::cpuinfo_hasShaExtensions},
+};
+
+class Sha256 : public testing::TestWithParam<shaPath> {
+protected:
+    void SetUp() override
+    {
+        if (!GetParam().available())
+            GTEST_SKIP() << "the processor has no SHA instructions";
+    }
+
+    // The digest of `len` bytes fed in the given pieces, then the rest in one.
+    std::string hex(const void* message, size_t len, const std::vector<size_t>& pieces) const
+    {
+        const uint8_t* bytes = static_cast<const uint8_t*>(message);
+        sha256Context ctx;
+        sha256_starts(&ctx);
+        size_t at = 0;
+        for (size_t piece : pieces) {
+            sha256_updateWith(&ctx, bytes + at, uint32_t(piece), GetParam().compress);
+            at += piece;
+        }
+        sha256_updateWith(&ctx, bytes + at, uint32_t(len - at), GetParam().compress);
+        uint8_t digest[32];
+        sha256_finishWith(&ctx, digest, GetParam().compress);
+        return hexOf(digest, 32);
+    }
+
+    std::string hex(const std::string& message, const std::vector<size_t>& pieces) const
+    {
+        return hex(message.data(), message.size(), pieces);
+    }
+};
+
+std::string opensslHex(const uint8_t* data, size_t len)
 {
-    for (const auto& v : shaVectors())
-        EXPECT_EQ(sha256Hex(v.message, {}), v.digest) << v.message.size() << " bytes";
+    uint8_t digest[32];
+    unsigned int digestLength = 0;
+    EVP_Digest(data, len, digest, &digestLength, EVP_sha256(), nullptr);
+    return hexOf(digest, digestLength);
 }
 
-TEST(Sha256, VectorsSplitAtEveryPointInTwoAndThreePieces)
+TEST_P(Sha256, VectorsInOneCall)
+{
+    for (const auto& v : shaVectors())
+        EXPECT_EQ(hex(v.message, {}), v.digest) << v.message.size() << " bytes";
+}
+
+TEST_P(Sha256, VectorsSplitAtEveryPointInTwoAndThreePieces)
 {
     for (const auto& v : shaVectors()) {
         const size_t n = v.message.size();
         for (size_t i = 0; i <= n; ++i) {
-            ASSERT_EQ(sha256Hex(v.message, {i}), v.digest) << n << " bytes split at " << i;
+            ASSERT_EQ(hex(v.message, {i}), v.digest) << n << " bytes split at " << i;
             for (size_t j = i; j <= n; j += 7)
-                ASSERT_EQ(sha256Hex(v.message, {i, j - i}), v.digest) << n << " bytes split at " << i << ", " << j;
+                ASSERT_EQ(hex(v.message, {i, j - i}), v.digest) << n << " bytes split at " << i << ", " << j;
         }
     }
 }
 
-TEST(Sha256, MillionAInPiecesAroundTheBlockSize)
+TEST_P(Sha256, MillionAInPiecesAroundTheBlockSize)
 {
     const std::string message(1000000, 'a');
-    const char* expected = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
     for (size_t piece : {size_t(1), size_t(55), size_t(56), size_t(63), size_t(64), size_t(65), size_t(127),
                          size_t(128), size_t(129), size_t(8192), message.size()}) {
         std::vector<size_t> pieces(message.size() / piece, piece);
-        EXPECT_EQ(sha256Hex(message, pieces), expected) << "pieces of " << piece;
+        EXPECT_EQ(hex(message, pieces), millionA) << "pieces of " << piece;
     }
+}
+
+// Lengths around one to four blocks at every start alignment, then split at every point, against OpenSSL.
+TEST_P(Sha256, MatchesOpenSslForEveryLengthAlignmentAndSplit)
+{
+    const std::vector<uint8_t> data = pseudoRandomBytes(4096 + 16);
+    for (size_t offset = 0; offset < 16; ++offset)
+        for (size_t len = 0; len <= 260; ++len)
+            ASSERT_EQ(hex(data.data() + offset, len, {}), opensslHex(data.data() + offset, len))
+                << "offset " << offset << " length " << len;
+    for (size_t len : {size_t(191), size_t(192), size_t(193), size_t(4096)}) {
+        const std::string expected = opensslHex(data.data() + 5, len);
+        for (size_t split = 0; split <= len; ++split)
+            ASSERT_EQ(hex(data.data() + 5, len, {split}), expected) << len << " bytes split at " << split;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Sha256, testing::ValuesIn(shaPaths), pathName<shaPath>);
+
+// The plain functions give the same digests through the compression chosen for this processor.
+TEST(Sha256Chosen, VectorsThroughUpdateAndFinish)
+{
+    std::vector<shaVector> vectors = shaVectors();
+    vectors.push_back({std::string(1000000, 'a'), millionA});
+    for (const auto& v : vectors) {
+        sha256Context ctx;
+        sha256_starts(&ctx);
+        const size_t half = v.message.size() / 2;
+        sha256_update(&ctx, v.message.data(), uint32_t(half));
+        sha256_update(&ctx, v.message.data() + half, uint32_t(v.message.size() - half));
+        uint8_t digest[32];
+        sha256_finish(&ctx, digest);
+        EXPECT_EQ(hexOf(digest, 32), v.digest) << v.message.size() << " bytes";
+    }
+}
+
+TEST(Sha256Chosen, ProcessCompressesOneBlock)
+{
+    // "abc" padded by hand: the state after its single block is the digest.
+    uint8_t block[64] = {'a', 'b', 'c', 0x80};
+    block[63] = 24;
+    sha256Context ctx;
+    sha256_starts(&ctx);
+    sha256_process(&ctx, block);
+    uint8_t digest[32];
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k)
+            digest[4 * i + k] = uint8_t(ctx.state[i] >> (24 - 8 * k));
+    EXPECT_EQ(hexOf(digest, 32), shaVectors()[1].digest);
 }
 
 // The processor features that choose the checksum paths agree with the kernel's view of the same processor.
