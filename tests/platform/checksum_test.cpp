@@ -28,6 +28,17 @@ std::string pathName(const testing::TestParamInfo<Path>& info)
     return info.param.name;
 }
 
+// A test of one path, skipped where the processor cannot run it.
+template <typename Path>
+class pathTest : public testing::TestWithParam<Path> {
+protected:
+    void SetUp() override
+    {
+        if (!this->GetParam().available())
+            GTEST_SKIP() << "the processor lacks the instructions of the " << this->GetParam().name << " path";
+    }
+};
+
 // crc32_update itself and each way it may compute, on the same cases.
 struct crcPath {
     const char* name;
@@ -43,14 +54,8 @@ const crcPath crcPaths[] = {
     {"folded", crc32_updateFolded, tavrix::cpuinfo_hasCarrylessMultiply},
 };
 
-class Crc32 : public testing::TestWithParam<crcPath> {
+class Crc32 : public pathTest<crcPath> {
 protected:
-    void SetUp() override
-    {
-        if (!GetParam().available())
-            GTEST_SKIP() << "the processor has no carry-less multiply";
-    }
-
     uint32_t crc(uint32_t start, const void* data, size_t len) const
     {
         return GetParam().update(start, data, uint32_t(len));
@@ -145,14 +150,8 @@ const shaPath shaPaths[] = {
     {"shaExtensions", sha256_compressShaExtensions, tavrix::cpuinfo_hasShaExtensions},
 };
 
-class Sha256 : public testing::TestWithParam<shaPath> {
+class Sha256 : public pathTest<shaPath> {
 protected:
-    void SetUp() override
-    {
-        if (!GetParam().available())
-            GTEST_SKIP() << "the processor has no SHA instructions";
-    }
-
     // The digest of `len` bytes fed in the given pieces, then the rest in one.
     std::string hex(const void* message, size_t len, const std::vector<size_t>& pieces) const
     {
