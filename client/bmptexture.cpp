@@ -62,7 +62,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: TEXTURE BPP not supported (%u)\n", depth);
         return nullptr;
     }
-    if (columns <= 0 || rows <= 0 || uint64_t(columns) * uint64_t(rows) * 4 > UINT32_MAX) {
+    if (columns <= 0 || rows <= 0 || !decodedSizeAllowed(columns, rows, uint64_t(columns) * uint64_t(rows) * 4)) {
         CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: invalid image size!\n");
         return nullptr;
     }

@@ -20,6 +20,7 @@
 #include "client/rmdownload.h"
 #include "client/rmloadingscreen.h"
 #include "client/sound.h"
+#include "client/texturedecoder.h"
 #include "client/texturemgr.h"
 #include "client/timer.h"
 #include "client/ui.h"
@@ -361,6 +362,8 @@ bool init()
         enableDebugOutput();
     logVideoCard();
     maxTextureSize = glInteger(GL_MAX_TEXTURE_SIZE);
+    if (maxTextureSize > 0)
+        decoderMaxTextureSize = uint32_t(maxTextureSize);
     if (!checkCapabilities())
         return false;
 

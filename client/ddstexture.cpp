@@ -34,12 +34,12 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> No Image Data (dwMipMapCount=0)\n");
         return nullptr;
     }
-    if (columns == 0 || rows == 0) {
+    // Only the top level is handed on, whatever follows it: the upload takes exactly that many bytes.
+    const uint64_t blocks = ((uint64_t(columns) + 3) / 4) * ((uint64_t(rows) + 3) / 4);
+    if (columns == 0 || rows == 0 || !decodedSizeAllowed(columns, rows, blocks * DXT5_BLOCK_BYTES)) {
         CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> invalid image size\n");
         return nullptr;
     }
-    // Only the top level is handed on, whatever follows it: the upload takes exactly that many bytes.
-    const uint64_t blocks = ((uint64_t(columns) + 3) / 4) * ((uint64_t(rows) + 3) / 4);
     if (blocks > (size - HEADER_SIZE) / DXT5_BLOCK_BYTES) {
         CLIENT_LOG(util::LOG_INFO, "ddsTexture::load() -> file truncated / defect\n");
         return nullptr;

@@ -108,8 +108,9 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
 
     const uint32_t rows = png_get_image_height(png, info);
     const uint64_t rowBytes = png_get_rowbytes(png, info);
-    if (rowBytes * rows > UINT32_MAX)
-        png_error(png, "image too large for one buffer");
+    // After the transforms: a 1-bit image comes out 32 times the size of its pixel data.
+    if (!decodedSizeAllowed(png_get_image_width(png, info), rows, rowBytes * rows))
+        png_error(png, "image beyond the texture size limits");
     pixels = static_cast<uint8_t*>(roalloc(uint32_t(rowBytes * rows)));
     // Row i of the image is row rows - 1 - i of the result.
     for (int pass = 0; pass < passes; ++pass)

@@ -145,7 +145,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         return nullptr;
     }
     const uint64_t pixelCount = uint64_t(columns) * rows;
-    if (pixelCount == 0 || pixelCount * 4 > UINT32_MAX) {
+    if (pixelCount == 0 || !decodedSizeAllowed(columns, rows, pixelCount * 4)) {
         CLIENT_LOG(util::LOG_INFO, "tex_LoadTGA: invalid image size!\n");
         return nullptr;
     }

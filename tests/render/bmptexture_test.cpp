@@ -1,5 +1,5 @@
-// The BMP decoder: 24- and 8-bit images with their row padding and order, the colour key, and files whose
-// header, palette or rows do not fit.
+// The BMP decoder: 24- and 8-bit images with their row padding and order, the colour key, files whose
+// header, palette or rows do not fit, and images beyond the texture size limit.
 #include <GL/glew.h>
 
 #include "client/bmptexture.h"
@@ -143,6 +143,16 @@ TEST_F(bmpTextureTest, filesThatDoNotHoldTheirImageFail)
         captured.clear();
         expectFailure(decodeRefused(tavrix::bmpTexture::load, c.file), captured, LOG_ERROR, {c.line});
     }
+}
+
+TEST_F(bmpTextureTest, imagesBeyondTheTextureSizeLimitFail)
+{
+    expectTextureSizeLimit(
+        tavrix::bmpTexture::load,
+        [](uint32_t width, uint32_t height) {
+            return bmpFile(int32_t(width), int32_t(height), 24, {}, std::vector<byteString>(height, byteString(width * 3, 0x40)));
+        },
+        captured, LOG_ERROR, {"tex_LoadBMP: invalid image size!\n"});
 }
 
 } // namespace

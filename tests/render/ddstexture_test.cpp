@@ -1,5 +1,5 @@
 // The DDS decoder: the top level of DXT5 data passed on unchanged, other formats refused without a word,
-// and headers whose image is not in the file.
+// headers whose image is not in the file, and images beyond the texture size limit.
 #include <GL/glew.h>
 
 #include "client/ddstexture.h"
@@ -87,7 +87,8 @@ TEST_F(ddsTextureTest, headersWithoutTheirImageFail)
         {"header only with a level count", ddsFile(4, 4, 1, 0), "ddsTexture::load() -> file truncated / defect\n"},
         {"top level one byte short", ddsFile(8, 4, 2, 31), "ddsTexture::load() -> file truncated / defect\n"},
         {"no count, level short", ddsFile(8, 8, 0, 48), "ddsTexture::load() -> file truncated / defect\n"},
-        {"huge size claimed", ddsFile(0xFFFFFFFF, 0xFFFFFFFF, 1, 16), "ddsTexture::load() -> file truncated / defect\n"},
+        {"256 MiB claimed", ddsFile(16384, 16384, 1, 16), "ddsTexture::load() -> file truncated / defect\n"},
+        {"beyond any texture", ddsFile(0xFFFFFFFF, 0xFFFFFFFF, 1, 16), "ddsTexture::load() -> invalid image size\n"},
         {"no columns", ddsFile(0, 4, 1, 16), "ddsTexture::load() -> invalid image size\n"},
         {"no rows", ddsFile(4, 0, 0, 16), "ddsTexture::load() -> invalid image size\n"},
     };
@@ -96,6 +97,14 @@ TEST_F(ddsTextureTest, headersWithoutTheirImageFail)
         captured.clear();
         expectFailure(decodeRefused(tavrix::ddsTexture::load, c.file), captured, LOG_INFO, {c.line});
     }
+}
+
+TEST_F(ddsTextureTest, imagesBeyondTheTextureSizeLimitFail)
+{
+    expectTextureSizeLimit(
+        tavrix::ddsTexture::load,
+        [](uint32_t width, uint32_t height) { return ddsFile(width, height, 1, (width + 3) / 4 * ((height + 3) / 4) * 16); },
+        captured, LOG_INFO, {"ddsTexture::load() -> invalid image size\n"});
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 #pragma once
 // Shared by the image decoders' tests: a fixture with the tracking allocator and a captured log, byte
-// writers for hand-made files, and one decode with every output kept.
+// writers for hand-made files, one decode with every output kept, and the texture size limit.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -94,6 +95,45 @@ inline void expectFailure(const decodeResult& result, const captureLogger& captu
     EXPECT_EQ(captured.texts(), lines);
     for (const capturedLine& line : captured.lines())
         EXPECT_EQ(line.level, level) << line.text;
+}
+
+// The texture size limit as a client that read `side` at start-up sets it, for the object's lifetime.
+class textureSizeLimit {
+public:
+    explicit textureSizeLimit(uint32_t side) : previous(decoderMaxTextureSize.exchange(side)) {}
+    ~textureSizeLimit() { decoderMaxTextureSize = previous; }
+    textureSizeLimit(const textureSizeLimit&) = delete;
+    textureSizeLimit& operator=(const textureSizeLimit&) = delete;
+
+private:
+    uint32_t previous;
+};
+
+// Images as wide or as tall as the texture size limit decode; one column or row more fails with exactly
+// `lines`. Checked at the limit without a client and at a smaller one that a client read. `file` makes a
+// valid image of the given width and height.
+inline void expectTextureSizeLimit(textureDecoder load, const std::function<byteString(uint32_t, uint32_t)>& file,
+                                   captureLogger& captured, uint32_t level, const std::vector<std::string>& lines)
+{
+    auto atLimit = [&](uint32_t side) {
+        SCOPED_TRACE(side);
+        using size = std::pair<uint32_t, uint32_t>;
+        for (const auto& [width, height] : {size{side, 1}, size{1, side}}) {
+            const decodeResult fits = decode(load, file(width, height));
+            EXPECT_TRUE(fits.ok) << width << " x " << height;
+            EXPECT_EQ(fits.width, width);
+            EXPECT_EQ(fits.height, height);
+        }
+        for (const auto& [width, height] : {size{side + 1, 1}, size{1, side + 1}}) {
+            SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+            captured.clear();
+            expectFailure(decodeRefused(load, file(width, height)), captured, level, lines);
+        }
+    };
+    EXPECT_EQ(decoderMaxTextureSize.load(), 16384u);
+    atLimit(16384);
+    const textureSizeLimit read(8);
+    atLimit(8);
 }
 
 class imageTest : public moduleTest {

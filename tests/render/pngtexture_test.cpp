@@ -1,5 +1,6 @@
 // The PNG decoder: colour types and depths reduced to 8-bit RGB or RGBA, the bottom row first, interlaced
-// images, damaged or oversized files, and many decodes at once.
+// images, damaged or oversized files, images beyond the texture size or decoded size limit, and many
+// decodes at once.
 #include <GL/glew.h>
 #include <png.h>
 #include <zlib.h>
@@ -218,6 +219,25 @@ TEST_F(pngTextureTest, damagedAndOversizedFilesFail)
         captured.clear();
         expectFailure(decodeRefused(tavrix::pngTexture::load, c.file), captured, LOG_ERROR, c.lines);
     }
+}
+
+TEST_F(pngTextureTest, imagesBeyondTheSizeLimitsFail)
+{
+    const std::string failed = "pngTexture: Decoding ran on error [3]\n";
+    expectTextureSizeLimit(
+        tavrix::pngTexture::load,
+        [](uint32_t width, uint32_t height) {
+            return pngFile({width, height, 8, PNG_COLOR_TYPE_GRAY, std::vector<byteString>(height, byteString(width, 0x40))});
+        },
+        captured, LOG_ERROR, {failed});
+
+    // One bit per pixel in a file of a few kB, as RGBA one row more than 256 MiB.
+    const uint32_t width = 16384, height = 4097;
+    const byteString file = pngFile({width, height, 1, PNG_COLOR_TYPE_PALETTE,
+                                     std::vector<byteString>(height, byteString(width / 8, 0)), {{1, 2, 3}, {4, 5, 6}},
+                                     {0x80}});
+    captured.clear();
+    expectFailure(decodeRefused(tavrix::pngTexture::load, file), captured, LOG_ERROR, {failed});
 }
 
 TEST_F(pngTextureTest, decodesRunOnManyThreadsAtOnce)

@@ -1,5 +1,6 @@
 // The TGA decoder: true-colour, grey and run-length images, their row order and the top-first bit, packets
-// across rows and past the end, and headers or bodies that do not fit.
+// across rows and past the end, headers or bodies that do not fit, and images beyond the texture size or
+// decoded size limit.
 #include <GL/glew.h>
 
 #include "client/tgatexture.h"
@@ -155,8 +156,8 @@ TEST_F(tgaTextureTest, headersAndBodiesThatDoNotFitFail)
          "tex_loadTGA: file truncated / defect\n"},
         {"raw packet short of pixels", tgaFile(10, 3, 1, 24, 0, concat({packet(0x02, pixel), pixel, {1, 2}})),
          "tex_loadTGA: file truncated / defect\n"},
-        // 3.2 GB of pixels from 22 bytes: refused before anything is allocated.
-        {"huge run-length image", tgaFile(10, 40000, 20000, 24, 0, packet(0xFF, pixel)),
+        // 256 MiB of pixels (the most a decode hands out) from 22 bytes: refused before anything is allocated.
+        {"huge run-length image", tgaFile(10, 8192, 8192, 24, 0, packet(0xFF, pixel)),
          "tex_loadTGA: file truncated / defect\n"},
     };
     for (const failureCase& c : cases) {
@@ -164,6 +165,25 @@ TEST_F(tgaTextureTest, headersAndBodiesThatDoNotFitFail)
         captured.clear();
         expectFailure(decodeRefused(tavrix::tgaTexture::load, c.file), captured, LOG_INFO, {c.line});
     }
+}
+
+TEST_F(tgaTextureTest, imagesBeyondTheSizeLimitsFail)
+{
+    expectTextureSizeLimit(
+        tavrix::tgaTexture::load,
+        [](uint32_t width, uint32_t height) {
+            return tgaFile(2, uint16_t(width), uint16_t(height), 24, 0, byteString(width * height * 3, 0x40));
+        },
+        captured, LOG_INFO, {"tex_LoadTGA: invalid image size!\n"});
+
+    // Within the texture size, but one row more than 256 MiB of pixels: 2 MB of packets of 128 pixels.
+    const uint32_t width = 16384, height = 4097;
+    byteString body;
+    for (uint32_t i = 0; i < width * height / 128; ++i)
+        append(body, packet(0xFF, stored(24, {0x10203000})));
+    captured.clear();
+    expectFailure(decodeRefused(tavrix::tgaTexture::load, tgaFile(10, width, height, 24, 0, body)), captured, LOG_INFO,
+                  {"tex_LoadTGA: invalid image size!\n"});
 }
 
 } // namespace
