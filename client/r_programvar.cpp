@@ -28,9 +28,10 @@ ProgramVar::ProgramVar(Program* program_, int32_t type_, const char* name) : pro
     GLenum shaderType = 0;
     clearErrors();
     location = glGetUniformLocation(program->getId(), name);
-    if (glGetError() != GL_NO_ERROR || location == -1)
+    if (glGetError() != GL_NO_ERROR)
         reason = "get uniform location (Var is Missing in Shader)";
-    else if (!getActiveUniformType(program->getId(), name, &shaderType))
+    // Nothing active answers at location -1, so its type cannot be had.
+    else if (location == -1 || !getActiveUniformType(program->getId(), name, &shaderType))
         reason = "get uniform type";
     else if (type >= VEC2 && type <= INT && shaderType != glTypeOf(type))
         reason = TYPE_MISMATCH[type];

@@ -312,13 +312,29 @@ TEST_F(programTest, UniformChecks)
         {"count", r::SAMPLER2D, 0, "ProgramVar(count): Requested Type (SAMPLER2D) doesn't match the shader's type, Uniform Type: Int" + tail},
         {"count", r::FLOAT, 0, "ProgramVar(count): Requested Type (FLOAT) doesn't match the shader's type, Uniform Type: Int" + tail},
         {"scale", r::INT, 0, "ProgramVar(scale): Requested Type (INT) doesn't match the shader's type, Uniform Type: Float" + tail},
-        {"missing", r::VEC3, 0, "ProgramVar(missing): get uniform location (Var is Missing in Shader), Uniform Type: Unknown" + tail},
+        // At location -1 there is no uniform whose type could be asked for.
+        {"missing", r::VEC3, 0, "ProgramVar(missing): get uniform type, Uniform Type: Unknown" + tail},
     };
     for (const auto& c : cases) {
         captured.clear();
         r::ProgramVar var(&program, c.type, c.name);
         EXPECT_EQ(c.kept, var.getType()) << c.name << " " << c.type;
         EXPECT_EQ(c.error.empty() ? std::vector<std::string>() : std::vector<std::string>({c.error}), errors());
+    }
+
+    // Only a failing location lookup is the missing variable: a program the driver no longer knows.
+    {
+        r::Program gone("gone", UI_VERTEX, UI_FRAGMENT);
+        glDeleteProgram(gone.getId());
+        captured.clear();
+        r::ProgramVar var(&gone, r::VEC3, "WindowPos");
+        EXPECT_EQ(0, var.getType());
+        EXPECT_EQ(std::vector<std::string>({"ProgramVar(WindowPos): get uniform location (Var is Missing in Shader), Uniform Type: Unknown [ID: " +
+                                            std::to_string(gone.getId()) + ", ShaderName: gone]\n"}),
+                  errors());
+    }
+    // Its own delete of the vanished name only sets an error.
+    while (glGetError() != GL_NO_ERROR) {
     }
 }
 
