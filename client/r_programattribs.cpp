@@ -22,6 +22,16 @@ const char* const TYPE_MISMATCH[] = {
     "ProgramAttribs::addAtrib() -> Specified type (UINT) for attribute '%s' in Program '%s' does not match the shaders type (%s)\n",
 };
 
+// A matrix attribute takes one location per column, each column a vector of the matrix's order.
+uint32_t columnsOf(int32_t type)
+{
+    if (type == MAT3)
+        return 3;
+    if (type == MAT4)
+        return 4;
+    return 1;
+}
+
 } // namespace
 
 ProgramAttribs::ProgramAttribs(Program* program_, Buffer* buffer_)
@@ -107,13 +117,17 @@ void ProgramAttribs::compile()
     while (attribute* a = head) {
         const uint32_t size = getTypeSpace(a->type);
         if (!a->skipped) {
-            const GLuint location = GLuint(a->location);
-            glEnableVertexAttribArray(location);
-            if (GLenum error = glGetError())
-                TAVRIX_FATAL("ProgramAttribs::compile() -> Failed enable Vertex Attribute '%s' @ GFX-Adapter (associated Program: '%s')  (GL errno: %u / %s)\n", a->name, programName, error, errorText(error));
-            glVertexAttribPointer(location, GLint(size / 4), GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offset));
-            if (GLenum error = glGetError())
-                TAVRIX_FATAL("ProgramAttribs::compile() -> Failed to Describe Vertex Attribute '%s' @ GFX-Adapter (associated Program: '%s')  (GL errno: %u / %s)\n", a->name, programName, error, errorText(error));
+            const uint32_t columns = columnsOf(a->type);
+            const uint32_t columnSize = size / columns;
+            for (uint32_t column = 0; column < columns; ++column) {
+                const GLuint location = GLuint(a->location) + column;
+                glEnableVertexAttribArray(location);
+                if (GLenum error = glGetError())
+                    TAVRIX_FATAL("ProgramAttribs::compile() -> Failed enable Vertex Attribute '%s' @ GFX-Adapter (associated Program: '%s')  (GL errno: %u / %s)\n", a->name, programName, error, errorText(error));
+                glVertexAttribPointer(location, GLint(columnSize / 4), GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offset + column * columnSize));
+                if (GLenum error = glGetError())
+                    TAVRIX_FATAL("ProgramAttribs::compile() -> Failed to Describe Vertex Attribute '%s' @ GFX-Adapter (associated Program: '%s')  (GL errno: %u / %s)\n", a->name, programName, error, errorText(error));
+            }
         }
         offset += size;
         head = a->next;

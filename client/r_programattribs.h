@@ -21,7 +21,8 @@ public:
 
     // type is an rType.
     void addAttrib(const char* name, int32_t type);
-    // Creates the vertex array and describes every attribute; a second call is logged and ignored.
+    // Creates the vertex array and describes every attribute (a matrix column by column, at consecutive
+    // locations); a second call is logged and ignored.
     void compile();
     void bind();
 

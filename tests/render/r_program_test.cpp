@@ -88,6 +88,18 @@ protected:
         return reinterpret_cast<uintptr_t>(pointer);
     }
     std::vector<std::string> errors() const { return captured.texts(LOG_ERROR); }
+    // On black, four rows as a triangle strip with the program in use, which is then left.
+    static void drawStrip(r::ProgramAttribs& attribs)
+    {
+        glViewport(0, 0, WIDTH, HEIGHT);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        attribs.bind();
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glBindVertexArray(0);
+        glUseProgram(0);
+        glFinish();
+    }
 };
 
 // The quad's four rows (u, v, x, y, z), 32 pixels wide, as a triangle strip.
@@ -141,14 +153,7 @@ TEST_F(programTest, DrawsTexturedQuad)
         sampler.setInt(1);
         windowPos.setVec3(glm::vec3(16, 16, 0));
 
-        glViewport(0, 0, WIDTH, HEIGHT);
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        attribs->bind();
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-        glBindVertexArray(0);
-        glUseProgram(0);
-        glFinish();
+        drawStrip(*attribs);
 
         EXPECT_EQ(std::vector<uint8_t>({255, 0, 0, 255}), pixel(20, 20));
         EXPECT_EQ(std::vector<uint8_t>({0, 255, 0, 255}), pixel(44, 20));
@@ -161,29 +166,52 @@ TEST_F(programTest, DrawsTexturedQuad)
     glDeleteTextures(1, &texture);
 }
 
+// Each attribute starts where the one before it ends; a matrix takes one location per column.
 TEST_F(programTest, AttributesFollowEachOtherInTheRow)
 {
-    r::Program program("ui", UI_VERTEX, UI_FRAGMENT);
-    r::Buffer buffer(2, "rows", 1, 0, r::BUFFER_STREAM);
-    buffer.allocate();
-    r::ProgramAttribs attribs(&program, &buffer);
-    attribs.addAttrib("texPos", r::VEC2);
-    attribs.addAttrib("vtxPos", r::VEC3);
-    attribs.compile();
-    EXPECT_EQ(std::vector<std::string>(), errors());
-    attribs.bind();
-    const GLint texPos = glGetAttribLocation(program.getId(), "texPos");
-    const GLint vtxPos = glGetAttribLocation(program.getId(), "vtxPos");
-    EXPECT_EQ(1, attribParameter(texPos, GL_VERTEX_ATTRIB_ARRAY_ENABLED));
-    EXPECT_EQ(1, attribParameter(vtxPos, GL_VERTEX_ATTRIB_ARRAY_ENABLED));
-    EXPECT_EQ(20, attribParameter(texPos, GL_VERTEX_ATTRIB_ARRAY_STRIDE));
-    EXPECT_EQ(20, attribParameter(vtxPos, GL_VERTEX_ATTRIB_ARRAY_STRIDE));
-    EXPECT_EQ(2, attribParameter(texPos, GL_VERTEX_ATTRIB_ARRAY_SIZE));
-    EXPECT_EQ(3, attribParameter(vtxPos, GL_VERTEX_ATTRIB_ARRAY_SIZE));
-    EXPECT_EQ(0u, attribOffset(texPos));
-    EXPECT_EQ(8u, attribOffset(vtxPos));
-    EXPECT_EQ(GLint(buffer.getVbo()), attribParameter(vtxPos, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING));
-    glBindVertexArray(0);
+    struct column {
+        const char* name;
+        GLint index; // the matrix column, 0 for a vector
+        GLint size;
+        uintptr_t offset;
+    };
+    struct layoutCase {
+        const char* program;
+        const char* vertex;
+        const char* fragment;
+        int32_t format;
+        std::vector<std::pair<const char*, int32_t>> attribs;
+        GLint stride;
+        std::vector<column> columns;
+    };
+    const layoutCase cases[] = {
+        {"ui", UI_VERTEX, UI_FRAGMENT, 2, {{"texPos", r::VEC2}, {"vtxPos", r::VEC3}}, 20,
+         {{"texPos", 0, 2, 0}, {"vtxPos", 0, 3, 8}}},
+        {"mixed", MIXED_VERTEX, MIXED_FRAGMENT, 4, {{"texPos", r::VEC2}, {"model", r::MAT4}, {"vtxPos", r::VEC3}}, 40,
+         {{"texPos", 0, 2, 0}, {"model", 0, 4, 8}, {"model", 1, 4, 24}, {"model", 2, 4, 40}, {"model", 3, 4, 56}, {"vtxPos", 0, 3, 72}}},
+    };
+    for (const layoutCase& c : cases) {
+        SCOPED_TRACE(c.program);
+        r::Program program(c.program, c.vertex, c.fragment);
+        r::Buffer buffer(c.format, "rows", 1, 0, r::BUFFER_STREAM);
+        buffer.allocate();
+        r::ProgramAttribs attribs(&program, &buffer);
+        for (const auto& [name, type] : c.attribs)
+            attribs.addAttrib(name, type);
+        attribs.compile();
+        EXPECT_EQ(std::vector<std::string>(), errors());
+        attribs.bind();
+        for (const column& col : c.columns) {
+            SCOPED_TRACE(std::string(col.name) + " column " + std::to_string(col.index));
+            const GLint location = glGetAttribLocation(program.getId(), col.name) + col.index;
+            EXPECT_EQ(1, attribParameter(location, GL_VERTEX_ATTRIB_ARRAY_ENABLED));
+            EXPECT_EQ(c.stride, attribParameter(location, GL_VERTEX_ATTRIB_ARRAY_STRIDE));
+            EXPECT_EQ(col.size, attribParameter(location, GL_VERTEX_ATTRIB_ARRAY_SIZE));
+            EXPECT_EQ(col.offset, attribOffset(location));
+            EXPECT_EQ(GLint(buffer.getVbo()), attribParameter(location, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING));
+        }
+        glBindVertexArray(0);
+    }
 }
 
 // Attributes are checked by name, so those behind a matrix attribute pass; one removed by the linker or of
@@ -216,6 +244,46 @@ TEST_F(programTest, AttributeChecks)
     EXPECT_EQ(40, attribParameter(texPos, GL_VERTEX_ATTRIB_ARRAY_STRIDE));
     EXPECT_EQ(1, attribParameter(texPos, GL_VERTEX_ATTRIB_ARRAY_ENABLED));
     glBindVertexArray(0);
+}
+
+// A matrix attribute is fed column by column: each column its own location, one after the other in the row.
+const char* const MATRIX_VERTEX = R"(#version 120
+attribute mat3 frame;
+attribute float shade;
+varying vec3 colour;
+void main()
+{
+    colour = frame[1] * shade;
+    gl_Position = vec4(frame[0].xy * frame[2].x, 0.0, 1.0);
+}
+)";
+
+const char* const MATRIX_FRAGMENT = R"(#version 120
+varying vec3 colour;
+void main()
+{
+    gl_FragColor = vec4(colour, 1.0);
+}
+)";
+
+// Rows of format 4: a mat3 of position, colour and scale, then the shade. The quad covers the middle half.
+TEST_F(programTest, DrawsThroughAMatrixAttribute)
+{
+    r::Program program("matrix", MATRIX_VERTEX, MATRIX_FRAGMENT);
+    r::Buffer buffer(4, "frames", 1, 0, r::BUFFER_STATIC);
+    for (const auto& [x, y] : {std::pair{-1.0, -1.0}, {1.0, -1.0}, {-1.0, 1.0}, {1.0, 1.0}})
+        buffer.addRow(0, x, y, 0.0, 1.0, 0.0, 1.0, 0.5, 0.0, 0.0, 0.6);
+    buffer.compile();
+    r::ProgramAttribs attribs(&program, &buffer);
+    attribs.addAttrib("frame", r::MAT3);
+    attribs.addAttrib("shade", r::FLOAT);
+    attribs.compile();
+    EXPECT_EQ(std::vector<std::string>(), errors());
+
+    ASSERT_TRUE(r::useProgram(&program));
+    drawStrip(attribs);
+    EXPECT_EQ(std::vector<uint8_t>({153, 0, 153, 255}), pixel(32, 32));
+    EXPECT_EQ(std::vector<uint8_t>({0, 0, 0, 255}), pixel(8, 8));
 }
 
 TEST_F(programTest, AttribsCompileOnce)
