@@ -211,7 +211,8 @@ void logVideoCard()
     CLIENT_LOG(LOG_INFO, " ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~ ~\n");
 }
 
-// OpenGL 2.1 with vertex and fragment shaders; otherwise the window goes and the start-up fails.
+// OpenGL 2.1 with vertex and fragment shaders and vertex array objects (core from 3.0, an extension
+// before); otherwise the window goes and the start-up fails.
 bool checkCapabilities()
 {
     const char* missing = nullptr;
@@ -219,6 +220,8 @@ bool checkCapabilities()
         missing = "Your Graphics Hardware seems to have no support for OpenGL 2.1\n";
     else if (!GLEW_ARB_fragment_shader || !GLEW_ARB_vertex_shader)
         missing = "Your Graphics Hardware seems to have no support for Shaders\n";
+    else if (!GLEW_VERSION_3_0 && !GLEW_ARB_vertex_array_object)
+        missing = "Your Graphics Hardware seems to have no support for Vertex Array Objects\n";
     if (!missing)
         return true;
     CLIENT_LOG(LOG_ERROR, "%s", missing);
