@@ -161,6 +161,7 @@ struct DebugLogInfo {
     DebugLogType type;
 };
 
+// A fetch that timed out (the page's own failure is also a kLoadFailed event).
 struct NetworkErrorInfo {
     void* userData;
     View* view;
@@ -237,9 +238,10 @@ protected:
     ~TransportServer() = default;
 };
 
-// Host-implemented: serves one or more schemes. The engine calls InitJob, Connect, Transfer (until it
-// reports done), Disconnect and ShutdownJob for one job, each returning at once; `done` is set by the
-// handler when that step is complete. A job that is cancelled or times out goes straight to ShutdownJob.
+// Host-implemented: serves one or more schemes. The engine calls InitJob, Connect, Transfer, Disconnect and
+// ShutdownJob for one job, each returning at once. InitJob, Connect and Transfer are called again in later
+// cycles until the handler sets `done`; Disconnect and ShutdownJob once. A job whose InitJob or Connect
+// returns false fails; one that is cancelled or times out goes straight to ShutdownJob.
 class TransportHandler {
 public:
     virtual ~TransportHandler() = default;
@@ -430,10 +432,12 @@ using wkClientBase = eawebkit::Client;
 using uiEAStreamBase = eawebkit::Stream;
 } // namespace tavrix
 
+#define EAWEBKIT_EXPORT __attribute__((visibility("default")))
+
 extern "C" {
 // The library's entry point: a new instance, or null.
-eawebkit::Instance* CreateEAWebkitInstance();
-// For tests: writes a view's URI, load state, recent events and focus as text into buffer (always
-// NUL-terminated when size > 0). Returns the length of the whole text.
-size_t EAWebkitDebugDescribeView(eawebkit::View* view, char* buffer, size_t size);
+EAWEBKIT_EXPORT eawebkit::Instance* CreateEAWebkitInstance();
+// For tests: writes a view's URI, load state, title, focus, scroll position and recent input events as
+// text into buffer (always NUL-terminated when size > 0). Returns the length of the whole text.
+EAWEBKIT_EXPORT size_t EAWebkitDebugDescribeView(eawebkit::View* view, char* buffer, size_t size);
 }

@@ -1,0 +1,40 @@
+#include "webengine/asciitext.h"
+
+#include <algorithm>
+
+namespace eawebkit::engine {
+
+bool isHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+std::string_view trimSpaces(std::string_view s)
+{
+    while (!s.empty() && isHtmlSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isHtmlSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = lowerAscii(c);
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+} // namespace eawebkit::engine

@@ -1,0 +1,14 @@
+#pragma once
+// ASCII helpers for the texts of pages and style sheets (HTML's white space, ASCII case folding).
+#include <string>
+#include <string_view>
+
+namespace eawebkit::engine {
+
+bool isHtmlSpace(char c);
+std::string_view trimSpaces(std::string_view s);
+char lowerAscii(char c);
+std::string lowerAscii(std::string_view s);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+} // namespace eawebkit::engine

@@ -1,0 +1,20 @@
+#pragma once
+// Images of a page, decoded into cairo surfaces.
+#include <cairo.h>
+
+#include <memory>
+#include <string_view>
+
+namespace eawebkit::engine {
+
+struct surfaceRelease {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+using surfacePtr = std::unique_ptr<cairo_surface_t, surfaceRelease>;
+
+inline constexpr int kMaxImageSide = 8192;
+
+// A PNG image, or null when the data is not one or it is larger than kMaxImageSide on a side.
+surfacePtr decodeImage(std::string_view data);
+
+} // namespace eawebkit::engine

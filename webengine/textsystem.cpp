@@ -1,0 +1,323 @@
+#include "webengine/textsystem.h"
+
+#include "webengine/asciitext.h"
+#include "webengine/images.h"
+#include "webengine/url.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_SIZES_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+namespace eawebkit::engine {
+namespace {
+
+// How family names are compared: without quotes, case or spaces (the HTML library drops the spaces of a
+// family named in the font shorthand).
+std::string familyKey(std::string_view name)
+{
+    std::string key;
+    for (char c : name)
+        if (c != '"' && c != '\'' && !isHtmlSpace(c))
+            key.push_back(lowerAscii(c));
+    return key;
+}
+
+int genericSlot(std::string_view name)
+{
+    static constexpr std::pair<std::string_view, int> kGeneric[] = {
+        {"serif", kFontSerif}, {"sans-serif", kFontSansSerif}, {"monospace", kFontMonospace},
+        {"cursive", kFontCursive}, {"fantasy", kFontFantasy},
+    };
+    for (auto [generic, slot] : kGeneric)
+        if (name == generic)
+            return slot;
+    return -1;
+}
+
+int roundUp26_6(FT_Pos value)
+{
+    return int((value + 63) >> 6);
+}
+
+int round26_6(FT_Pos value)
+{
+    return int((value + 32) >> 6);
+}
+
+// Holds a reference on a host stream for as long as the engine reads it.
+class streamReference {
+public:
+    explicit streamReference(Stream* stream) : stream(stream) { stream->AddRef(); }
+    ~streamReference() { stream->Release(); }
+    streamReference(const streamReference&) = delete;
+    streamReference& operator=(const streamReference&) = delete;
+
+private:
+    Stream* stream;
+};
+
+bool readWhole(Stream& stream, std::vector<unsigned char>& bytes)
+{
+    uint64_t size = stream.GetSize();
+    if (size == 0 || size > textSystem::kMaxFaceBytes || !stream.SetPosition(0, kPositionBegin))
+        return false;
+    bytes.resize(size_t(size));
+    uint64_t got = 0;
+    while (got < size) {
+        uint64_t n = stream.Read(bytes.data() + got, size - got);
+        if (n == 0 || n > size - got)
+            return false;
+        got += n;
+    }
+    return true;
+}
+
+struct glyph {
+    surfacePtr mask; // null for a blank glyph
+    int left = 0;
+    int top = 0;
+    FT_Pos advance = 0; // 26.6
+};
+
+surfacePtr maskFromBitmap(const FT_Bitmap& bitmap)
+{
+    if (bitmap.width == 0 || bitmap.rows == 0)
+        return nullptr;
+    surfacePtr mask(cairo_image_surface_create(CAIRO_FORMAT_A8, int(bitmap.width), int(bitmap.rows)));
+    unsigned char* out = cairo_image_surface_get_data(mask.get());
+    int stride = cairo_image_surface_get_stride(mask.get());
+    for (unsigned row = 0; row < bitmap.rows; ++row) {
+        const unsigned char* in = bitmap.buffer + ptrdiff_t(row) * bitmap.pitch;
+        unsigned char* to = out + ptrdiff_t(row) * stride;
+        for (unsigned column = 0; column < bitmap.width; ++column)
+            to[column] = bitmap.pixel_mode == FT_PIXEL_MODE_MONO ? ((in[column / 8] >> (7 - column % 8)) & 1) * 255
+                                                                 : in[column];
+    }
+    cairo_surface_mark_dirty(mask.get());
+    return mask;
+}
+
+} // namespace
+
+struct textSystem::freeTypeLibrary {
+    FT_Library handle = nullptr;
+    freeTypeLibrary() { FT_Init_FreeType(&handle); }
+    ~freeTypeLibrary()
+    {
+        if (handle)
+            FT_Done_FreeType(handle);
+    }
+};
+
+struct textSystem::face {
+    std::vector<unsigned char> bytes; // FreeType reads the face from here
+    FT_Face ft = nullptr;
+    std::string family; // lower case
+    bool bold = false;
+    bool italic = false;
+    ~face()
+    {
+        if (ft)
+            FT_Done_Face(ft);
+    }
+};
+
+struct textSystem::sizedFace {
+    FT_Face ft = nullptr;
+    FT_Size size = nullptr;
+    bool smooth = true;
+    fontMetrics metrics;
+    int underlinePosition = 0; // pixels below the base line
+    int underlineThickness = 1;
+    std::unordered_map<char32_t, glyph> glyphs;
+
+    ~sizedFace()
+    {
+        if (size)
+            FT_Done_Size(size);
+    }
+
+    const glyph& get(char32_t cp)
+    {
+        auto found = glyphs.find(cp);
+        if (found != glyphs.end())
+            return found->second;
+        glyph& g = glyphs[cp];
+        FT_Activate_Size(size);
+        FT_Int32 flags = FT_LOAD_RENDER | (smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
+        if (FT_Load_Glyph(ft, FT_Get_Char_Index(ft, FT_ULong(cp)), flags) == 0) {
+            FT_GlyphSlot slot = ft->glyph;
+            g.mask = maskFromBitmap(slot->bitmap);
+            g.left = slot->bitmap_left;
+            g.top = slot->bitmap_top;
+            g.advance = slot->advance.x;
+        }
+        return g;
+    }
+};
+
+class textSystem::font {
+public:
+    sizedFace* sized;
+    unsigned decoration;
+};
+
+textSystem::textSystem() : library(std::make_unique<freeTypeLibrary>()) {}
+
+textSystem::~textSystem() = default;
+
+bool textSystem::AddFace(Stream* stream)
+{
+    if (!stream || !library->handle)
+        return false;
+    auto added = std::make_unique<face>();
+    {
+        streamReference reference(stream);
+        if (!readWhole(*stream, added->bytes))
+            return false;
+    }
+    if (FT_New_Memory_Face(library->handle, added->bytes.data(), FT_Long(added->bytes.size()), 0, &added->ft) != 0) {
+        added->ft = nullptr;
+        return false;
+    }
+    if (!FT_IS_SCALABLE(added->ft) || !added->ft->family_name)
+        return false;
+    added->family = familyKey(added->ft->family_name);
+    added->bold = added->ft->style_flags & FT_STYLE_FLAG_BOLD;
+    added->italic = added->ft->style_flags & FT_STYLE_FLAG_ITALIC;
+    faces.push_back(std::move(added));
+    return true;
+}
+
+void textSystem::configure(const Parameters& parameters)
+{
+    for (size_t i = 0; i < kFontSlotCount; ++i) {
+        const char16_t* name = parameters.fontFamilies[i];
+        size_t length = std::find(name, name + kFontFamilyNameChars, u'\0') - name;
+        slots[i] = familyKey(toUTF8(std::u16string_view(name, length)));
+    }
+    minSmoothSize = parameters.minFontSizeForSmoothing;
+}
+
+const textSystem::face* textSystem::pickStyle(std::string_view family, bool bold, bool italic) const
+{
+    const face* best = nullptr;
+    int bestScore = -1;
+    for (const auto& f : faces) {
+        if (f->family != family)
+            continue;
+        int score = (f->bold == bold) * 2 + (f->italic == italic);
+        if (score > bestScore) {
+            best = f.get();
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+const textSystem::face* textSystem::pickFace(std::string_view families, bool bold, bool italic) const
+{
+    while (!families.empty()) {
+        size_t comma = families.find(',');
+        std::string name = familyKey(families.substr(0, comma));
+        families.remove_prefix(comma == std::string_view::npos ? families.size() : comma + 1);
+        int slot = genericSlot(name);
+        if (const face* f = pickStyle(slot < 0 ? name : slots[size_t(slot)], bold, italic))
+            return f;
+    }
+    if (const face* f = pickStyle(slots[kFontStandard], bold, italic))
+        return f;
+    return faces.empty() ? nullptr : pickStyle(faces.front()->family, bold, italic);
+}
+
+textSystem::sizedFace& textSystem::sized(const face& f, int pixelSize)
+{
+    bool smooth = uint32_t(pixelSize) >= minSmoothSize;
+    auto& entry = sizes[{&f, pixelSize, smooth}];
+    if (entry)
+        return *entry;
+    entry = std::make_unique<sizedFace>();
+    sizedFace& s = *entry;
+    s.ft = f.ft;
+    s.smooth = smooth;
+    FT_New_Size(f.ft, &s.size);
+    FT_Activate_Size(s.size);
+    FT_Set_Pixel_Sizes(f.ft, 0, FT_UInt(pixelSize));
+    const FT_Size_Metrics& m = s.size->metrics;
+    s.metrics.ascent = roundUp26_6(m.ascender);
+    s.metrics.descent = roundUp26_6(-m.descender);
+    s.metrics.height = roundUp26_6(m.height);
+    auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(f.ft, FT_SFNT_OS2));
+    s.metrics.xHeight = os2 && os2->version >= 2 && os2->sxHeight
+                            ? int(int64_t(os2->sxHeight) * pixelSize / f.ft->units_per_EM)
+                            : s.metrics.ascent / 2;
+    s.underlinePosition = -round26_6(FT_MulFix(f.ft->underline_position, m.y_scale));
+    s.underlineThickness = std::max(1, round26_6(FT_MulFix(f.ft->underline_thickness, m.y_scale)));
+    return s;
+}
+
+textSystem::font* textSystem::createFont(std::string_view families, int pixelSize, int weight, bool italic,
+                                         unsigned decoration, fontMetrics& metrics)
+{
+    const face* f = pickFace(families, weight >= 600, italic);
+    if (!f)
+        return nullptr;
+    sizedFace& s = sized(*f, std::clamp(pixelSize, 1, kMaxPixelSize));
+    metrics = s.metrics;
+    return new font{&s, decoration};
+}
+
+void textSystem::deleteFont(font* f)
+{
+    delete f;
+}
+
+int textSystem::textWidth(font* f, std::string_view utf8)
+{
+    if (!f)
+        return 0;
+    FT_Pos width = 0;
+    while (!utf8.empty())
+        width += f->sized->get(nextCodePoint(utf8)).advance;
+    return round26_6(width);
+}
+
+int textSystem::descent(font* f) const
+{
+    return f ? f->sized->metrics.descent : 0;
+}
+
+void textSystem::drawText(cairo_t* cr, font* f, std::string_view utf8, int x, int baseline, const rgba& color)
+{
+    if (!f)
+        return;
+    cairo_save(cr);
+    cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+    FT_Pos pen = FT_Pos(x) * 64;
+    while (!utf8.empty()) {
+        const glyph& g = f->sized->get(nextCodePoint(utf8));
+        if (g.mask)
+            cairo_mask_surface(cr, g.mask.get(), round26_6(pen) + g.left, baseline - g.top);
+        pen += g.advance;
+    }
+    const sizedFace& s = *f->sized;
+    int width = round26_6(pen) - x;
+    auto line = [&](int y) {
+        cairo_rectangle(cr, x, y, width, s.underlineThickness);
+        cairo_fill(cr);
+    };
+    if (f->decoration & kUnderline)
+        line(baseline + s.underlinePosition);
+    if (f->decoration & kLineThrough)
+        line(baseline - s.metrics.xHeight / 2);
+    if (f->decoration & kOverline)
+        line(baseline - s.metrics.ascent);
+    cairo_restore(cr);
+}
+
+} // namespace eawebkit::engine

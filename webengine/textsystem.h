@@ -1,0 +1,81 @@
+#pragma once
+// The font faces the host adds, and text measured and drawn with them. No other font is ever used, so a
+// page looks the same on every machine.
+#include "webengine/eawebkit.h"
+
+#include <cairo.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+namespace eawebkit::engine {
+
+struct fontMetrics {
+    int height = 0;
+    int ascent = 0;
+    int descent = 0;
+    int xHeight = 0;
+};
+
+// Text decoration bits, as the HTML library gives them.
+enum textDecoration : unsigned {
+    kUnderline = 1,
+    kLineThrough = 2,
+    kOverline = 4,
+};
+
+struct rgba {
+    double red, green, blue, alpha;
+};
+
+class textSystem final : public TextSystem {
+public:
+    static constexpr uint64_t kMaxFaceBytes = uint64_t(32) << 20;
+    static constexpr int kMaxPixelSize = 512;
+
+    textSystem();
+    ~textSystem();
+    textSystem(const textSystem&) = delete;
+    textSystem& operator=(const textSystem&) = delete;
+
+    bool AddFace(Stream* stream) override;
+
+    // The family names of the generic slots and the size below which text is not smoothed.
+    void configure(const Parameters& parameters);
+    // The standard slot's family, as CSS names it.
+    const std::string& standardFamily() const { return slots[kFontStandard]; }
+
+    class font;
+    // A font for a CSS font-family list: the first family with a face, a generic name through its slot,
+    // and the standard slot for the rest; weight 600 and above asks for Bold. Null when no face exists.
+    font* createFont(std::string_view families, int pixelSize, int weight, bool italic, unsigned decoration,
+                     fontMetrics& metrics);
+    void deleteFont(font* f);
+    int textWidth(font* f, std::string_view utf8);
+    // Pixels from the base line down to the bottom of the font's line box.
+    int descent(font* f) const;
+    // Text with its decoration; baseline is the y of the base line.
+    void drawText(cairo_t* cr, font* f, std::string_view utf8, int x, int baseline, const rgba& color);
+
+private:
+    struct face;
+    struct sizedFace;
+
+    const face* pickFace(std::string_view families, bool bold, bool italic) const;
+    const face* pickStyle(std::string_view family, bool bold, bool italic) const;
+    sizedFace& sized(const face& f, int pixelSize);
+
+    struct freeTypeLibrary;
+    std::unique_ptr<freeTypeLibrary> library;
+    std::vector<std::unique_ptr<face>> faces;
+    std::map<std::tuple<const face*, int, bool>, std::unique_ptr<sizedFace>> sizes;
+    std::array<std::string, kFontSlotCount> slots; // compared as family keys
+    uint32_t minSmoothSize = 0;
+};
+
+} // namespace eawebkit::engine
