@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "platformlib/util/exception.h"
 #include "support/capturelogger.h"
 
@@ -43,6 +45,16 @@ TEST(dynLib, resolvesExportedSymbolsAndLogsMissingOnes)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_THAT(errors[0], MatchesRegex("\\[Platform\\] " TAVRIX_TEST_LIBRARY
                                         ": failed to resolve 'tavrixNoSuchSymbol' \\(GetLastError: [0-9]+\\)\n"));
+}
+
+TEST(dynLib, findsALibraryBesideTheProgramByItsBareName)
+{
+    // The test library is built into the tests' own folder; the program has no RUNPATH.
+    const char* bare = std::strrchr(TAVRIX_TEST_LIBRARY, '/') + 1;
+    dynLib lib(bare);
+    auto answer = reinterpret_cast<int (*)()>(lib.getProcAddress("tavrixTestLibAnswer"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 4242);
 }
 
 TEST(dynLib, extensionIsTheSharedObjectSuffix) { EXPECT_STREQ(dynLib::extension(), "so"); }
