@@ -112,9 +112,49 @@ std::string nameWeights(std::string_view css)
     return out;
 }
 
+// The length of a gradient function starting at `at` (up to its matching parenthesis), or 0.
+size_t gradientLength(std::string_view css, size_t at)
+{
+    static constexpr std::string_view kKinds[] = {"linear-gradient(", "radial-gradient(", "conic-gradient(",
+                                                  "repeating-linear-gradient(", "repeating-radial-gradient(",
+                                                  "repeating-conic-gradient("};
+    if (at > 0 && isNameChar(css[at - 1]))
+        return 0;
+    for (std::string_view kind : kKinds) {
+        if (!equalsNoCase(css.substr(at, kind.size()), kind))
+            continue;
+        int depth = 0;
+        for (size_t i = at + kind.size() - 1; i < css.size(); ++i) {
+            depth += css[i] == '(' ? 1 : css[i] == ')' ? -1 : 0;
+            if (depth == 0)
+                return i + 1 - at;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+// Gradients left out: the library would take their arguments for an image's address (and a gradient put
+// as none after a colour costs the colour).
+std::string dropGradients(std::string_view css)
+{
+    std::string out;
+    size_t copied = 0;
+    for (size_t at = 0; at < css.size(); ++at) {
+        size_t length = gradientLength(css, at);
+        if (length == 0)
+            continue;
+        out.append(css.substr(copied, at - copied));
+        copied = at + length;
+        at = copied - 1;
+    }
+    out.append(css.substr(copied));
+    return out;
+}
+
 std::string repair(std::string_view css, const quoteSpelling& spelling)
 {
-    return nameWeights(quoteUrls(css, spelling));
+    return dropGradients(nameWeights(quoteUrls(css, spelling)));
 }
 
 struct edit {

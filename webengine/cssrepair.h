@@ -1,7 +1,9 @@
 #pragma once
-// Style text is mended before the HTML library reads it, for two of its faults: it cuts an unquoted url(...)
-// value at its first ';' (as in data:image/png;base64,...), and it reads a numeric font-weight as normal.
-// Unquoted url() values are quoted, and numeric weights become bold (600 and above) or normal.
+// Style text is mended before the HTML library reads it, for three of its faults: it cuts an unquoted
+// url(...) value at its first ';' (as in data:image/png;base64,...), it reads a numeric font-weight as
+// normal, and it takes a gradient's arguments for an image's address. Unquoted url() values are quoted,
+// numeric weights become bold (600 and above) or normal, and gradients are left out (the background
+// colour stays).
 #include <string>
 #include <string_view>
 

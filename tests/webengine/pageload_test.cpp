@@ -42,16 +42,26 @@ TEST_F(pageLoadTest, StyleSheetAndImageComeThroughTheHandler)
 
 TEST_F(pageLoadTest, DataImagesAreDecodedByTheEngine)
 {
-    // The background's url() is not quoted, as pages write it.
+    // The backgrounds' url() values are not quoted, as pages write them.
     std::string page = "<style>body { margin: 0 } #tile { height: 8px; background: url(" + dataPng(2, 2, 0, 0, 1) +
                        ") repeat-x; }</style><body><img src='" + dataPng(4, 4, 1, 0, 0) +
-                       "' style='display:block'><div id=tile></div></body>";
+                       "' style='display:block'><div id=tile></div><div style=\"height:8px;background:url(" +
+                       dataPng(1, 1, 0, 1, 0) + ")\"></div></body>";
     ASSERT_EQ(loadPage(view, "data", page), eawebkit::kLoadCompleted);
     EXPECT_EQ(handler.callsOf("InitJob").size(), 1u);
     EXPECT_EQ(pixel(view, 1, 1), kRed);
     // The tile row lies below the 4 pixel image, repeated across but not down.
     EXPECT_EQ(pixel(view, 60, 5), kBlue);
     EXPECT_EQ(pixel(view, 60, 8), kWhite);
+    EXPECT_EQ(pixel(view, 60, 14), kGreen);
+}
+
+TEST_F(pageLoadTest, AGradientIsNoImageToFetch)
+{
+    ASSERT_EQ(loadPage(view, "sky", "<body style='background: #00ff00 linear-gradient(#3f8fd2, rgba(0, 0, 0, 0.1) 70%)'>"),
+              eawebkit::kLoadCompleted);
+    EXPECT_EQ(handler.callsOf("InitJob").size(), 1u);
+    EXPECT_EQ(pixel(view, 30, 30), kGreen);
 }
 
 TEST_F(pageLoadTest, RelativeAddressesResolveAgainstThePageWithoutLeavingTheirRoot)
