@@ -10,5 +10,7 @@ std::string_view trimSpaces(std::string_view s);
 char lowerAscii(char c);
 std::string lowerAscii(std::string_view s);
 bool equalsNoCase(std::string_view a, std::string_view b);
+// The value of a hexadecimal digit of either case, or -1.
+int hexValue(char c);
 
 } // namespace eawebkit::engine

@@ -1,5 +1,6 @@
 #include "webengine/pagescript.h"
 
+#include "webengine/asciitext.h"
 #include "webengine/url.h"
 
 namespace eawebkit::engine {
@@ -10,17 +11,6 @@ constexpr std::string_view kProgressTail = "%';";
 constexpr std::string_view kStatusHead = "document.getElementById('status').innerHTML = \"";
 constexpr std::string_view kTitleHead = "document.title = \"";
 constexpr std::string_view kStringTail = "\";";
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::optional<uint32_t> parsePercent(std::string_view digits)
 {
@@ -47,7 +37,7 @@ std::optional<std::string> parseEscapes(std::string_view escapes)
     for (size_t i = 0; i < escapes.size(); i += 4) {
         if (escapes[i] != '\\' || escapes[i + 1] != 'x')
             return std::nullopt;
-        int high = hexDigit(escapes[i + 2]), low = hexDigit(escapes[i + 3]);
+        int high = hexValue(escapes[i + 2]), low = hexValue(escapes[i + 3]);
         if (high < 0 || low < 0)
             return std::nullopt;
         char32_t c = char32_t(high * 16 + low);

@@ -122,16 +122,6 @@ std::string compose(std::string_view scheme, bool hasAuthority, std::string_view
     return out;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lowerAscii(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string percentDecode(std::string_view in)
 {
     std::string out;

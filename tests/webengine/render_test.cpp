@@ -56,6 +56,11 @@ TEST_F(renderTest, TheSurfaceIsTheViewsSizeAndWhiteBeforeAnyPage)
     surface->Lock(&descriptor, nullptr);
     EXPECT_EQ(descriptor.stride, 70 * 4);
     surface->Unlock();
+    eawebkit::SurfaceDescriptor corner{};
+    eawebkit::IntRect rect{10, 5, 1, 1};
+    surface->Lock(&corner, &rect);
+    EXPECT_EQ(static_cast<uint8_t*>(corner.pixels), static_cast<uint8_t*>(descriptor.pixels) + 5 * 70 * 4 + 10 * 4);
+    surface->Unlock();
     EXPECT_EQ(pixel(view, 0, 0), kWhite);
     EXPECT_EQ(pixel(view, 69, 29), kWhite);
 }
