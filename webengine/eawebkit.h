@@ -150,7 +150,7 @@ struct LoadInfo {
 };
 
 enum DebugLogType : uint32_t {
-    kDebugLogWarning = 1, // a problem in a page (a sub-resource that failed, a statement refused)
+    kDebugLogWarning = 1, // a problem in a page (a sub-resource that failed, an engine failure)
     kDebugLogTrace = 2,   // the engine's progress
 };
 
@@ -362,7 +362,8 @@ enum UpdateFlags : uint32_t {
 
 class View {
 public:
-    // Allocates the surface at the given size. False: bad parameters; the view stays unusable.
+    // Allocates the surface at the given size (1 to 16384 pixels a side). False: bad parameters; the view
+    // stays unusable.
     virtual bool Init(const ViewParameters& parameters) = 0;
     // Starts loading the page (cancelling every job of the view still in flight). The page is shown once
     // it and its sub-resources are in; a failure keeps the old content. False: the load failed at once.
@@ -370,7 +371,8 @@ public:
     // Advances the view's transfers, lays out and repaints what changed. Called once a cycle.
     virtual void Update(uint32_t flags) = 0;
     virtual Surface* GetSurface() = 0;
-    // Reallocates the surface, lays the page out again and repaints before returning.
+    // Reallocates the surface, lays the page out again and repaints before returning. A size outside 1 to
+    // 16384 pixels a side is ignored.
     virtual void SetSize(int32_t width, int32_t height) = 0;
     virtual void SetFocus(bool focused) = 0;
     virtual void OnMouseMoveEvent(const MouseMoveEvent& event) = 0;
