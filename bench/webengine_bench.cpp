@@ -121,7 +121,7 @@ void clearSurface(benchmark::State& state)
 void printBudget(const tavrix::bench::ratioReporter& reporter, const std::string& name)
 {
     if (const tavrix::bench::runFigures* run = reporter.find(name))
-        std::printf("%-56s %-16s %8.4fx\n", (name + " / 60 Hz frame").c_str(), "time", run->realSeconds / kFrameSeconds);
+        std::printf("%-56s %-16s %10.3gx\n", (name + " / 60 Hz frame").c_str(), "time", run->realSeconds / kFrameSeconds);
 }
 
 } // namespace
