@@ -1,0 +1,50 @@
+#pragma once
+// The texture manager's internals, shared by its own file, its tests and its benchmark.
+#include <cstdint>
+
+#include "client/texturemgr.h"
+
+namespace tavrix::textureMgr {
+
+struct callbackNode {
+    callbackNode* next;
+    loadCallback callback;
+    void* user;
+    void* arg;
+};
+
+enum texTaskType : uint32_t {
+    TASK_PROCESS_CALLBACKLIST = 0,
+    TASK_WRITE_TEXTURECACHE = 1,
+    TASK_TRYREAD_TEXTURECACHE = 2,
+};
+
+struct texTask {
+    texTask* next;
+    uint32_t type;
+    textureMgr::texture* texture;
+    void* data; // type 1: the compressed image with its trailer
+    uint32_t size;
+};
+
+// The compressed-texture cache payload: the level-0 DXT5 blocks, then this trailer, little-endian.
+constexpr uint32_t CACHE_TRAILER_SIZE = 14;
+constexpr uint16_t CACHE_VERSION = 1;
+// Longest path, its NUL included: "data/textures/" and the name.
+constexpr uint32_t PATH_BUFFER_SIZE = 255;
+// How long the start-up step waits for "default.png".
+constexpr uint32_t DEFAULT_TEXTURE_WAIT_MS = 20000;
+// How long final waits for loads still on the content store's workers.
+constexpr uint32_t FINAL_LOAD_WAIT_MS = 5000;
+
+// Picks the decoder by the file's first bytes or the path's extension and fills the record's pixels,
+// size and format.
+bool processRawTexture(texture* tex, const void* data, uint32_t size);
+
+// Whether a cache entry of `size` bytes can be uploaded as it is: its trailer and its block data agree.
+bool cacheEntryUsable(const void* entry, uint32_t size, uint32_t* width, uint32_t* height);
+
+// 2 raised to the ceiling of log2(x), in double precision as the power-of-two warning has it.
+uint32_t nextPow2(uint32_t x);
+
+} // namespace tavrix::textureMgr
