@@ -36,6 +36,8 @@ protected:
 
 // Null restores the sink that discards everything.
 void setUpdateSink(updateSink* sink);
+// The installed sink, never null: the start-up steps after the update report to the loading screen there.
+updateSink& getUpdateSink();
 
 void init();
 // The start-up step "VFS": local content, the update, then the screens' pages.

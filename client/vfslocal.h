@@ -56,9 +56,6 @@ struct vfsJob {
     void* user2;
 };
 
-// The installed sink, never null.
-updateSink& getUpdateSink();
-
 void setLocalContentVersion(uint32_t version);
 
 // False (the caller keeps the record) when the path is already in the table.

@@ -1,7 +1,16 @@
 #pragma once
-// What every whole-process test gives the client it starts.
+// What every whole-process test gives the client it starts, and what it expects of every run's log.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/clientprocess.h"
+#include "support/tempdir.h"
 
 namespace tavrix::test {
 
@@ -12,5 +21,59 @@ namespace tavrix::test {
 inline const std::vector<std::string> CLIENT_ENV = {
     "LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" MESA_LEAKS,
     "TSAN_OPTIONS=suppressions=" MESA_RACES, "ALSOFT_DRIVERS=null"};
+
+// The one error the bundled content shows on purpose: a surface whose tile lies outside its texture.
+inline const std::string BUNDLED_FALLBACK_LINE =
+    "blockTypeRegistry: Block(planks) surface[1] - Slot [1, 2] Invalid as it exceeds the Texture's Dimensions, using default texture";
+
+// The client's own ERROR lines of a client.log, but for the bundled fallback (the platform library's lines
+// are its own tests' business).
+inline std::vector<std::string> clientErrors(const std::string& log)
+{
+    std::vector<std::string> errors;
+    for (size_t at = log.find("(ERROR)"); at != std::string::npos; at = log.find("(ERROR)", at + 1)) {
+        const std::string text = log.substr(at + 10, log.find("\r\n", at) - at - 10);
+        if (text.rfind("[Platform] ", 0) != 0 && text != BUNDLED_FALLBACK_LINE)
+            errors.push_back(text);
+    }
+    return errors;
+}
+
+// A run directory with a small window's settings, and the bundled content served as one version by the
+// local asset server; the test holds the server port's lock.
+struct bundledRun {
+    explicit bundledRun(uint32_t version) : assets(TAVRIX_SOURCE_DIR, version)
+    {
+        dir.write("cvar.db", "20131017\n11:video.width:i:320\n12:video.height:i:240\n");
+    }
+    tempDir dir;
+    localAssetServer assets;
+};
+
+inline std::string readWhole(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// One start of the client until the menu is shown and each of the lines is in its log, closed then as a
+// user closes it; its client.log.
+inline std::string runToTheMenu(const tempDir& dir, const std::vector<std::string>& alsoWaitFor = {})
+{
+    constexpr int START_MS = 60000;
+    constexpr int CLOSE_MS = 20000;
+    // Not the previous start's lines.
+    std::filesystem::remove("client.log");
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    EXPECT_TRUE(client.waitForLog("renderMode::switchMode() Switching to: Menu\r\n", START_MS)) << dir.read("client.log");
+    for (const std::string& line : alsoWaitFor)
+        EXPECT_TRUE(client.waitForLog(line, START_MS)) << line << dir.read("client.log");
+    EXPECT_EQ(std::system(CLOSEWINDOW_BINARY), 0);
+    EXPECT_EQ(client.wait(CLOSE_MS), 0);
+    EXPECT_EQ(client.stderrText(), "");
+    return dir.read("client.log");
+}
 
 } // namespace tavrix::test

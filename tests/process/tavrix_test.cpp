@@ -131,6 +131,9 @@ TEST(tavrixProcess, normalRun)
     // (Under the sanitizers the OpenGL driver's own leaks and races are set aside.)
     tavrix::test::clientProcess client(TAVRIX_BINARY, true, tavrix::test::CLIENT_ENV);
     ASSERT_TRUE(client.waitForLog("Initialization successful\r\n", 60000)) << dir.read("client.log");
+    // The whole start-up first: the world's pools take seconds under the race detector, and a step still
+    // running at the close ends the process without its shutdown.
+    ASSERT_TRUE(client.waitForLog("Ordered asynchronous Initializations Complete\r\n", 60000)) << dir.read("client.log");
     ASSERT_EQ(std::system(CLOSEWINDOW_BINARY), 0);
     EXPECT_EQ(client.wait(20000), 0);
     EXPECT_EQ(client.stderrText(), "");
