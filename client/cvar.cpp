@@ -622,9 +622,13 @@ static int final_sub_eachVar(const char* key, uint32_t keyLen, void* value, va_l
     FILE* file = va_arg(args, FILE*);
     bool* written = va_arg(args, bool*);
     auto* v = static_cast<var*>(value);
-    if (v->persist == 1 && file && *written)
-        *written = writeEntry(file, key, keyLen, v);
-    freeContents(v);
+    {
+        // A thread that set it may never have been joined (a worker left behind at shutdown).
+        std::lock_guard<util::mutex> guard(*v->lock);
+        if (v->persist == 1 && file && *written)
+            *written = writeEntry(file, key, keyLen, v);
+        freeContents(v);
+    }
     freeVar(v);
     strdb_delete(state.table, key, keyLen);
     return 0;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -368,6 +369,28 @@ TEST_F(cvarTest, callsOutsideInitAndFinal)
         start();
         stop();
     }
+}
+
+// The value a thread set that was never joined, as a worker left behind at shutdown: only the variable's
+// own lock orders that write before the save.
+TEST_F(cvarTest, theSaveReadsEachVariableUnderItsOwnLock)
+{
+    start();
+    std::atomic<bool> set{false};
+    std::atomic<bool> release{false};
+    std::thread leftBehind([&] {
+        cvar::initialize("left.behind", "", 0, 1);
+        cvar::set("left.behind", "value", 0);
+        set.store(true, std::memory_order_relaxed);
+        while (!release.load(std::memory_order_relaxed))
+            std::this_thread::yield();
+    });
+    while (!set.load(std::memory_order_relaxed))
+        std::this_thread::yield();
+    stop();
+    release.store(true, std::memory_order_relaxed);
+    leftBehind.join();
+    EXPECT_NE(dir.read("cvar.db").find("11:left.behind:s:5:value\n"), std::string::npos) << dir.read("cvar.db");
 }
 
 TEST_F(cvarTest, concurrentUse)
