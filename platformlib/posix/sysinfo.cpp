@@ -2,6 +2,7 @@
 
 #include <cpuid.h>
 #include <dirent.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -106,6 +107,28 @@ bool queryPerformanceInfo(performanceInfo* info)
     }
     closedir(proc);
     *info = result;
+    return true;
+}
+
+// Up to three dot-separated numbers from the start of the release; parsing stops at the first other byte.
+bool queryOSVersion(osVersion* version)
+{
+    *version = osVersion{0, 0, 0};
+    utsname names;
+    if (uname(&names) != 0)
+        return false;
+    uint32_t* parts[] = {&version->major, &version->minor, &version->build};
+    const char* p = names.release;
+    for (uint32_t* part : parts) {
+        if (*p < '0' || *p > '9')
+            break;
+        char* end = nullptr;
+        *part = uint32_t(std::strtoul(p, &end, 10));
+        p = end;
+        if (*p != '.')
+            break;
+        ++p;
+    }
     return true;
 }
 

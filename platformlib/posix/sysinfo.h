@@ -18,6 +18,15 @@ struct performanceInfo {
 // Memory from /proc/meminfo, processes and their threads from /proc; false when /proc cannot be read.
 bool queryPerformanceInfo(performanceInfo* info);
 
+// The kernel's release as three numbers ("6.1.0-18-amd64" gives 6, 1, 0); a number the release does not
+// hold reads 0. False, with all three 0, when uname fails.
+struct osVersion {
+    uint32_t major;
+    uint32_t minor;
+    uint32_t build;
+};
+bool queryOSVersion(osVersion* version);
+
 // Ends the process with the status without running exit handlers or destructors.
 [[noreturn]] void exitProcess(int status);
 
