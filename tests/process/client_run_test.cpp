@@ -140,7 +140,14 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
     const size_t menu = log.find("Switching to: Menu");
     EXPECT_EQ(log.find("Switching to: ", menu + 1), std::string::npos) << log;
     EXPECT_EQ(log.find("Using Dedicated Render Thread\r\n") != std::string::npos, run.useRenderThread == 1);
-    EXPECT_EQ(tavrix::test::clientErrors(log), std::vector<std::string>{});
+    EXPECT_EQ(tavrix::test::clientErrors(log), tavrix::test::fontErrorsAtSetUp()) << log;
+    // The user interface loads the engine at start-up, follows the resize and ends its worker and the
+    // engine at the shutdown.
+    expectInOrder(log, {"ui::onResolutionChange(320, 240)\r\n", "[Platform] New Thread 'UI Worker'\r\n",
+                        "Initialization successful\r\n", "ui::onResolutionChange(400, 300)\r\n",
+                        "Finalization - Begin\r\n", "ui::final - terminating UI Worker\r\n",
+                        "ui::worker - m_running = 0\r\n", "ui::final - finalization done.\r\n",
+                        "Finalization - Finished\r\n"});
 
     // Every key of the start-up, the timers and the main task queue is saved; the resize changes none.
     const std::string saved = dir.read("cvar.db");
@@ -152,7 +159,8 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
           "15:gl.experimental:i:0\n",
           "20:core.useRenderThread:i:" + std::to_string(run.useRenderThread) + "\n",
           "21:timer.entry.allocStep:i:512\n", "24:timer.entry.initialAlloc:i:8192\n", "16:timer.worker.num:i:2\n",
-          "29:mainTaskQueue.entry.allocStep:i:128\n", "32:mainTaskQueue.entry.initialAlloc:i:1024\n"})
+          "29:mainTaskQueue.entry.allocStep:i:128\n", "32:mainTaskQueue.entry.initialAlloc:i:1024\n",
+          "12:ui.updateFPS:i:60\n", "27:ui.windowCleanup.gcInterval:i:11000\n", "17:ui.wk.cookie.path:s:13:cache/cookie/\n"})
         EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
     EXPECT_EQ(saved.rfind("20131017\n", 0), 0u);
     EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");

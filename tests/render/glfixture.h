@@ -46,7 +46,9 @@ template <typename F> std::string thrownMessage(F f, bool fatal)
     return "";
 }
 
-class glFixture : public allocFixture {
+// The window's framebuffer is WIDTH x HEIGHT pixels.
+template <int WIDTH_, int HEIGHT_>
+class sizedGlFixture : public allocFixture {
 public:
     static void SetUpTestSuite()
     {
@@ -77,8 +79,8 @@ public:
         window = nullptr;
     }
 
-    static constexpr int WIDTH = 64;
-    static constexpr int HEIGHT = 64;
+    static constexpr int WIDTH = WIDTH_;
+    static constexpr int HEIGHT = HEIGHT_;
 
 protected:
     void SetUp() override
@@ -124,5 +126,7 @@ protected:
     inline static GLFWwindow* window = nullptr;
     bool ready = false;
 };
+
+using glFixture = sizedGlFixture<64, 64>;
 
 } // namespace tavrix::test

@@ -1,0 +1,810 @@
+#include "client/uilocal.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+
+#include "client/clientlogger.h"
+#include "client/cvar.h"
+#include "client/maintaskqueue.h"
+#include "client/r_program.h"
+#include "client/r_programvar.h"
+#include "client/timer.h"
+#include "client/uieavfsmemorystream.h"
+#include "client/pooltable.h"
+#include "client/uivfstransporthandlerassetscheme.h"
+#include "client/uiwebkitallocator.h"
+#include "client/uiwebkitclient.h"
+#include "client/uiwindow.h"
+#include "client/windowing.h"
+#include "platformlib/platform.h"
+#include "platformlib/posix/dynlib.h"
+#include "platformlib/posix/sysinfo.h"
+#include "platformlib/posix/thread.h"
+#include "platformlib/util/exception.h"
+#include "platformlib/util/format.h"
+#include "platformlib/taskqueue.h"
+#include "platformlib/util/rbdb.h"
+#include "webengine/eawebkit.h"
+
+namespace tavrix::ui {
+
+std::atomic<int32_t> lastFrameMs{0};
+
+namespace {
+
+constexpr char VERTEX_SOURCE[] = "#version 120\n// Attributes\nattribute vec2 texPos;\nattribute vec3 vtxPos;\n// OUT \n\nvarying vec2 texCoord;\n// Uniforms\nuniform vec3 WindowPos;\nuniform mat4 MVP;\n// main\nvoid main() {\n\ttexCoord = texPos;\n\tgl_Position =  MVP * vec4((WindowPos + vtxPos), 1);\n}\n";
+constexpr char FRAGMENT_SOURCE[] = "#version 120\n\nvarying vec2 texCoord;\nuniform sampler2D tex0;\n\nvoid main() {\n\tgl_FragColor = texture2D(tex0, texCoord.st);// + vec4(1.0,0.0,0.0,1.0);\n}\n";
+
+constexpr char ENGINE_VERSION[] = "13.3.2.0.0";
+constexpr uint32_t STARTED_POLL_MS = 8;
+// The engine's set-up reads twelve fonts and nothing else slow.
+constexpr int32_t STARTED_LIMIT_MS = 30000;
+constexpr uint32_t WORKER_JOIN_MS = 10000;
+constexpr int32_t DEFAULT_FPS = 60;
+constexpr int32_t MAX_FPS = 1000;
+// Consecutive late cycles before each further one is reported.
+constexpr uint32_t LATE_CYCLES_TOLERATED = 20;
+constexpr uint32_t PATH_BUFFER = 128;
+
+constexpr const char* FONT_FAMILIES[] = {"LiberationMono", "LiberationSerif", "LiberationSans"};
+constexpr const char* FONT_STYLES[] = {"Regular", "Italic", "Bold", "BoldItalic"};
+
+// The started flag's states.
+constexpr int32_t WORKER_STARTING = 0;
+constexpr int32_t WORKER_READY = 1;
+constexpr int32_t WORKER_FAILED = -1;
+
+// The locks are static, so that a late post or clean-up run still finds them after final.
+struct moduleState {
+    std::atomic<bool> running{false};
+    std::atomic<int32_t> started{WORKER_STARTING};
+    // The worker's set-up failure, rethrown on the main thread.
+    std::exception_ptr setupFailure;
+    util::thread* worker = nullptr;
+
+    util::taskQueue<wqElem> queue;
+    // Guards the queue's pool pointer: a post takes its record under it, so final cannot take the pool
+    // away under a post. The worker returns records without it, while the pool cannot go.
+    util::mutex queuePoolLock;
+    Pool<wqElem>* queuePool = nullptr;
+
+    util::mutex cleanupLock;
+    wcElem* cleanupHead = nullptr;
+    wcElem* cleanupTail = nullptr;
+    Pool<wcElem>* cleanupPool = nullptr;
+    // Held for a whole clean-up run: final waits on it for a run in flight.
+    util::mutex cleanupRunLock;
+    int32_t cleanupTimerId = -1;
+
+    Pool<inputEvent>* inputPool = nullptr;
+
+    // Guards the list, the focused window and the name table.
+    util::mutex listLock;
+    uiWindow* head = nullptr;
+    uiWindow* tail = nullptr;
+    uiWindow* focused = nullptr;
+    rbdb* windowNameDB = nullptr;
+
+    sys::dynLib* library = nullptr;
+    eawebkit::Instance* engine = nullptr;
+    uiWebKitAllocator* allocator = nullptr;
+    uiWebKitClient* client = nullptr;
+    uiVFSTransportHandlerAssetScheme* transport = nullptr;
+    engineFactory factory = nullptr;
+
+    r::Program* program = nullptr;
+    r::ProgramVar* mvp = nullptr;
+    r::ProgramVar* windowPos = nullptr;
+    r::ProgramVar* tex0 = nullptr;
+    glm::mat4 projection{1.0f};
+};
+moduleState state;
+
+// What the windows ask of the interface.
+class windowHost final : public uiWindowHost {
+public:
+    void postTask(uiTask fn, void* a, void* b, uiTask drop) override { ui::postTask(fn, a, b, drop); }
+    bool isFocusedWindow(uiWindow* window) override { return ui::isFocusedWindow(window); }
+    void windowListReinsert(uiWindow* window) override { ui::windowListReinsert(window); }
+    eawebkit::Instance* engine() override { return state.engine; }
+    r::Program* program() override { return state.program; }
+};
+windowHost host;
+
+char libraryName[32];
+
+// Due when at least `after` ms have passed since `time`, on a clock that wraps.
+bool isDue(int32_t time, int32_t now, int32_t after) { return int32_t(uint32_t(now) - uint32_t(time)) >= after; }
+
+// ---------------------------------------------------------------------------------------------------
+// The worker queue.
+
+void runTasks()
+{
+    while (wqElem* task = state.queue.take()) {
+        task->fn(task->a, task->b);
+        state.queuePool->put(task);
+    }
+}
+
+// After the worker ended: every queued task is freed unrun, and the pool goes with the queue.
+void dropTasks()
+{
+    wqElem* dropped;
+    Pool<wqElem>* pool;
+    {
+        std::lock_guard<util::mutex> guard(state.queuePoolLock);
+        dropped = state.queue.takeAll();
+        pool = state.queuePool;
+        state.queuePool = nullptr;
+    }
+    while (dropped) {
+        wqElem* next = dropped->next;
+        if (dropped->drop)
+            dropped->drop(dropped->a, dropped->b);
+        pool->put(dropped);
+        dropped = next;
+    }
+    delete pool;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Loading the engine, on the main thread.
+
+eawebkit::Instance* createFromLibrary()
+{
+    std::snprintf(libraryName, sizeof(libraryName), "EAWebKit%c.%s", 'd', sys::dynLib::extension());
+    try {
+        state.library = new sys::dynLib(libraryName);
+    } catch (util::Exception* e) {
+        FatalErrorException* fatal = new FatalErrorException(__FILE__, __LINE__, TAVRIX_FUNC, "Failed to load required Shared Library (WebKit)\nMessage: %s", e->getMessage());
+        delete e;
+        throw fatal;
+    }
+    auto create = reinterpret_cast<eawebkit::Instance* (*)()>(state.library->getProcAddress("CreateEAWebkitInstance"));
+    if (!create)
+        TAVRIX_FATAL("Failed to load required Shared Library (WebKit)[1]\n");
+    return create();
+}
+
+void initEAWebkit()
+{
+    state.engine = state.factory ? state.factory() : createFromLibrary();
+    if (!state.engine)
+        TAVRIX_FATAL("Failed to create WebKit Instance\n");
+    const char* version = state.engine->GetVersion();
+    if (!version || std::strcmp(version, ENGINE_VERSION) != 0)
+        TAVRIX_FATAL("WebKit Version Verification failed\nBuild against: %s\nGot: %s\n", ENGINE_VERSION, version ? version : "");
+    state.allocator = new uiWebKitAllocator;
+    state.client = new uiWebKitClient;
+    state.transport = new uiVFSTransportHandlerAssetScheme;
+}
+
+void releaseEngine()
+{
+    if (state.engine)
+        state.engine->Destroy();
+    state.engine = nullptr;
+    delete state.allocator;
+    state.allocator = nullptr;
+    delete state.client;
+    state.client = nullptr;
+    delete state.transport;
+    state.transport = nullptr;
+    delete state.library;
+    state.library = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The engine's set-up, on the worker.
+
+int32_t readUpdateFPS()
+{
+    cvar::initialize("ui.updateFPS", DEFAULT_FPS, 1);
+    const int32_t fps = cvar::getI32("ui.updateFPS");
+    if (fps > 0 && fps <= MAX_FPS)
+        return fps;
+    CLIENT_LOG(util::LOG_WARN, "ui::worker - ui.updateFPS %d is out of range (1 to %d), using %d\n", fps, MAX_FPS, DEFAULT_FPS);
+    return DEFAULT_FPS;
+}
+
+uint32_t cvarU32(const char* name, int32_t value)
+{
+    cvar::initialize(name, value, 1);
+    return uint32_t(cvar::getI32(name));
+}
+
+void readPath(const char* name, const char* value, char (&path)[PATH_BUFFER])
+{
+    cvar::initialize(name, value, 0, 1);
+    uint32_t length = sizeof(path);
+    cvar::getStr(name, path, &length);
+}
+
+// The engine reads each face whole before AddFace returns; the stream holds its own reference meanwhile,
+// so the engine's release never destroys it under the engine.
+void addFonts(eawebkit::TextSystem* text)
+{
+    for (const char* family : FONT_FAMILIES) {
+        for (const char* style : FONT_STYLES) {
+            char path[PATH_BUFFER];
+            std::snprintf(path, sizeof(path), "data/ui/shared/font/%s-%s.%s", family, style, "ttf");
+            bool added = false;
+            try {
+                uiEAVFSMemoryStream* stream = new uiEAVFSMemoryStream(path);
+                stream->AddRef();
+                added = text->AddFace(stream);
+                stream->Release();
+            } catch (VFSMemoryStreamException* e) {
+                delete e;
+            }
+            if (!added)
+                CLIENT_LOG(util::LOG_ERROR, "Failed to load Font(%s-%s)\n", family, style);
+        }
+    }
+}
+
+void setFontFamily(eawebkit::Parameters& parameters, uint32_t slot, const char16_t* family)
+{
+    char16_t* out = parameters.fontFamilies[slot];
+    size_t i = 0;
+    for (; family[i] && i + 1 < eawebkit::kFontFamilyNameChars; ++i)
+        out[i] = family[i];
+    out[i] = 0;
+}
+
+void setParameters(eawebkit::Instance* engine)
+{
+    eawebkit::Parameters parameters = engine->GetParameters();
+    cvar::initialize("ui.wk.DefaultJSStackSize", 1048576, 1);
+    cvar::initialize("ui.wk.IgnoreColorProfile", 1, 1);
+    cvar::initialize("ui.wk.minFontSizeForSmoothing", 0, 1);
+    std::snprintf(parameters.applicationName, sizeof(parameters.applicationName), "%s", "Tavrix");
+    std::snprintf(parameters.userAgent, sizeof(parameters.userAgent), "%s", getUserAgent());
+    parameters.javaScriptStackSize = uint32_t(cvar::getI32("ui.wk.DefaultJSStackSize"));
+    parameters.ignoreColorProfile = cvar::getBool("ui.wk.IgnoreColorProfile");
+    parameters.minFontSizeForSmoothing = uint32_t(cvar::getI32("ui.wk.minFontSizeForSmoothing"));
+    for (uint32_t slot = 0; slot < eawebkit::kFontSlotCount; ++slot)
+        setFontFamily(parameters, slot, slot == eawebkit::kFontMonospace ? u"Liberation Mono" : u"Liberation Sans");
+    parameters.pluginsEnabled = false;
+    engine->SetParameters(parameters);
+}
+
+void setCaches(eawebkit::Instance* engine)
+{
+    const uint32_t ramSize = cvarU32("ui.wk.ramcache.size", 134217728);
+    const uint32_t ramMinDead = cvarU32("ui.wk.ramcache.minDeadSize", 0);
+    const uint32_t ramMaxDead = cvarU32("ui.wk.ramcache.maxDeadSize", 33554432);
+    engine->SetRAMCacheUsage(ramSize, ramMinDead, ramMaxDead);
+
+    const uint32_t diskSize = cvarU32("ui.wk.diskcache.size", 134217728);
+    const uint32_t maxFiles = cvarU32("ui.wk.diskcache.maxNoFiles", 16384);
+    const uint32_t maxOpened = cvarU32("ui.wk.diskcache.maxNoOpened", 64);
+    const uint32_t minFileSize = cvarU32("ui.wk.diskcache.minFileSize", 1024);
+    char path[PATH_BUFFER];
+    readPath("ui.wk.diskcache.path", "cache/webkit/", path);
+    engine->SetDiskCacheUsage(diskSize, maxFiles, maxOpened, minFileSize, path);
+
+    const uint32_t cookieSize = cvarU32("ui.wk.cookie.size", 8388608);
+    readPath("ui.wk.cookie.path", "cache/cookie/", path);
+    engine->SetCookieUsage(4096, cookieSize, 256, path);
+}
+
+void setUpEngine(eawebkit::Instance* engine)
+{
+    const eawebkit::AppCallbacks callbacks{glfwGetTime, {nullptr, nullptr, nullptr, nullptr}};
+    // Read for its setting only: the engine always runs on its own heap.
+    cvar::initialize("ui.wk.useDefaultAllocator", 1, 1);
+    cvar::getI32("ui.wk.useDefaultAllocator");
+    const eawebkit::AppSystems systems{nullptr, {nullptr, nullptr, nullptr}, state.client};
+    if (!engine->Init(callbacks, systems))
+        TAVRIX_FATAL("Webkit Initialization failed (this should never happen) [wk-0]");
+    addFonts(engine->GetTextSystem());
+    setParameters(engine);
+    setCaches(engine);
+    engine->AddTransportHandler(state.transport, u"file");
+}
+
+const char* messageOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (util::Exception* e) {
+        return e->getMessage();
+    } catch (...) {
+    }
+    return "unknown failure";
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The worker's cycle.
+
+// Copies the view's surface into the window's pixels when it has a new image. A copy that cannot be made
+// now (the OpenGL thread holds the pixels, or a resize has not reached the view yet) is made next cycle.
+void copySurface(uiWindow* window)
+{
+    eawebkit::Surface* surface = window->view->GetSurface();
+    if (!surface || !surface->IsAllocated())
+        return;
+    eawebkit::SurfaceDescriptor descriptor{};
+    surface->Lock(&descriptor, nullptr);
+    window->repaint.store(0);
+    const int32_t surfaceWidth = surface->GetContentWidth();
+    const int32_t surfaceHeight = surface->GetContentHeight();
+    if (surfaceWidth != window->viewWidth || surfaceHeight != window->viewHeight) {
+        surface->Unlock();
+        TAVRIX_FATAL("Surface size does'nt match uiWindow's size! SF(%ux%u) uiWnd(%ux%u)\n", uint32_t(surfaceWidth), uint32_t(surfaceHeight), uint32_t(window->viewWidth), uint32_t(window->viewHeight));
+    }
+    bool copied = false;
+    if (window->pixelLock.tryLock()) {
+        const bool fits = int64_t(surfaceWidth) * surfaceHeight <= int64_t(window->capW) * window->capH;
+        if (window->width == surfaceWidth && window->height == surfaceHeight && fits) {
+            const size_t row = size_t(surfaceWidth) * 4;
+            const auto* source = static_cast<const uint8_t*>(descriptor.pixels);
+            for (int32_t y = 0; y < surfaceHeight; ++y)
+                std::memcpy(window->pixels + size_t(y) * row, source + size_t(y) * size_t(descriptor.stride), row);
+            window->imageWidth = surfaceWidth;
+            window->imageHeight = surfaceHeight;
+            window->newPixels.store(1);
+            copied = true;
+        }
+        window->pixelLock.unlock();
+    }
+    surface->Unlock();
+    if (!copied)
+        window->repaint.store(1);
+}
+
+void updateViews()
+{
+    std::lock_guard<util::mutex> guard(state.listLock);
+    for (uiWindow* window = state.head; window; window = window->next) {
+        if (!window->view || window->closing.load() == 1)
+            continue;
+        window->view->Update(0);
+        if (window->repaint.load() == 1)
+            copySurface(window);
+    }
+}
+
+void runCycles(int32_t fps)
+{
+    const int32_t frameMs = 1000 / fps;
+    uint32_t late = 0;
+    while (state.running.load()) {
+        const int32_t cycleStart = getTimeMs();
+        runTasks();
+        state.engine->Tick();
+        updateViews();
+        const int32_t elapsed = getTimeMs() - cycleStart;
+        if (elapsed < frameMs) {
+            late = 0;
+            state.queue.waitWhileEmpty(state.running, uint32_t(frameMs - elapsed));
+        } else {
+            if (++late > LATE_CYCLES_TOLERATED)
+                CLIENT_LOG(util::LOG_WARN, "ui::worker - can't keep up the desired update rate of %u FPS (since %u fps)\n", uint32_t(fps), late);
+            sys::yield();
+        }
+        lastFrameMs.store(getTimeMs() - cycleStart);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The clean-up queue.
+
+void appendCleanup(int32_t stage, int32_t time, uiWindow* window)
+{
+    wcElem* record = state.cleanupPool->get();
+    *record = wcElem{nullptr, stage, time, window};
+    std::lock_guard<util::mutex> guard(state.cleanupLock);
+    if (state.cleanupTail)
+        state.cleanupTail->next = record;
+    else
+        state.cleanupHead = record;
+    state.cleanupTail = record;
+}
+
+// The longest due prefix of the queue, taken off it.
+wcElem* takeDueCleanups(int32_t now, int32_t stepAfter)
+{
+    std::lock_guard<util::mutex> guard(state.cleanupLock);
+    wcElem* first = state.cleanupHead;
+    wcElem* last = nullptr;
+    for (wcElem* record = first; record && isDue(record->time, now, stepAfter); record = record->next)
+        last = record;
+    if (!last)
+        return nullptr;
+    state.cleanupHead = last->next;
+    if (!state.cleanupHead)
+        state.cleanupTail = nullptr;
+    last->next = nullptr;
+    return first;
+}
+
+void deleteWindow(uiWindow* window)
+{
+    uiWindow::taskGLCleanup(window, 0, 0, 0);
+    delete window;
+}
+
+void shutDownWindows()
+{
+    wcElem* record;
+    {
+        std::lock_guard<util::mutex> guard(state.cleanupLock);
+        record = state.cleanupHead;
+        state.cleanupHead = nullptr;
+        state.cleanupTail = nullptr;
+    }
+    while (record) {
+        wcElem* next = record->next;
+        deleteWindow(record->window);
+        state.cleanupPool->put(record);
+        record = next;
+    }
+    std::lock_guard<util::mutex> guard(state.listLock);
+    for (uiWindow* window = state.head; window;) {
+        uiWindow* next = window->next;
+        deleteWindow(window);
+        window = next;
+    }
+    state.head = nullptr;
+    state.tail = nullptr;
+    state.focused = nullptr;
+}
+
+void destroyWindowNameDB()
+{
+    std::lock_guard<util::mutex> guard(state.listLock);
+    if (state.windowNameDB)
+        db_destroy(state.windowNameDB);
+    state.windowNameDB = nullptr;
+}
+
+void unlinkWindow(uiWindow* window)
+{
+    if (window->prev)
+        window->prev->next = window->next;
+    else
+        state.head = window->next;
+    if (window->next)
+        window->next->prev = window->prev;
+    else
+        state.tail = window->prev;
+    window->next = nullptr;
+    window->prev = nullptr;
+}
+
+// The first free "name.n" for a name that is taken.
+void makeNameUnique(uiWindow* window)
+{
+    if (!strdb_fetch(state.windowNameDB, window->name, 0))
+        return;
+    const size_t size = std::strlen(window->name) + 12;
+    char* candidate = static_cast<char*>(roalloc(uint32_t(size)));
+    for (uint32_t n = 1;; ++n) {
+        std::snprintf(candidate, size, "%s.%u", window->name, n);
+        if (!strdb_fetch(state.windowNameDB, candidate, 0))
+            break;
+    }
+    window->renameWindow(candidate);
+    rofree(candidate);
+}
+
+void requireRunning(const char* operation)
+{
+    if (!state.running.load())
+        TAVRIX_FATAL("ui::%s() -> while the UI is not initialized!\n", operation);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+
+void setEngineFactory(engineFactory factory) { state.factory = factory; }
+
+void init()
+{
+    state.running.store(true);
+    uiWindow::setHost(&host);
+    state.started.store(WORKER_STARTING);
+    state.setupFailure = nullptr;
+    {
+        std::lock_guard<util::mutex> guard(state.queuePoolLock);
+        state.queue.takeAll();
+        state.queuePool = makePool<wqElem>(pools::uiWorkerQueueElem);
+    }
+    state.cleanupHead = nullptr;
+    state.cleanupTail = nullptr;
+    state.cleanupPool = makePool<wcElem>(pools::uiWindowCleanupQueueElem);
+    cvar::initialize("ui.windowCleanup.gcInterval", 11000, 1);
+    cvar::initialize("ui.windowCleanup.gcStepAfter", 30000, 1);
+    const int32_t interval = cvar::getI32("ui.windowCleanup.gcInterval");
+    {
+        // A run that comes due at once waits here for the id it checks.
+        std::lock_guard<util::mutex> guard(state.cleanupRunLock);
+        state.cleanupTimerId = timer_add(getTimeMs() + interval, interval, doWindowCleanUp, nullptr, nullptr);
+    }
+    state.inputPool = makePool<inputEvent>(pools::uiInputEvent);
+    {
+        std::lock_guard<util::mutex> guard(state.listLock);
+        state.head = nullptr;
+        state.tail = nullptr;
+        state.focused = nullptr;
+        state.windowNameDB = strdb_create("windowNameDB", 0, 1, 64, nullptr, nullptr, nullptr);
+    }
+
+    state.program = new r::Program("ui", VERTEX_SOURCE, FRAGMENT_SOURCE);
+    state.mvp = new r::ProgramVar(state.program, r::MAT4, "MVP");
+    state.windowPos = new r::ProgramVar(state.program, r::VEC3, "WindowPos");
+    state.tex0 = new r::ProgramVar(state.program, r::SAMPLER2D, "tex0");
+    onResolutionChange(client::screenWidth.load(), client::screenHeight.load());
+
+    initEAWebkit();
+    state.worker = new util::thread("UI Worker", worker, nullptr);
+    const int32_t start = getTimeMs();
+    while (state.started.load() == WORKER_STARTING && getTimeMs() - start < STARTED_LIMIT_MS)
+        sys::sleepMs(STARTED_POLL_MS);
+    if (state.started.load() == WORKER_FAILED) {
+        state.worker->join(WORKER_JOIN_MS);
+        delete state.worker;
+        state.worker = nullptr;
+        std::rethrow_exception(state.setupFailure);
+    }
+    if (state.started.load() != WORKER_READY)
+        TAVRIX_FATAL("ui::init() -> the UI Worker did not set the engine up within %d ms\n", STARTED_LIMIT_MS);
+}
+
+uint32_t worker(util::thread*)
+{
+    int32_t fps;
+    try {
+        fps = readUpdateFPS();
+        setUpEngine(state.engine);
+    } catch (...) {
+        state.setupFailure = std::current_exception();
+        CLIENT_LOG(util::LOG_ERROR, "ui::worker - engine set-up failed: %s\n", messageOf(state.setupFailure));
+        state.started.store(WORKER_FAILED);
+        return 1;
+    }
+    state.started.store(WORKER_READY);
+    runCycles(fps);
+    CLIENT_LOG(util::LOG_INFO, "ui::worker - m_running = 0\n");
+    state.engine->Shutdown();
+    return 0;
+}
+
+// A worker that outlives its join keeps the engine, its library, the windows and the queues it may
+// still touch.
+void final()
+{
+    bool workerEnded = true;
+    state.running.store(false);
+    if (state.worker) {
+        CLIENT_LOG(util::LOG_INFO, "ui::final - terminating UI Worker\n");
+        state.queue.wakeAll();
+        workerEnded = state.worker->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
+        if (!workerEnded) {
+            CLIENT_LOG(util::LOG_ERROR, "ui::final - the UI Worker did not end: the engine, its library and the windows are left in place\n");
+            state.worker->kill();
+        }
+        delete state.worker;
+        state.worker = nullptr;
+        CLIENT_LOG(util::LOG_INFO, "ui::final - finalization done.\n");
+    }
+    if (workerEnded)
+        releaseEngine();
+    {
+        std::lock_guard<util::mutex> guard(state.cleanupRunLock);
+        if (state.cleanupTimerId != -1)
+            timer_del(state.cleanupTimerId);
+        state.cleanupTimerId = -1;
+    }
+    if (workerEnded) {
+        destroyWindowNameDB();
+        if (state.cleanupPool)
+            shutDownWindows();
+        dropTasks();
+        delete state.cleanupPool;
+        state.cleanupPool = nullptr;
+        delete state.inputPool;
+        state.inputPool = nullptr;
+    }
+    delete state.windowPos;
+    delete state.mvp;
+    delete state.tex0;
+    delete state.program;
+    uiWindow::setHost(nullptr);
+    state.windowPos = nullptr;
+    state.mvp = nullptr;
+    state.tex0 = nullptr;
+    state.program = nullptr;
+}
+
+void postTask(workerTask fn, void* a, void* b, workerTask drop)
+{
+    {
+        std::lock_guard<util::mutex> guard(state.queuePoolLock);
+        if (state.queuePool) {
+            wqElem* task = state.queuePool->get();
+            *task = wqElem{nullptr, fn, a, b, drop};
+            state.queue.push(task);
+            return;
+        }
+    }
+    CLIENT_LOG(util::LOG_WARN, "ui::postTask() - the UI is not running, task dropped\n");
+    if (drop)
+        drop(a, b);
+}
+
+uiWindow* createWindow(const char* name, const char* url, int32_t x, int32_t y, int32_t width, int32_t height,
+                       bool hidden)
+{
+    requireRunning("createWindow");
+    uiWindow* window = new uiWindow(name, url, width, height, x, y, hidden);
+    {
+        std::lock_guard<util::mutex> guard(state.listLock);
+        windowListInsert(window);
+    }
+    window->start();
+    return window;
+}
+
+void destroyWindow(uiWindow* window)
+{
+    requireRunning("destroyWindow");
+    {
+        std::lock_guard<util::mutex> guard(state.listLock);
+        windowListRemove(window);
+    }
+    window->closing.store(1);
+    appendCleanup(0, getTimeMs(), window);
+}
+
+void windowListInsert(uiWindow* window)
+{
+    uiWindow* before = state.head;
+    while (before && before->alwaysOnTop.load() == 1)
+        before = before->next;
+    window->next = before;
+    window->prev = before ? before->prev : state.tail;
+    if (window->prev)
+        window->prev->next = window;
+    else
+        state.head = window;
+    if (before)
+        before->prev = window;
+    else
+        state.tail = window;
+    makeNameUnique(window);
+    strdb_insert(state.windowNameDB, window->name, 0, window);
+}
+
+void windowListRemove(uiWindow* window)
+{
+    auto* removed = static_cast<uiWindow*>(strdb_delete(state.windowNameDB, window->name, 0));
+    if (removed != window)
+        TAVRIX_FATAL("ui::windowListRemove('%s') - tried to delete window from wndNameDB, got different result! (got: '%s')\nwnd(" TAVRIX_PTR ") != old(" TAVRIX_PTR ")",
+                     window->name, removed ? removed->name : "", util::ptrArg(window), util::ptrArg(removed));
+    unlinkWindow(window);
+    if (state.focused == window)
+        state.focused = nullptr;
+}
+
+void windowListReinsert(uiWindow* window)
+{
+    std::lock_guard<util::mutex> guard(state.listLock);
+    if (!window->next && !window->prev)
+        return;
+    windowListRemove(window);
+    windowListInsert(window);
+}
+
+void setFocus(uiWindow* window)
+{
+    std::lock_guard<util::mutex> guard(state.listLock);
+    if (state.focused == window)
+        return;
+    if (state.focused)
+        postTask(uiWindow::taskFocusOut, state.focused, nullptr);
+    postTask(uiWindow::taskFocusIn, window, nullptr);
+    state.focused = window;
+}
+
+void refocus()
+{
+    if (!state.running.load())
+        return;
+    std::lock_guard<util::mutex> guard(state.listLock);
+    if (state.focused)
+        postTask(uiWindow::taskFocusIn, state.focused, nullptr);
+}
+
+bool isFocusedWindow(uiWindow* window)
+{
+    std::lock_guard<util::mutex> guard(state.listLock);
+    return state.focused == window;
+}
+
+void setWindowInputMask(uiWindow* window, int32_t mask)
+{
+    std::lock_guard<util::mutex> guard(window->windowLock);
+    window->inputMask.store(mask);
+}
+
+void clearWindowInputMask(uiWindow* window) { setWindowInputMask(window, 0); }
+
+bool doWindowCleanUp(int32_t, void*, void*)
+{
+    std::lock_guard<util::mutex> run(state.cleanupRunLock);
+    if (state.cleanupTimerId == -1)
+        return false;
+    const int32_t stepAfter = cvar::getI32("ui.windowCleanup.gcStepAfter");
+    const int32_t now = getTimeMs();
+    wcElem* record = takeDueCleanups(now, stepAfter);
+    while (record) {
+        wcElem* next = record->next;
+        if (!isDue(record->time, now, stepAfter))
+            TAVRIX_FATAL("BUG!\nui::doWindowCleanup() - CHECK / SEARCH FOR THIS STRING.");
+        if (record->stage == 0) {
+            postTask(uiWindow::taskReleaseView, record->window, nullptr);
+            mainTaskQueue::add(uiWindow::taskGLCleanup, record->window, 0, 0, 0);
+            appendCleanup(1, now, record->window);
+        } else {
+            delete record->window;
+        }
+        state.cleanupPool->put(record);
+        record = next;
+    }
+    return false;
+}
+
+void onResolutionChange(int32_t width, int32_t height)
+{
+    state.projection = glm::ortho(0.0f, float(width), float(height), 0.0f, -1.0f, 1.0f);
+    r::useProgram(state.program);
+    state.mvp->setMat4(state.projection);
+    state.tex0->setInt(0);
+    {
+        std::lock_guard<util::mutex> guard(state.listLock);
+        for (uiWindow* window = state.head; window; window = window->next)
+            if (window->fitToScreen.load() == 1)
+                window->resize(width, height);
+    }
+    CLIENT_LOG(util::LOG_INFO, "ui::onResolutionChange(%u, %u)\n", uint32_t(width), uint32_t(height));
+}
+
+void drawWindow(uiWindow* window)
+{
+    if (window->initCount.load() != 3)
+        return;
+    r::useProgram(state.program);
+    std::lock_guard<util::mutex> guard(window->windowLock);
+    state.windowPos->setVec3(glm::vec3(float(window->x), float(window->y), 0.0f));
+    window->prepareDraw();
+    window->drawQuad();
+}
+
+const char* getUserAgent()
+{
+    static char agent[512];
+    static std::once_flag built;
+    std::call_once(built, [] {
+        sys::osVersion version;
+        sys::queryOSVersion(&version);
+        char os[256];
+        std::snprintf(os, sizeof(os), "Linux %u.%u Build %u", version.major, version.minor, version.build);
+        std::snprintf(agent, sizeof(agent), "Mozilla/5.0 (%s) AppleWebkit/535.3 (KHTML, like Gecko) Safari/535.3 Tavrix/%u.%u.%s-%s (Build %u%s)",
+                      os, 1u, 0u, "0", "feature/EAWebKit", uint32_t(platform_getBuildNumber()), "; Debug");
+    });
+    return agent;
+}
+
+} // namespace tavrix::ui
