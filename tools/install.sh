@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev rapidjson-dev libcpp-httplib-dev
   # running under a virtual display, screenshots, the local asset server
   xvfb xauth libgl1-mesa-dri x11-apps imagemagick python3
+  # the user interface's fonts, copied into content/data/ui/shared/font/ from this package
+  fonts-liberation
 )
 
 missing=()
