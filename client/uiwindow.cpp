@@ -19,7 +19,9 @@ namespace {
 
 constexpr int32_t MIN_CAPACITY = 256;
 constexpr int32_t CAPACITY_HEADROOM = 32;
-// Sizes come from the settings: bounded, so that a buffer's bytes stay well within 32 bits.
+// Sizes come from the settings: bounded to what the engine's views take, which also keeps a buffer's bytes
+// well within 32 bits.
+constexpr int32_t MIN_SIZE = 1;
 constexpr int32_t MAX_SIZE = 16384;
 // The first address: at most 510 characters and the NUL.
 constexpr size_t FIRST_ADDRESS_BUFFER = 511;
@@ -38,10 +40,10 @@ char* copyOf(const char* text) { return text ? rostrdup(text) : nullptr; }
 // A task's copy, freed when the task is dropped unrun.
 void dropCopy(void*, void* copy) { rofree(copy); }
 
-// The size clamped to 0..MAX_SIZE in each direction, logged when it had to be.
+// The size clamped to MIN_SIZE..MAX_SIZE in each direction, logged when it had to be.
 void boundSize(const char* name, int32_t* width, int32_t* height)
 {
-    auto bounded = [](int32_t value) { return value < 0 ? 0 : value > MAX_SIZE ? MAX_SIZE : value; };
+    auto bounded = [](int32_t value) { return value < MIN_SIZE ? MIN_SIZE : value > MAX_SIZE ? MAX_SIZE : value; };
     if (bounded(*width) == *width && bounded(*height) == *height)
         return;
     CLIENT_LOG(util::LOG_ERROR, "uiWindow('%s') - size %dx%d out of range, using %dx%d\n", name, *width, *height, bounded(*width), bounded(*height));

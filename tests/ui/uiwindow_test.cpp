@@ -50,10 +50,12 @@ TEST_F(uiWindowTest, aSizeOutOfRangeIsBounded)
     startUI();
     uiWindow* window = newWindow("big", nullptr, 0, 0, 100, 50);
     window->resize(100000, -4);
-    EXPECT_TRUE(captured.contains("uiWindow('big') - size 100000x-4 out of range, using 16384x0\n"));
+    EXPECT_TRUE(captured.contains("uiWindow('big') - size 100000x-4 out of range, using 16384x1\n"));
+    drainWorker();
+    EXPECT_TRUE(engine->called("View::SetSize 16384x1")) << "a size the view takes";
     std::lock_guard<util::mutex> guard(window->pixelLock);
     EXPECT_EQ(16384, window->width);
-    EXPECT_EQ(0, window->height);
+    EXPECT_EQ(1, window->height);
 }
 
 TEST_F(uiWindowTest, theFirstAddressFollowsThePage)
