@@ -22,6 +22,7 @@
 #include "client/uiwebkitallocator.h"
 #include "client/uiwebkitclient.h"
 #include "client/uiwindow.h"
+#include "client/vfs.h"
 #include "client/windowing.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/dynlib.h"
@@ -55,6 +56,8 @@ constexpr uint32_t PATH_BUFFER = 128;
 
 constexpr const char* FONT_FAMILIES[] = {"LiberationMono", "LiberationSerif", "LiberationSans"};
 constexpr const char* FONT_STYLES[] = {"Regular", "Italic", "Bold", "BoldItalic"};
+constexpr uint32_t FONT_STYLE_COUNT = sizeof(FONT_STYLES) / sizeof(FONT_STYLES[0]);
+constexpr uint32_t FONT_FACE_COUNT = sizeof(FONT_FAMILIES) / sizeof(FONT_FAMILIES[0]) * FONT_STYLE_COUNT;
 
 // The started flag's states.
 constexpr int32_t WORKER_STARTING = 0;
@@ -68,6 +71,8 @@ struct moduleState {
     // The worker's set-up failure, rethrown on the main thread.
     std::exception_ptr setupFailure;
     util::thread* worker = nullptr;
+    // The worker's only: the faces (bit = family * 4 + style) that are not in the engine yet.
+    uint32_t missingFaces = 0;
 
     util::taskQueue<wqElem> queue;
     // Guards the queue's pool pointer: a post takes its record under it, so final cannot take the pool
@@ -107,6 +112,8 @@ struct moduleState {
 };
 moduleState state;
 
+void addMissingFonts();
+
 // What the windows ask of the interface.
 class windowHost final : public uiWindowHost {
 public:
@@ -114,6 +121,7 @@ public:
     bool isFocusedWindow(uiWindow* window) override { return ui::isFocusedWindow(window); }
     void windowListReinsert(uiWindow* window) override { ui::windowListReinsert(window); }
     eawebkit::Instance* engine() override { return state.engine; }
+    void addMissingFonts() override { ui::addMissingFonts(); }
     r::Program* program() override { return state.program; }
 };
 windowHost host;
@@ -230,24 +238,53 @@ void readPath(const char* name, const char* value, char (&path)[PATH_BUFFER])
 
 // The engine reads each face whole before AddFace returns; the stream holds its own reference meanwhile,
 // so the engine's release never destroys it under the engine.
+bool addFace(eawebkit::TextSystem* text, const char* path)
+{
+    bool added = false;
+    try {
+        uiEAVFSMemoryStream* stream = new uiEAVFSMemoryStream(path);
+        stream->AddRef();
+        added = text->AddFace(stream);
+        stream->Release();
+    } catch (VFSMemoryStreamException* e) {
+        delete e;
+    }
+    return added;
+}
+
+void facePath(uint32_t face, char (&path)[PATH_BUFFER])
+{
+    std::snprintf(path, sizeof(path), "data/ui/shared/font/%s-%s.%s", FONT_FAMILIES[face / FONT_STYLE_COUNT],
+                  FONT_STYLES[face % FONT_STYLE_COUNT], "ttf");
+}
+
+// At the set-up every face, each one missing logged; those are kept for addMissingFonts.
 void addFonts(eawebkit::TextSystem* text)
 {
-    for (const char* family : FONT_FAMILIES) {
-        for (const char* style : FONT_STYLES) {
-            char path[PATH_BUFFER];
-            std::snprintf(path, sizeof(path), "data/ui/shared/font/%s-%s.%s", family, style, "ttf");
-            bool added = false;
-            try {
-                uiEAVFSMemoryStream* stream = new uiEAVFSMemoryStream(path);
-                stream->AddRef();
-                added = text->AddFace(stream);
-                stream->Release();
-            } catch (VFSMemoryStreamException* e) {
-                delete e;
-            }
-            if (!added)
-                CLIENT_LOG(util::LOG_ERROR, "Failed to load Font(%s-%s)\n", family, style);
-        }
+    state.missingFaces = 0;
+    for (uint32_t face = 0; face < FONT_FACE_COUNT; ++face) {
+        char path[PATH_BUFFER];
+        facePath(face, path);
+        if (addFace(text, path))
+            continue;
+        state.missingFaces |= 1u << face;
+        CLIENT_LOG(util::LOG_ERROR, "Failed to load Font(%s-%s)\n", FONT_FAMILIES[face / FONT_STYLE_COUNT], FONT_STYLES[face % FONT_STYLE_COUNT]);
+    }
+}
+
+// The content store lists its files only once the start-up's "VFS" step has run, after the engine's
+// set-up; the screens' pages come from it after that step too.
+void addMissingFonts()
+{
+    for (uint32_t face = 0; face < FONT_FACE_COUNT; ++face) {
+        if (!(state.missingFaces & (1u << face)))
+            continue;
+        char path[PATH_BUFFER];
+        facePath(face, path);
+        if (!vfs::fileExists(path) || !addFace(state.engine->GetTextSystem(), path))
+            continue;
+        state.missingFaces &= ~(1u << face);
+        CLIENT_LOG(util::LOG_INFO, "Loaded Font(%s-%s) once the content store had it\n", FONT_FAMILIES[face / FONT_STYLE_COUNT], FONT_STYLES[face % FONT_STYLE_COUNT]);
     }
 }
 

@@ -253,6 +253,7 @@ void uiWindow::taskCreateView(void* window, void*)
                    self->name, self->page, uint32_t(sizeof(address) - 1), UNINITIALIZED_PAGE);
         std::snprintf(address, sizeof(address), "%s", UNINITIALIZED_PAGE);
     }
+    host.load()->addMissingFonts();
     self->view->SetURI(address);
     self->initCount.fetch_add(1);
 }
@@ -269,8 +270,10 @@ void uiWindow::taskReleaseView(void* window, void*)
 void uiWindow::awesomiumSetURL(void* window, void* url)
 {
     uiWindow* self = windowOf(window);
-    if (self->closing.load() != 1 && self->view)
+    if (self->closing.load() != 1 && self->view) {
+        host.load()->addMissingFonts();
         self->view->SetURI(static_cast<const char*>(url));
+    }
     rofree(url);
 }
 

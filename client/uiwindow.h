@@ -37,8 +37,10 @@ public:
     virtual void postTask(uiTask fn, void* a, void* b, uiTask drop) = 0;
     virtual bool isFocusedWindow(uiWindow* window) = 0;
     virtual void windowListReinsert(uiWindow* window) = 0;
-    // UI Worker only.
+    // UI Worker only; before a view loads an address, the faces the engine's set-up could not add are
+    // tried again.
     virtual eawebkit::Instance* engine() = 0;
+    virtual void addMissingFonts() = 0;
     // OpenGL thread: the program that draws the windows.
     virtual r::Program* program() = 0;
 

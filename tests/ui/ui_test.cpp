@@ -5,6 +5,7 @@
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -93,6 +94,39 @@ TEST_F(uiTest, aMissingFontFaceIsOneErrorAndTheOthersStillLoad)
     startUI();
     EXPECT_EQ(11u, engine->faces.size());
     EXPECT_EQ((std::vector<std::string>{"Failed to load Font(LiberationMono-Italic)\n"}), captured.texts(util::LOG_ERROR));
+}
+
+// The engine is set up before the content store lists its files: the faces it could not add then are
+// added, silently, before a view loads an address once the store has them.
+TEST_F(uiTest, facesMissingAtTheSetUpAreAddedBeforeALaterPageLoads)
+{
+    for (const char* font : FONT_FILES)
+        std::remove((dir.path() + "/dev/data/ui/shared/font/" + font + ".ttf").c_str());
+    startUI();
+    EXPECT_EQ(12u, captured.texts(util::LOG_ERROR).size());
+    EXPECT_TRUE(engine->faces.empty());
+
+    for (const char* font : FONT_FILES)
+        if (std::string(font) != "LiberationSans-Bold")
+            dir.write(std::string("dev/data/ui/shared/font/") + font + ".ttf", std::string("face ") + font);
+    captured.clear();
+    uiWindow* window = newWindow("w", nullptr);
+    drainWorker();
+    EXPECT_EQ(11u, engine->faces.size());
+    const std::vector<std::string> calls = engine->callList();
+    const auto firstAddress = std::find(calls.begin(), calls.end(), "View::SetURI file://embedded/uninitialized.html");
+    EXPECT_EQ(11, std::count(calls.begin(), firstAddress, "AddFace")) << "before the page loads";
+    EXPECT_TRUE(captured.contains("Loaded Font(LiberationMono-Regular) once the content store had it\n"));
+    EXPECT_TRUE(captured.texts(util::LOG_ERROR).empty()) << "a face still missing is not logged again";
+
+    dir.write("dev/data/ui/shared/font/LiberationSans-Bold.ttf", "face LiberationSans-Bold");
+    window->setURL("file://ui/menu/index.html");
+    drainWorker();
+    ASSERT_EQ(12u, engine->faces.size());
+    EXPECT_EQ("face LiberationSans-Bold", engine->faces.back());
+    window->setURL("file://ui/other/index.html");
+    drainWorker();
+    EXPECT_EQ(12u, engine->faces.size()) << "each face once";
 }
 
 TEST_F(uiTest, theUserAgentNamesTheKernelAndTheBuild)
