@@ -325,6 +325,11 @@ TEST_F(uiTest, aFailedEngineStopsTheStartUpWithItsReport)
         fakeEngine::current = nullptr;
     }
     EXPECT_TRUE(captured.contains("ui::worker - engine set-up failed: Webkit Initialization failed (this should never happen) [wk-0]\n"));
+
+    // This program has no engine library beside it or on its library path.
+    const std::string missing = thrownMessage([this] { startUI(nullptr); }, true);
+    EXPECT_EQ(0u, missing.rfind("Failed to load required Shared Library (WebKit)\nMessage: Loading of Shared Library 'EAWebKitd.so' failed (GetLastError: ", 0)) << missing;
+    stopUI();
 }
 
 } // namespace

@@ -69,9 +69,10 @@ protected:
         sizedGlFixture::TearDown();
     }
 
-    void startUI()
+    // The real library when factory is null.
+    void startUI(ui::engineFactory factory = fakeEngine::create)
     {
-        ui::setEngineFactory(fakeEngine::create);
+        ui::setEngineFactory(factory);
         uiRunning = true;
         ui::init();
         engine = fakeEngine::current;
@@ -83,12 +84,14 @@ protected:
         uiRunning = false;
     }
 
-    // Returns once the worker ran every task posted before, and then a whole cycle.
+    // Returns once the worker ran every task posted before, and then (with the fake engine) a whole cycle.
     void drainWorker()
     {
         std::atomic<bool> ran{false};
         ui::postTask([](void* flag, void*) { static_cast<std::atomic<bool>*>(flag)->store(true); }, &ran, nullptr);
         ASSERT_TRUE(eventually([&] { return ran.load(); })) << "the worker ran no task";
+        if (!engine)
+            return;
         const int32_t ticks = engine->ticks.load();
         ASSERT_TRUE(eventually([&] { return engine->ticks.load() >= ticks + 2; })) << "the worker stopped cycling";
     }
