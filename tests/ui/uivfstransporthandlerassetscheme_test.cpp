@@ -107,6 +107,17 @@ protected:
         return false;
     }
 
+    // A job for data/ui/menu/index.html connected while the only content-store worker is held, so that its
+    // load stays pending until the returned flag is set.
+    std::atomic<bool>* connectPending(job& j)
+    {
+        addFile("data/ui/menu/index.html", "menu");
+        std::atomic<bool>* release = holdContentWorker();
+        EXPECT_TRUE(handler->InitJob(&j.info, j.done));
+        EXPECT_TRUE(handler->Connect(&j.info, j.done));
+        return release;
+    }
+
     // Keeps the only content-store worker busy until the returned flag is set.
     std::atomic<bool>* holdContentWorker()
     {
@@ -188,11 +199,8 @@ TEST_F(assetSchemeTest, eachAddressIsAnsweredAsItsPrefixSays)
 // While the load is pending Transfer answers 404 and leaves the job running; the data then arrives.
 TEST_F(assetSchemeTest, aPendingLoadIsServedOnceItArrives)
 {
-    addFile("data/ui/menu/index.html", "menu");
-    std::atomic<bool>* release = holdContentWorker();
     job j("file://ui/menu/index.html");
-    ASSERT_TRUE(handler->InitJob(&j.info, j.done));
-    ASSERT_TRUE(handler->Connect(&j.info, j.done));
+    std::atomic<bool>* release = connectPending(j);
     j.done = false;
     EXPECT_FALSE(handler->Transfer(&j.info, j.done));
     EXPECT_FALSE(j.done);
@@ -209,11 +217,8 @@ TEST_F(assetSchemeTest, aPendingLoadIsServedOnceItArrives)
 // Shut down while its load is pending: the load's callback returns the job and gives the data back.
 TEST_F(assetSchemeTest, aJobShutDownBeforeItsLoadIsReturnedByTheLoad)
 {
-    addFile("data/ui/menu/index.html", "menu");
-    std::atomic<bool>* release = holdContentWorker();
     job j("file://ui/menu/index.html");
-    ASSERT_TRUE(handler->InitJob(&j.info, j.done));
-    ASSERT_TRUE(handler->Connect(&j.info, j.done));
+    std::atomic<bool>* release = connectPending(j);
     EXPECT_TRUE(handler->ShutdownJob(&j.info, j.done));
     release->store(true);
     deleteHandler();
@@ -224,11 +229,8 @@ TEST_F(assetSchemeTest, aJobShutDownBeforeItsLoadIsReturnedByTheLoad)
 // The handler goes while loads are still queued: it waits for them before its pool goes.
 TEST_F(assetSchemeTest, theHandlerWaitsForItsPendingLoads)
 {
-    addFile("data/ui/menu/index.html", "menu");
-    std::atomic<bool>* release = holdContentWorker();
     job j("file://ui/menu/index.html");
-    ASSERT_TRUE(handler->InitJob(&j.info, j.done));
-    ASSERT_TRUE(handler->Connect(&j.info, j.done));
+    std::atomic<bool>* release = connectPending(j);
     EXPECT_TRUE(handler->ShutdownJob(&j.info, j.done));
     std::thread later([release] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
