@@ -180,6 +180,23 @@ TEST_F(uiWindowTest, aResizeRacingTheCopyNeverOverfillsTheBuffer)
     EXPECT_EQ((std::vector<uint8_t>{119, 89, 0x80, 0xFF}), std::vector<uint8_t>(last, last + 4));
 }
 
+// The OpenGL thread holds the pixels while the view has a new image: the worker skips the copy and makes
+// it in a later cycle, instead of dropping the image until the next repaint.
+TEST_F(uiWindowTest, aCopySkippedForABusyPixelLockIsMadeLater)
+{
+    startUI();
+    uiWindow* window = newWindow("w", nullptr, 0, 0, 100, 50);
+    ASSERT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
+    window->newPixels.store(0);
+    window->pixelLock.lock();
+    eawebkit::ViewUpdateInfo repaint{window, nullptr, eawebkit::kViewUpdateRepaint};
+    engine->systems.client->ViewUpdate(repaint);
+    drainWorker();
+    EXPECT_EQ(0, window->newPixels.load()) << "no copy while the lock is held";
+    window->pixelLock.unlock();
+    EXPECT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
+}
+
 // RGBA of a pixel counted from the top-left corner of the 160 x 120 framebuffer.
 std::vector<uint8_t> pixelFromTop(int x, int y)
 {
