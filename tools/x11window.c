@@ -28,7 +28,7 @@ static int hasName(Display* display, Window window, const char* name)
     return same;
 }
 
-Window x11_findWindowByName(Display* display, Window from, const char* name)
+static Window search(Display* display, Window from, const char* name)
 {
     if (hasName(display, from, name))
         return from;
@@ -38,8 +38,27 @@ Window x11_findWindowByName(Display* display, Window from, const char* name)
         return None;
     Window found = None;
     for (unsigned int i = 0; i < n && found == None; ++i)
-        found = x11_findWindowByName(display, children[i], name);
+        found = search(display, children[i], name);
     if (children)
         XFree(children);
+    return found;
+}
+
+/* A window that another client destroys while the search is under way fails the requests that name it;
+ * the default handler would end the program, this one lets the request fail and the search go on. */
+static int ignoreError(Display* display, XErrorEvent* error)
+{
+    (void)display;
+    (void)error;
+    return 0;
+}
+
+Window x11_findWindowByName(Display* display, Window from, const char* name)
+{
+    XSync(display, False);
+    int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(ignoreError);
+    const Window found = search(display, from, name);
+    XSync(display, False);
+    XSetErrorHandler(previous);
     return found;
 }
