@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -532,18 +533,26 @@ TEST_F(poolTest, eightThreadsOnATinyGrowingPoolNeverShareAnElement)
     grownTotals.clear();
     Pool<claimed> pool("stress", 0, 0, 0, nullptr, nullptr, recordGrowSlowly);
     std::atomic<int32_t> doubleHandOuts{0};
+    // Every thread holds its most before any lets go, so the pool must grow however the threads are scheduled.
+    std::barrier allHolding(THREADS);
     std::vector<std::thread> threads;
     for (int t = 0; t < THREADS; ++t)
         threads.emplace_back([&, t] {
             std::minstd_rand random(t + 1);
             std::vector<claimed*> held;
+            auto take = [&] {
+                claimed* e = pool.get();
+                int32_t nobody = 0;
+                if (!e->holder.compare_exchange_strong(nobody, t + 1))
+                    ++doubleHandOuts;
+                held.push_back(e);
+            };
+            while (held.size() < MOST_HELD)
+                take();
+            allHolding.arrive_and_wait();
             for (int i = 0; i < ROUNDS; ++i) {
                 if (held.size() < MOST_HELD && (held.empty() || random() % 2)) {
-                    claimed* e = pool.get();
-                    int32_t nobody = 0;
-                    if (!e->holder.compare_exchange_strong(nobody, t + 1))
-                        ++doubleHandOuts;
-                    held.push_back(e);
+                    take();
                 } else {
                     claimed* e = held.back();
                     held.pop_back();
