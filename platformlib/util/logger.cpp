@@ -1,11 +1,15 @@
 #include "platformlib/util/logger.h"
 
 #include <chrono>
+#include <cinttypes>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "platformlib/posix/udpsocket.h"
+#include "platformlib/spinlock.h"
+#include "platformlib/taskqueue.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/littleendian.h"
 #include "platformlib/util/textfile.h"
@@ -15,9 +19,30 @@ namespace tavrix::util {
 namespace {
 
 constexpr uint32_t IDLE_WAIT_MS = 3000;
+constexpr uint32_t GATHER_MS = 1;
 constexpr uint32_t JOIN_MS = 500;
+// A call takes microseconds; the bound only matters for a caller preempted in the middle of one.
+constexpr uint32_t CALLS_WAIT_MS = 500;
 constexpr uint32_t MIN_TEXT = 63;
 constexpr uint32_t HOOK_ALL = 0xFFFF;
+// Up to here a double's rounding of the milliseconds over 1000 stays far inside the fifth decimal.
+constexpr int64_t EXACT_SECONDS_MS = 10000000000000;
+
+// A line of fewer than SLOT_TEXT characters is recorded in a slot of the record pool; a longer one in a
+// block of the heap sized for it.
+constexpr uint32_t SLOT_TEXT = 128;
+constexpr size_t RECORD_HEAD = offsetof(logger::message, text);
+constexpr size_t CHUNK_SLOTS = 256;
+static_assert(SLOT_TEXT > MIN_TEXT, "a slot holds the least text a record is sized for");
+
+bool fitsSlot(uint32_t length) { return length < SLOT_TEXT; }
+
+struct logFile {
+    logFile* next;
+    FILE* file;
+    char* path;
+    uint32_t mask;
+};
 
 // "..." and the name's last 44 characters when it does not fit.
 void copyName(char (&field)[logger::NAME_SIZE], const char* name)
@@ -32,33 +57,140 @@ void copyName(char (&field)[logger::NAME_SIZE], const char* name)
     std::memcpy(field + 3, name + length - tail, tail + 1);
 }
 
-void freeRecords(logger::message* record)
-{
-    while (record) {
-        logger::message* next = record->next;
-        std::free(record);
-        record = next;
+// The records of short lines: taken by any caller, given back by the worker a few at a time. It grows by
+// chunks as far as the backlog needs and keeps them until it goes, so that a line costs no allocation once
+// it has grown. A free slot is linked through the record's own next field.
+class recordPool {
+public:
+    // Slots the worker gathers before it gives them back under the lock.
+    static constexpr uint32_t GIVE_BACK = 32;
+
+    recordPool() = default;
+    ~recordPool()
+    {
+        while (chunks) {
+            chunk* next = chunks->next;
+            std::free(chunks);
+            chunks = next;
+        }
     }
-}
+    recordPool(const recordPool&) = delete;
+    recordPool& operator=(const recordPool&) = delete;
+
+    // Null when the pool is empty and cannot grow.
+    logger::message* take()
+    {
+        std::lock_guard<spinlock> guard(lock);
+        if (logger::message* slot = freeSlots) {
+            freeSlots = slot->next;
+            return slot;
+        }
+        if (used == CHUNK_SLOTS) {
+            auto* grown = static_cast<chunk*>(std::malloc(sizeof(chunk)));
+            if (!grown)
+                return nullptr;
+            grown->next = chunks;
+            chunks = grown;
+            used = 0;
+        }
+        return reinterpret_cast<logger::message*>(chunks->slots[used++].bytes);
+    }
+
+    // A chain of slots, first to last through their next fields.
+    void give(logger::message* first, logger::message* last)
+    {
+        std::lock_guard<spinlock> guard(lock);
+        last->next = freeSlots;
+        freeSlots = first;
+    }
+
+private:
+    struct slot {
+        alignas(logger::message) unsigned char bytes[RECORD_HEAD + SLOT_TEXT];
+    };
+    struct chunk {
+        chunk* next;
+        slot slots[CHUNK_SLOTS];
+    };
+
+    spinlock lock;
+    logger::message* freeSlots = nullptr;
+    chunk* chunks = nullptr;
+    // Slots of the newest chunk handed out so far.
+    size_t used = CHUNK_SLOTS;
+};
 
 } // namespace
 
-logger::logger()
-    : workerThread(nullptr), logFiles(nullptr), hookHead(nullptr), hookTail(nullptr), running(false),
-      udpName(nullptr), udpSocket(sys::INVALID_UDP_SOCKET), udpTarget{}, queued(0), handled(0)
-{
-    running.exchange(true);
-    workerThread = new thread("Logger - Worker", worker, this);
-}
+struct logger::core {
+    core() = default;
+    core(const core&) = delete;
+    core& operator=(const core&) = delete;
+    ~core();
 
-logger::~logger()
-{
-    running.exchange(false);
-    if (workerThread) {
-        queue.wakeAll();
-        if (!stopWorker())
-            return;
+    // Counts a call from before its look at running until its last touch of the logger, so that stop can
+    // wait for the calls under way. Both sides are sequentially consistent: either the call sees running
+    // cleared, or stop sees the call counted.
+    class call {
+    public:
+        explicit call(core& s) : counted(s), admitted((s.callsUnderWay.fetch_add(1), s.running.load())) {}
+        ~call() { counted.callsUnderWay.fetch_sub(1); }
+        call(const call&) = delete;
+        call& operator=(const call&) = delete;
+
+    private:
+        core& counted;
+
+    public:
+        const bool admitted;
+    };
+
+    // The last of the logger and its worker to let go frees it all.
+    void release()
+    {
+        if (owners.fetch_sub(1) == 1)
+            delete this;
     }
+    bool waitForCalls();
+
+    message* newRecord(uint32_t length)
+    {
+        if (fitsSlot(length))
+            return pool.take();
+        return static_cast<message*>(std::malloc(RECORD_HEAD + length + 1));
+    }
+    // Records linked through next: the slots go back to the pool in runs, the rest to the heap. With
+    // `write`, each goes through the hooks first, unless destruction told the worker to drop what is left.
+    void finish(message* record, bool write);
+    void freeRecords(message* record) { finish(record, false); }
+
+    void runHooks(const message* record);
+    void flushFiles();
+    void sendName(uint8_t type);
+    void sendDatagram(const uint8_t* data, size_t size) { sys::udpSendTo(udpSocket, udpTarget, data, size); }
+
+    std::atomic<bool> running{false};
+    // Set when the worker outlived the first join: it writes nothing more.
+    std::atomic<bool> dropping{false};
+    std::atomic<int32_t> callsUnderWay{0};
+    // Records queued so far and records through the hooks, for flush.
+    std::atomic<uint64_t> queued{0};
+    alignas(64) std::atomic<uint64_t> handled{0};
+    taskQueue<message, spinlock> queue;
+    recordPool pool;
+    spinlock hooksLock;
+    hook* hookHead = nullptr;
+    hook* hookTail = nullptr;
+    spinlock filesLock;
+    logFile* logFiles = nullptr;
+    char* udpName = nullptr;
+    int udpSocket = sys::INVALID_UDP_SOCKET;
+    sys::udpAddress udpTarget{};
+    std::atomic<int32_t> owners{1};
+};
+
+logger::core::~core()
+{
     freeRecords(queue.takeAll());
     while (logFiles) {
         logFile* next = logFiles->next;
@@ -74,7 +206,6 @@ logger::~logger()
     }
     hookTail = nullptr;
     if (udpSocket != sys::INVALID_UDP_SOCKET) {
-        sendName('S');
         std::free(udpName);
         udpName = nullptr;
         sys::udpClose(udpSocket);
@@ -82,27 +213,136 @@ logger::~logger()
     }
 }
 
-// A thread cannot be killed safely here. When the worker outlives the join, the rest of the queue is taken
-// from it unwritten, so it ends once the hooks of its current record return. A worker stuck even then is
-// left running with everything it may touch (hooks, files, socket) kept.
-bool logger::stopWorker()
+bool logger::core::waitForCalls()
 {
-    bool ended = workerThread->join(JOIN_MS) == JOIN_ENDED;
-    if (!ended) {
-        freeRecords(queue.takeAll());
-        ended = workerThread->join(JOIN_MS) == JOIN_ENDED;
-        if (!ended)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CALLS_WAIT_MS);
+    while (callsUnderWay.load() != 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        sys::yield();
+    }
+    return true;
+}
+
+void logger::core::finish(message* record, bool write)
+{
+    message* slots = nullptr;
+    message* lastSlot = nullptr;
+    uint32_t gathered = 0;
+    uint64_t count = 0;
+    while (record) {
+        message* next = record->next;
+        if (write && !dropping.load(std::memory_order_relaxed))
+            runHooks(record);
+        if (!fitsSlot(record->textLength)) {
+            std::free(record);
+        } else {
+            record->next = slots;
+            slots = record;
+            if (!lastSlot)
+                lastSlot = record;
+            if (++gathered == recordPool::GIVE_BACK) {
+                pool.give(slots, lastSlot);
+                slots = lastSlot = nullptr;
+                gathered = 0;
+            }
+        }
+        ++count;
+        record = next;
+    }
+    if (slots)
+        pool.give(slots, lastSlot);
+    if (!write)
+        return;
+    // A run's lines reach the files together, and only then count as written for a flush.
+    flushFiles();
+    handled.fetch_add(count);
+}
+
+void logger::core::flushFiles()
+{
+    std::lock_guard<spinlock> guard(filesLock);
+    for (logFile* f = logFiles; f; f = f->next)
+        std::fflush(f->file);
+}
+
+void logger::core::runHooks(const message* record)
+{
+    std::lock_guard<spinlock> guard(hooksLock);
+    for (const hook* h = hookHead; h; h = h->next)
+        if (h->mask & uint32_t(record->level))
+            h->callback(h->user, record);
+}
+
+void logger::core::sendName(uint8_t type)
+{
+    const size_t length = std::strlen(udpName);
+    auto* datagram = static_cast<uint8_t*>(std::malloc(length + 2));
+    if (!datagram)
+        return;
+    datagram[0] = type;
+    std::memcpy(datagram + 1, udpName, length + 1);
+    sendDatagram(datagram, length + 2);
+    std::free(datagram);
+}
+
+logger::logger(noWorker) : workerThread(nullptr), shared(new core), callsLeftBehind(false) {}
+
+logger::logger() : logger(noWorker{})
+{
+    shared->running.exchange(true);
+    shared->owners.fetch_add(1);
+    workerThread = new thread("Logger - Worker", worker, shared);
+    // A worker that never started has no share to give back.
+    if (!workerThread->isRunning())
+        shared->owners.fetch_sub(1);
+}
+
+logger::~logger()
+{
+    stop();
+    // A worker left behind gives its share back when it ends; a call left behind may touch all of it.
+    if (!callsLeftBehind)
+        shared->release();
+}
+
+bool logger::stop()
+{
+    core& s = *shared;
+    if (!s.running.exchange(false))
+        return !callsLeftBehind;
+    callsLeftBehind = !s.waitForCalls();
+    if (workerThread) {
+        s.queue.wakeAll();
+        stopWorker();
+    }
+    s.freeRecords(s.queue.takeAll());
+    if (s.udpSocket != sys::INVALID_UDP_SOCKET)
+        s.sendName('S');
+    return !callsLeftBehind;
+}
+
+// A thread cannot be killed safely here. When the worker outlives the join, what it holds and what is still
+// queued are dropped unwritten, so it ends once the hooks of its current record return. A worker stuck even then is
+// left running on its share of the state.
+void logger::stopWorker()
+{
+    if (workerThread->join(JOIN_MS) != JOIN_ENDED) {
+        shared->dropping.store(true);
+        shared->freeRecords(shared->queue.takeAll());
+        if (workerThread->join(JOIN_MS) != JOIN_ENDED)
             workerThread->kill();
     }
     delete workerThread;
     workerThread = nullptr;
-    return ended;
 }
 
 void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
                     va_list args)
 {
-    if (!running.load())
+    core& s = *shared;
+    const core::call call(s);
+    if (!call.admitted)
         return;
     char text[MAX_TEXT + 1];
     const int formatted = std::vsnprintf(text, sizeof(text), format, args);
@@ -110,8 +350,7 @@ void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* 
     const uint32_t length = formatted < 0 ? 0 : formatted > int(MAX_TEXT) ? MAX_TEXT : uint32_t(formatted);
     if (formatted < 0)
         text[0] = '\0';
-    auto* record = static_cast<message*>(
-        std::malloc(offsetof(message, text) + (length > MIN_TEXT ? length : MIN_TEXT) + 1));
+    message* record = s.newRecord(length);
     if (!record)
         return;
     record->next = nullptr;
@@ -124,39 +363,35 @@ void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* 
     record->textLength = length;
 
     // Counted before it is appended: the worker never gets ahead of the count a flush waits for.
-    queued.fetch_add(1);
-    queue.push(record);
-}
-
-void logger::runHooks(const message* record)
-{
-    std::lock_guard<spinlock> guard(hooksLock);
-    for (const hook* h = hookHead; h; h = h->next)
-        if (h->mask & uint32_t(record->level))
-            h->callback(h->user, record);
+    s.queued.fetch_add(1);
+    s.queue.push(record);
 }
 
 uint32_t logger::worker(thread* self)
 {
-    logger* owner = static_cast<logger*>(self->getArg());
+    core& s = *static_cast<core*>(self->getArg());
     for (;;) {
-        if (message* record = owner->queue.take()) {
-            owner->runHooks(record);
-            std::free(record);
-            owner->handled.fetch_add(1);
+        // All that is queued at once: the queue's lock changes hands once a run, not once a line.
+        if (message* records = s.queue.takeAll()) {
+            s.finish(records, true);
+            // Lines seldom come alone: a short nap, announced to no caller, lets the next ones gather,
+            // so that the queue changes hands and the worker is woken once a run rather than once a line.
+            sys::sleepMs(GATHER_MS);
             continue;
         }
-        if (!owner->running.load())
-            return 0;
-        owner->queue.waitWhileEmpty(owner->running, IDLE_WAIT_MS);
+        if (!s.running.load())
+            break;
+        s.queue.waitWhileEmpty(s.running, IDLE_WAIT_MS);
     }
+    s.release();
+    return 0;
 }
 
 bool logger::flush(uint32_t milliseconds)
 {
-    const uint64_t target = queued.load();
+    const uint64_t target = shared->queued.load();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (handled.load() < target) {
+    while (shared->handled.load() < target) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         sys::sleepMs(1);
@@ -173,27 +408,29 @@ void logger::registerHook(uint32_t mask, void* user, hookCallback callback)
     h->mask = mask;
     h->callback = callback;
     h->user = user;
-    std::lock_guard<spinlock> guard(hooksLock);
-    if (hookTail)
-        hookTail->next = h;
+    core& s = *shared;
+    std::lock_guard<spinlock> guard(s.hooksLock);
+    if (s.hookTail)
+        s.hookTail->next = h;
     else
-        hookHead = h;
-    hookTail = h;
+        s.hookHead = h;
+    s.hookTail = h;
 }
 
 void logger::unregisterHook(uint32_t mask, void* user, hookCallback callback)
 {
-    std::lock_guard<spinlock> guard(hooksLock);
+    core& s = *shared;
+    std::lock_guard<spinlock> guard(s.hooksLock);
     hook* previous = nullptr;
-    for (hook* h = hookHead; h; previous = h, h = h->next) {
+    for (hook* h = s.hookHead; h; previous = h, h = h->next) {
         if (h->mask != mask || h->callback != callback || h->user != user)
             continue;
         if (previous)
             previous->next = h->next;
         else
-            hookHead = h->next;
-        if (hookTail == h)
-            hookTail = previous;
+            s.hookHead = h->next;
+        if (s.hookTail == h)
+            s.hookTail = previous;
         std::free(h);
         break;
     }
@@ -216,9 +453,10 @@ bool logger::addLogFile(const char* path, uint32_t mask)
     node->path = copy;
     node->mask = mask;
     {
-        std::lock_guard<spinlock> guard(filesLock);
-        node->next = logFiles;
-        logFiles = node;
+        core& s = *shared;
+        std::lock_guard<spinlock> guard(s.filesLock);
+        node->next = s.logFiles;
+        s.logFiles = node;
     }
     registerHook(mask, node, fileHook);
     return true;
@@ -247,15 +485,23 @@ void logger::fileHook(void* user, const message* record)
     FILE* file = static_cast<logFile*>(user)->file;
     char tag[16];
     std::snprintf(tag, sizeof(tag), "(%s)", levelName(uint32_t(record->level)));
-    std::fprintf(file, "[%0.5f] %-9s ", double(record->time) / 1000.0, tag);
+    // The seconds as "%0.5f" prints the time over 1000: below EXACT_SECONDS_MS that is the milliseconds
+    // as they stand with two zeros after them, which integers print far faster than a double.
+    const int64_t ms = record->time;
+    if (ms > -EXACT_SECONDS_MS && ms < EXACT_SECONDS_MS) {
+        const int64_t whole = ms < 0 ? -ms : ms;
+        std::fprintf(file, "[%s%" PRId64 ".%03d00] %-9s ", ms < 0 ? "-" : "", whole / 1000, int(whole % 1000), tag);
+    } else {
+        std::fprintf(file, "[%0.5f] %-9s ", double(ms) / 1000.0, tag);
+    }
     writeTextMode(file, record->text, record->textLength);
-    std::fflush(file);
 }
 
 // Sockets need no start-up or clean-up here, unlike Winsock; the console starts with its socket.
 void logger::enableUDPConsole(const char* name, const char* address, uint16_t port)
 {
-    if (udpSocket != sys::INVALID_UDP_SOCKET)
+    core& s = *shared;
+    if (s.udpSocket != sys::INVALID_UDP_SOCKET)
         return;
     const int socket = sys::udpOpen();
     if (socket == sys::INVALID_UDP_SOCKET) {
@@ -267,26 +513,13 @@ void logger::enableUDPConsole(const char* name, const char* address, uint16_t po
         sys::udpClose(socket);
         return;
     }
-    udpSocket = socket;
-    udpTarget = sys::udpTarget(address, port);
-    udpName = copy;
+    s.udpSocket = socket;
+    s.udpTarget = sys::udpTarget(address, port);
+    s.udpName = copy;
     log(LOG_INFO, "Enabled UDP Logging to %s:%u\n", address, unsigned(port));
-    sendName('H');
-    registerHook(HOOK_ALL, this, udpHook);
-}
-
-void logger::sendDatagram(const uint8_t* data, size_t size) { sys::udpSendTo(udpSocket, udpTarget, data, size); }
-
-void logger::sendName(uint8_t type)
-{
-    const size_t length = std::strlen(udpName);
-    auto* datagram = static_cast<uint8_t*>(std::malloc(length + 2));
-    if (!datagram)
-        return;
-    datagram[0] = type;
-    std::memcpy(datagram + 1, udpName, length + 1);
-    sendDatagram(datagram, length + 2);
-    std::free(datagram);
+    s.sendName('H');
+    // The console's state is the worker's share: a worker left behind sends from it safely.
+    registerHook(HOOK_ALL, &s, udpHook);
 }
 
 void logger::udpHook(void* user, const message* record)
@@ -297,19 +530,21 @@ void logger::udpHook(void* user, const message* record)
     datagram[9] = uint8_t(record->level);
     std::memcpy(datagram + 10, record->text, record->textLength);
     datagram[10 + record->textLength] = '\0';
-    static_cast<logger*>(user)->sendDatagram(datagram, 10 + record->textLength + 1);
+    static_cast<core*>(user)->sendDatagram(datagram, 10 + record->textLength + 1);
 }
 
 void logger::sendPerf(int32_t first, int32_t second, int32_t third)
 {
-    if (udpSocket == sys::INVALID_UDP_SOCKET)
+    core& s = *shared;
+    const core::call call(s);
+    if (!call.admitted || s.udpSocket == sys::INVALID_UDP_SOCKET)
         return;
     uint8_t datagram[13];
     datagram[0] = 'P';
     putU32(datagram + 1, uint32_t(first));
     putU32(datagram + 5, uint32_t(second));
     putU32(datagram + 9, uint32_t(third));
-    sendDatagram(datagram, sizeof(datagram));
+    s.sendDatagram(datagram, sizeof(datagram));
 }
 
 } // namespace tavrix::util

@@ -7,9 +7,6 @@
 #include <cstdio>
 
 #include "platformlib/posix/thread.h"
-#include "platformlib/posix/udpsocket.h"
-#include "platformlib/spinlock.h"
-#include "platformlib/taskqueue.h"
 #include "platformlib/util/loggerinterface.h"
 
 namespace tavrix::util {
@@ -21,7 +18,7 @@ public:
     // File and function fields: shorter names are kept whole, longer ones as "..." and their tail.
     static constexpr uint32_t NAME_SIZE = 48;
 
-    // One heap block per log call: the fixed fields, then the text and its NUL (never fewer than 64 bytes).
+    // One record per log call: the fixed fields, then the text and its NUL (never fewer than 64 bytes).
     // In-memory only, so it takes the natural 64-bit layout.
     struct message {
         message* next;
@@ -56,6 +53,13 @@ public:
     // Milliseconds; called on the logging thread, once per record.
     virtual int64_t getTime() = 0;
 
+    // The first steps of destruction: from here on calls are dropped; the calls already under way are
+    // waited for (bounded), the worker is given its two bounded joins, what it did not reach is freed
+    // unwritten and the console's stop datagram goes out. The object stays valid for late callers. A
+    // subclass's destructor calls it first, so that no call reaches the subclass's getTime while it goes.
+    // False when a call was still under way at the bound: the object must then be kept.
+    bool stop();
+
     void registerHook(uint32_t mask, void* user, hookCallback callback);
     void unregisterHook(uint32_t mask, void* user, hookCallback callback);
     bool addLogFile(const char* path, uint32_t mask);
@@ -63,38 +67,28 @@ public:
     void sendPerf(int32_t first, int32_t second, int32_t third);
 
     static const char* levelName(uint32_t level);
+    // Writes the record's line; the worker flushes the files after each run of records it took.
     static void fileHook(void* user, const message* record);
     static void udpHook(void* user, const message* record);
 
+protected:
+    // A logger that never runs: no worker, and every record of the base's own vlogEx is dropped. For a
+    // stand-in that hands its calls on elsewhere.
+    struct noWorker {};
+    explicit logger(noWorker);
+
 private:
-    struct logFile {
-        logFile* next;
-        FILE* file;
-        char* path;
-        uint32_t mask;
-    };
+    // What the worker touches, owned by the logger and the worker together and freed by the last of the
+    // two to let go: a worker left behind in a hook after destruction finds all of it still there.
+    struct core;
 
     static uint32_t worker(thread* self);
-
-    void runHooks(const message* record);
-    bool stopWorker();
-    void sendName(uint8_t type);
-    void sendDatagram(const uint8_t* data, size_t size);
+    void stopWorker();
 
     thread* workerThread;
-    logFile* logFiles;
-    spinlock filesLock;
-    taskQueue<message, spinlock> queue;
-    spinlock hooksLock;
-    hook* hookHead;
-    hook* hookTail;
-    std::atomic<bool> running;
-    char* udpName;
-    int udpSocket;
-    sys::udpAddress udpTarget;
-    // Records queued so far and records through the hooks, for flush.
-    std::atomic<uint64_t> queued;
-    std::atomic<uint64_t> handled;
+    core* shared;
+    // A call was still under way when stop gave up waiting: what it may touch is kept.
+    bool callsLeftBehind;
 };
 
 } // namespace tavrix::util

@@ -1,6 +1,7 @@
 #include "platformlib/util/logger.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -335,6 +337,98 @@ TEST_F(LoggerTest, DestructionDropsWhatTheWorkerCannotReach)
     EXPECT_EQ(dir.read("drop.log"), "[0.00000] (INFO)    block\r\n");
 }
 
+// Threads of this process that carry the name, as the system lists them.
+int threadsNamed(const std::string& name)
+{
+    int found = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
+        std::string comm;
+        std::getline(std::ifstream("/proc/self/task/" + std::string(task->d_name) + "/comm"), comm);
+        found += comm == name;
+    }
+    if (tasks)
+        closedir(tasks);
+    return found;
+}
+
+// Until no logger worker is left; false after ten seconds.
+bool workersEnded()
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (threadsNamed("Logger - Worker") == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A hook still inside after both joins: the logger is gone when it returns, and the worker it leaves
+// behind finishes on state of its own (the address sanitizer sees any touch of the freed logger).
+TEST_F(LoggerTest, WorkerLeftInAHookOutlivesTheLogger)
+{
+    struct stuckHook {
+        static void hook(void* user, const logger::message* record)
+        {
+            auto* self = static_cast<stuckHook*>(user);
+            if (std::string(record->text) != "stuck\n")
+                return;
+            self->entered = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        std::atomic<bool> entered{false};
+    };
+    ASSERT_TRUE(workersEnded());
+    stuckHook stuck;
+    auto* log = new testLogger;
+    ASSERT_TRUE(log->addLogFile("stuck.log", 0xFFFF));
+    log->registerHook(0xFFFF, &stuck, stuckHook::hook);
+    log->log(tavrix::util::LOG_INFO, "stuck\n");
+    log->log(tavrix::util::LOG_INFO, "behind\n");
+    while (!stuck.entered)
+        std::this_thread::yield();
+    delete log;
+    ASSERT_EQ(threadsNamed("Logger - Worker"), 1) << "the worker is still in its hook";
+    ASSERT_TRUE(workersEnded());
+    // Its last act closed the file: the line it was writing is there, the one behind it is not.
+    EXPECT_EQ(dir.read("stuck.log"), "[0.00000] (INFO)    stuck\r\n");
+}
+
+// A call already past its look at the running flag when destruction begins is waited for: it still
+// reaches the file, and nothing of the logger goes while it runs.
+TEST_F(LoggerTest, DestructionWaitsForACallUnderWay)
+{
+    class slowClock : public logger {
+    public:
+        ~slowClock() override { stop(); }
+        int64_t getTime() override
+        {
+            entered = true;
+            while (!released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 7;
+        }
+        std::atomic<bool> entered{false};
+        std::atomic<bool> released{false};
+    };
+    auto* log = new slowClock;
+    ASSERT_TRUE(log->addLogFile("underway.log", 0xFFFF));
+    std::thread caller([log] { log->log(tavrix::util::LOG_WARN, "under way\n"); });
+    while (!log->entered)
+        std::this_thread::yield();
+    std::atomic<bool> destroyed{false};
+    std::thread destroyer([log, &destroyed] {
+        delete log;
+        destroyed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_FALSE(destroyed) << "destruction did not wait for the call";
+    log->released = true;
+    caller.join();
+    destroyer.join();
+    EXPECT_EQ(dir.read("underway.log"), "[0.00700] (WARN)    under way\r\n");
+}
+
 // A real UDP listener on the loopback address.
 class listener {
 public:
@@ -424,6 +518,27 @@ TEST_F(LoggerTest, ConsoleMirrorsTheWholeStoredText)
     ASSERT_EQ(d.size(), logger::MAX_TEXT + 11);
     EXPECT_EQ(d.substr(0, 10), bytes({'M', 0, 0, 0, 0, 0, 0, 0, 0, 1}));
     EXPECT_EQ(d.substr(10), std::string(logger::MAX_TEXT, 'q') + std::string(1, '\0'));
+}
+
+// Stopped, the logger stays whole for late callers, whose lines are dropped.
+TEST_F(LoggerTest, StoppedLoggerDropsLateCalls)
+{
+    listener console;
+    testLogger log;
+    ASSERT_TRUE(log.addLogFile("stopped.log", 0xFFFF));
+    log.enableUDPConsole("late", "127.0.0.1", console.port);
+    EXPECT_EQ(console.next(), std::string("Hlate\0", 6));
+    log.log(tavrix::util::LOG_INFO, "before\n");
+    EXPECT_TRUE(log.stop());
+    EXPECT_EQ(console.nextMessage(), std::string("M\0\0\0\0\0\0\0\0\1before\n\0", 18));
+    EXPECT_EQ(console.next(), std::string("Slate\0", 6));
+    log.log(tavrix::util::LOG_INFO, "after\n");
+    log.sendPerf(1, 2, 3);
+    EXPECT_TRUE(log.flush(FLUSH_MS));
+    EXPECT_TRUE(log.stop());
+    EXPECT_EQ(console.next(200), "");
+    EXPECT_EQ(dir.read("stopped.log"), "[0.00000] (INFO)    Enabled UDP Logging to 127.0.0.1:" + std::to_string(console.port) +
+                                           "\r\n[0.00000] (INFO)    before\r\n");
 }
 
 } // namespace
