@@ -14,8 +14,11 @@ namespace {
 
 // Stands in while the client logger does not exist (unit tests, threads still running after its
 // destruction): every line goes on to the platform logger, which discards it unless another is installed.
+// It has no worker of its own.
 class forwardingLogger final : public tavrix::util::logger {
 public:
+    forwardingLogger() : logger(noWorker{}) {}
+
     void vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
                 va_list args) override __attribute__((format(printf, 6, 0)))
     {
@@ -26,16 +29,12 @@ public:
     int64_t getTime() override { return 0; }
 };
 
-// Never destroyed: a thread may still log through it while the process ends.
+// Made on first use and never destroyed: a thread may still log through it while the process ends.
 forwardingLogger& fallbackLogger()
 {
     static forwardingLogger& fallback = *new forwardingLogger;
     return fallback;
 }
-
-// Made while static objects are constructed, so that its worker's start is not logged into whatever
-// logger a test installs later.
-[[maybe_unused]] const bool fallbackMade = (fallbackLogger(), true);
 
 std::atomic<tavrix::clientLogger*> theLogger{nullptr};
 
@@ -105,7 +104,8 @@ clientLogger::clientLogger()
     platform_setLogger(this);
 }
 
-clientLogger::~clientLogger() = default;
+// Logging stops before this object goes, so that no call reaches its clock half destroyed.
+clientLogger::~clientLogger() { stop(); }
 
 int64_t clientLogger::getTime()
 {
@@ -140,7 +140,7 @@ void createLogger()
     created->enableUDPConsole("client", "127.0.0.1", 5555);
 }
 
-void destroyLogger()
+void destroyLogger(bool othersMayLog)
 {
     clientLogger* current = theLogger.load(std::memory_order_acquire);
     if (!current)
@@ -148,6 +148,9 @@ void destroyLogger()
     platform_setLogger(nullptr);
     // Callers from here on get the stand-in, before the object goes away.
     theLogger.store(nullptr, std::memory_order_release);
+    // A thread that still holds the logger finds it stopped but whole: calls are then dropped.
+    if (!current->stop() || othersMayLog)
+        return;
     delete current;
 }
 

@@ -26,7 +26,10 @@ util::logger* getLogger();
 
 namespace client {
 void createLogger();
-void destroyLogger();
+// Stops the client logger (its queue written within the bounded joins, the console's stop datagram sent)
+// and releases it. With othersMayLog (threads that may still log remain, and the process ends right after)
+// the object is kept, stopped, for their late calls.
+void destroyLogger(bool othersMayLog = false);
 // The printf-style error sink handed to keyed tables: ERROR, without a source location.
 void logErrorPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 } // namespace client

@@ -69,9 +69,9 @@ int WinMain(void*, void*, char*, int)
         tavrix::main::reportEscaped(__FILE__, __LINE__, TAVRIX_FUNC);
         escaped = true;
     }
-    tavrix::client::destroyLogger();
-    // After an escape the threads that the start-up created still run: the process ends here, before the
-    // static objects they use are destroyed under them.
+    // After an escape the threads that the start-up created still run and may log: the logger is kept for
+    // them, and the process ends here, before the static objects they use are destroyed under them.
+    tavrix::client::destroyLogger(escaped);
     if (escaped)
         std::_Exit(0);
     return 0;

@@ -2,6 +2,9 @@
 // reporter for keyed tables, and the stand-in handed out while it does not exist.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -72,6 +75,66 @@ TEST(clientLoggerTest, standInWhileTheLoggerDoesNotExist)
     std::thread late([] { tavrix::getLogger()->logEx(LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "too late\n"); });
     late.join();
     EXPECT_EQ(dir.read("client.log"), written);
+}
+
+// Threads of this process that carry the name, as the system lists them.
+int threadsNamed(const std::string& name)
+{
+    int found = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
+        std::string comm;
+        std::getline(std::ifstream("/proc/self/task/" + std::string(task->d_name) + "/comm"), comm);
+        found += comm == name;
+    }
+    if (tasks)
+        closedir(tasks);
+    return found;
+}
+
+// The stand-in is no logger of its own: the only worker is the client logger's, while it exists.
+TEST(clientLoggerTest, standInRunsNoWorker)
+{
+    tavrix::getLogger()->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "stand-in\n");
+    EXPECT_EQ(threadsNamed("Logger - Worker"), 0);
+    tavrix::test::tempDir dir;
+    tavrix::client::createLogger();
+    EXPECT_EQ(threadsNamed("Logger - Worker"), 1);
+    tavrix::client::destroyLogger();
+    tavrix::getLogger()->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "stand-in again\n");
+    EXPECT_EQ(threadsNamed("Logger - Worker"), 0);
+}
+
+// While threads that may still log remain (an exception escaped on the main thread, and the process ends
+// right after), the logger is stopped but kept: one that holds it logs into nothing.
+TEST(clientLoggerTest, keptForThreadsThatMayStillLog)
+{
+    tavrix::test::tempDir dir;
+    tavrix::test::udpListener console(5555);
+    ASSERT_TRUE(console.bound());
+    tavrix::client::createLogger();
+    // Held as the start-up executor holds it, across the destruction; kept reachable for the leak check.
+    static tavrix::util::logger* const held = tavrix::getLogger();
+    held->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "before\n");
+    std::atomic<bool> stopped{false};
+    std::thread late([&] {
+        while (!stopped) {
+            held->logEx(LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "late\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        held->logEx(LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC, "too late\n");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    tavrix::client::destroyLogger(true);
+    stopped = true;
+    late.join();
+    EXPECT_NE(tavrix::getLogger(), held);
+    const std::string written = dir.read("client.log");
+    EXPECT_NE(written.find("(INFO)    before\r\n"), std::string::npos);
+    EXPECT_EQ(written.find("too late"), std::string::npos);
+    const auto datagrams = console.receiveUntil('S', 5000);
+    ASSERT_FALSE(datagrams.empty());
+    EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
 }
 
 TEST(clientLoggerTest, glDebugNames)
