@@ -100,13 +100,16 @@ void bgmStream::destroyObjects(void* object)
     self->buffers = nullptr;
 }
 
-void bgmStream::queue(int32_t type, uintptr_t argument)
+bool bgmStream::queue(int32_t type, uintptr_t argument)
 {
     sound::task* queued = sound::newTask();
+    if (!queued)
+        return false;
     queued->type = type;
     queued->target.stream = this;
     queued->argument = argument;
     sound::pushTask(sound::getBGMContext(), queued);
+    return true;
 }
 
 void bgmStream::setFile(const char* name)
@@ -118,7 +121,9 @@ void bgmStream::setFile(const char* name)
         CLIENT_LOG(util::LOG_ERROR, "bgmStream::setFile(%s) -> name too long, not loaded\n", name);
         return;
     }
-    queue(sound::TASK_BGM_SET_FILE, reinterpret_cast<uintptr_t>(rostrdup(path)));
+    char* copy = rostrdup(path);
+    if (!queue(sound::TASK_BGM_SET_FILE, reinterpret_cast<uintptr_t>(copy)))
+        rofree(copy);
 }
 
 void bgmStream::play(bool loop_) { queue(sound::TASK_BGM_PLAY, loop_ ? 1 : 0); }
@@ -161,6 +166,7 @@ bool bgmStream::onUpdateTimer(int32_t, void* stream, void*)
         if (candidate != stream)
             continue;
         int32_t idle = 0;
+        // An update the stopped worker refused stays pending: the timer asks no more.
         if (candidate->playing.load() == 1 && candidate->data.load() && candidate->updatePending.compare_exchange_strong(idle, 1))
             candidate->queue(sound::TASK_BGM_UPDATE, 0);
         break;

@@ -60,7 +60,8 @@ private:
     void _stop();
     void _unload();
     void removeTimer();
-    void queue(int32_t type, uintptr_t argument);
+    // False, with nothing queued, once the worker has stopped.
+    bool queue(int32_t type, uintptr_t argument);
     static void createObjects(void* stream);
     static void destroyObjects(void* stream);
 

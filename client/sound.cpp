@@ -13,7 +13,6 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/taskqueue.h"
-#include "platformlib/util/exception.h"
 
 namespace tavrix::sound {
 
@@ -30,6 +29,8 @@ namespace {
 
 constexpr uint32_t WORKER_WAIT_MS = 3000;
 constexpr uint32_t WORKER_JOIN_MS = 6000;
+// A request takes microseconds; the bound only matters for a caller preempted in the middle of one.
+constexpr uint32_t REQUESTS_WAIT_MS = 500;
 // sound.device is read into this many bytes, its NUL included.
 constexpr uint32_t DEVICE_NAME_BUFFER = 255;
 
@@ -42,6 +43,8 @@ struct soundState {
     Pool<task>* taskPool = nullptr;
     util::thread* workerThread = nullptr;
     std::atomic<bool> running{false};
+    // Requests from before their look at the running flag until their task is queued.
+    std::atomic<int32_t> requestsUnderWay{0};
     std::atomic<musicDispatch> runMusicTask{nullptr};
 };
 soundState state;
@@ -103,6 +106,18 @@ void dropQueue()
     }
 }
 
+// Either a request sees the running flag cleared, or final sees it counted (both sequentially consistent).
+bool waitForRequests()
+{
+    const int32_t deadline = getTimeMs() + int32_t(REQUESTS_WAIT_MS);
+    while (state.requestsUnderWay.load() != 0) {
+        if (getTimeMs() >= deadline)
+            return false;
+        sys::yield();
+    }
+    return true;
+}
+
 void freeDeviceList()
 {
     for (uint32_t i = 0; i < state.deviceCount; ++i)
@@ -145,7 +160,7 @@ void init()
     if (alcIsExtensionPresent(nullptr, "ALC_ENUMERATE_ALL_EXT")) {
         listKind = ALC_ALL_DEVICES_SPECIFIER;
         defaultKind = ALC_DEFAULT_ALL_DEVICES_SPECIFIER;
-    } else if (alcIsExtensionPresent(nullptr, "ALC_ENUMERATE_EXT")) {
+    } else if (alcIsExtensionPresent(nullptr, "ALC_ENUMERATION_EXT")) {
         listKind = ALC_DEVICE_SPECIFIER;
         defaultKind = ALC_DEFAULT_DEVICE_SPECIFIER;
     }
@@ -195,14 +210,18 @@ void final()
     bool ended = true;
     if (state.workerThread) {
         state.running.store(false);
+        ended = waitForRequests();
         state.queue->wakeAll();
-        ended = state.workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
+        ended = state.workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED && ended;
         delete state.workerThread;
         state.workerThread = nullptr;
     }
+    // A worker that is still running, or a request still on its way, keeps the device names, the queue,
+    // the pool and the device the worker owns.
+    if (!ended)
+        return;
     freeDeviceList();
-    // A worker that is still running keeps its queue, its pool and the device it owns.
-    if (!ended || !state.taskPool)
+    if (!state.taskPool)
         return;
     dropQueue();
     delete state.taskPool;
@@ -217,6 +236,8 @@ void setOutputDevice(const char* name)
     if (index < 0)
         return;
     task* queued = newTask();
+    if (!queued)
+        return;
     queued->type = TASK_SET_OUTPUT_DEVICE;
     queued->target.deviceIndex = uint32_t(index);
     queued->argument = 0;
@@ -227,8 +248,12 @@ void setMusicDispatch(musicDispatch dispatch) { state.runMusicTask.store(dispatc
 
 task* newTask()
 {
-    if (!state.taskPool)
-        TAVRIX_FATAL("sound::newTask() -> while the sound worker is not running!\n");
+    state.requestsUnderWay.fetch_add(1);
+    if (!state.running.load()) {
+        state.requestsUnderWay.fetch_sub(1);
+        CLIENT_LOG(util::LOG_WARN, "sound::newTask() -> the sound worker is not running, request dropped\n");
+        return nullptr;
+    }
     return state.taskPool->get();
 }
 
@@ -236,6 +261,7 @@ void pushTask(ALCcontext* context, task* queued)
 {
     queued->context = context;
     state.queue->push(queued);
+    state.requestsUnderWay.fetch_sub(1);
 }
 
 void callOnWorker(void (*fn)(void* arg), void* arg)
@@ -248,6 +274,10 @@ void callOnWorker(void (*fn)(void* arg), void* arg)
     call.fn = fn;
     call.arg = arg;
     task* queued = newTask();
+    if (!queued) {
+        fn(arg);
+        return;
+    }
     queued->type = TASK_CALL;
     queued->target.call = &call;
     queued->argument = 0;

@@ -13,7 +13,8 @@ class thread;
 
 namespace tavrix::sound {
 
-// A task from the task pool, for pushTask; fatal while the worker is not running.
+// A task from the task pool, for pushTask, which must follow. Null, with a WARN, once the worker has
+// stopped: the request then does nothing.
 task* newTask();
 // Appends the task to the worker's queue; the worker makes the context current before it runs the task.
 void pushTask(ALCcontext* context, task* queued);

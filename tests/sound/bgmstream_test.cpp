@@ -255,4 +255,25 @@ TEST_F(bgmStreamTest, DestroyedStreamIsOutOfTheTimersReach)
     EXPECT_TRUE(captured.texts(tavrix::util::LOG_ERROR).empty()) << ::testing::PrintToString(captured.texts());
 }
 
+// A stream still playing when the worker stops: its next refill is refused with one warning, and the
+// process goes on.
+TEST_F(bgmStreamTest, StreamPlayingAtShutdownOnlyWarns)
+{
+    addMusic("loop.ogg", encodeOgg(1, 44100, 44100));
+    startSound();
+    auto* stream = new bgmStream;
+    stream->setFile("loop.ogg");
+    stream->play(true);
+    drainWorker();
+    stopSound();
+    captured.clear();
+    // Past two periods of the refill timer.
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(captured.texts(), std::vector<std::string>{"sound::newTask() -> the sound worker is not running, request dropped\n"});
+    captured.clear();
+    stream->play(false);
+    EXPECT_EQ(captured.texts(), std::vector<std::string>{"sound::newTask() -> the sound worker is not running, request dropped\n"});
+    delete stream;
+}
+
 } // namespace
