@@ -269,6 +269,7 @@ void bgmStream::_play(bool loop_)
 
 void bgmStream::_update()
 {
+    bool ended = false;
     {
         std::lock_guard<util::mutex> guard(*lock);
         if (playing.load() != 1) {
@@ -287,9 +288,16 @@ void bgmStream::_update()
             if (readData(done))
                 alSourceQueueBuffers(source, 1, &done);
         }
-        if (starved)
+        // Every buffer played out and none refilled: a file without loop has reached its end.
+        ALint queued = 0;
+        alGetSourcei(source, AL_BUFFERS_QUEUED, &queued);
+        ended = queued == 0;
+        if (starved && !ended)
             alSourcePlay(source);
     }
+    // Stopped as a stop request would: the timer goes, and a play starts the file from its beginning.
+    if (ended)
+        _stop();
     updatePending.store(0);
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "client/bgmstream.h"
+#include "client/timer.h"
 #include "soundfixture.h"
 
 using namespace std::chrono_literals;
@@ -129,6 +130,37 @@ TEST_F(bgmStreamWaveTest, FileWithoutLoopPlaysOnceAndCanBePlayedAgainAfterStop)
     // Nothing between the two plays: the buffers were not queued again.
     EXPECT_GT(second - end, size_t(OUTPUT_RATE / 5));
     EXPECT_TRUE(silent(out, end, second));
+    EXPECT_EQ(matchingRun(out, once, second, once.length()), once.length());
+    EXPECT_TRUE(silent(out, second + once.length(), out.size()));
+    EXPECT_TRUE(errorsAndWarnings().empty()) << ::testing::PrintToString(errorsAndWarnings());
+}
+
+// At its end a file without loop stops by itself: its refill timer goes, and a play alone starts it again
+// from the beginning.
+TEST_F(bgmStreamWaveTest, FileWithoutLoopStopsAtItsEndAndPlaysAgain)
+{
+    makeMusic(0.6);
+    startSound();
+    int32_t total = 0, free = 0, peak = 0;
+    timer_getStats(&total, &free, &peak);
+    const int32_t timersBefore = total - free;
+    {
+        bgmStream stream;
+        stream.setFile("tune.ogg");
+        stream.play(false);
+        std::this_thread::sleep_for(1600ms);
+        timer_getStats(&total, &free, &peak);
+        EXPECT_EQ(total - free, timersBefore) << "the refill timer still runs";
+        stream.play(false);
+        std::this_thread::sleep_for(1600ms);
+    }
+    const std::vector<int16_t> out = heard();
+    const expectedSound once{decoded, 1.0f, false};
+    const size_t first = findStart(out, once, 0);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(matchingRun(out, once, first, once.length()), once.length());
+    const size_t second = findStart(out, once, first + once.length());
+    ASSERT_NE(second, std::string::npos) << "the second play was ignored";
     EXPECT_EQ(matchingRun(out, once, second, once.length()), once.length());
     EXPECT_TRUE(silent(out, second + once.length(), out.size()));
     EXPECT_TRUE(errorsAndWarnings().empty()) << ::testing::PrintToString(errorsAndWarnings());
