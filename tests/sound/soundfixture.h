@@ -28,20 +28,25 @@ namespace tavrix::test {
 inline const testModule SOUND = {"sound", sound::init, sound::final};
 
 // OpenAL Soft reads its back-end and its settings once, at the first call into it: a test program picks
-// them before its first test. The wave back-end writes what it mixes to `wavePath`, as 16-bit mono at
-// 44100 Hz, without dither or limiter, so that a source played at full gain arrives byte for byte.
+// them before its first test. The wave back-end writes what it mixes to `wavePath`, as 16-bit samples at
+// 44100 Hz in the channels given (interleaved), without dither or limiter, so that a source played at full
+// gain arrives byte for byte. A wave file in a folder that does not exist makes the device fail to open.
 class openALBackend : public ::testing::Environment {
 public:
-    explicit openALBackend(const char* drivers_) : drivers(drivers_) {}
+    explicit openALBackend(const char* drivers_, const char* channels_ = "mono", const char* waveFile_ = "out.wav")
+        : drivers(drivers_), channels(channels_), waveFile(waveFile_)
+    {
+    }
 
     void SetUp() override
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrix-openal-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder = pattern;
-        wavePath = folder + "/out.wav";
+        wavePath = folder + "/" + waveFile;
         const std::string conf = folder + "/alsoft.conf";
-        std::ofstream(conf) << "[general]\nchannels = mono\nsample-type = int16\nfrequency = 44100\n"
+        std::ofstream(conf) << "[general]\nchannels = " << channels
+                            << "\nsample-type = int16\nfrequency = 44100\n"
                                "resampler = point\ndither = false\noutput-limiter = false\nhrtf = false\n"
                                "[wave]\nfile = "
                             << wavePath << "\n";
@@ -58,6 +63,8 @@ public:
 
 private:
     const char* drivers;
+    const char* channels;
+    const char* waveFile;
     std::string folder;
 };
 
