@@ -2,9 +2,7 @@
 // reporter for keyed tables, and the stand-in handed out while it does not exist.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -13,6 +11,7 @@
 #include "platformlib/posix/thread.h"
 #include "support/capturelogger.h"
 #include "support/tempdir.h"
+#include "support/threadnames.h"
 #include "support/udplistener.h"
 
 namespace {
@@ -77,32 +76,17 @@ TEST(clientLoggerTest, standInWhileTheLoggerDoesNotExist)
     EXPECT_EQ(dir.read("client.log"), written);
 }
 
-// Threads of this process that carry the name, as the system lists them.
-int threadsNamed(const std::string& name)
-{
-    int found = 0;
-    DIR* tasks = opendir("/proc/self/task");
-    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
-        std::string comm;
-        std::getline(std::ifstream("/proc/self/task/" + std::string(task->d_name) + "/comm"), comm);
-        found += comm == name;
-    }
-    if (tasks)
-        closedir(tasks);
-    return found;
-}
-
 // The stand-in is no logger of its own: the only worker is the client logger's, while it exists.
 TEST(clientLoggerTest, standInRunsNoWorker)
 {
     tavrix::getLogger()->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "stand-in\n");
-    EXPECT_EQ(threadsNamed("Logger - Worker"), 0);
+    EXPECT_EQ(tavrix::test::threadsNamed("Logger - Worker"), 0);
     tavrix::test::tempDir dir;
     tavrix::client::createLogger();
-    EXPECT_EQ(threadsNamed("Logger - Worker"), 1);
+    EXPECT_EQ(tavrix::test::threadsNamed("Logger - Worker"), 1);
     tavrix::client::destroyLogger();
     tavrix::getLogger()->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "stand-in again\n");
-    EXPECT_EQ(threadsNamed("Logger - Worker"), 0);
+    EXPECT_EQ(tavrix::test::threadsNamed("Logger - Worker"), 0);
 }
 
 // While threads that may still log remain (an exception escaped on the main thread, and the process ends

@@ -1,7 +1,6 @@
 #include "platformlib/util/logger.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,7 +13,6 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "support/tempdir.h"
+#include "support/threadnames.h"
 
 namespace {
 
@@ -337,26 +336,11 @@ TEST_F(LoggerTest, DestructionDropsWhatTheWorkerCannotReach)
     EXPECT_EQ(dir.read("drop.log"), "[0.00000] (INFO)    block\r\n");
 }
 
-// Threads of this process that carry the name, as the system lists them.
-int threadsNamed(const std::string& name)
-{
-    int found = 0;
-    DIR* tasks = opendir("/proc/self/task");
-    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
-        std::string comm;
-        std::getline(std::ifstream("/proc/self/task/" + std::string(task->d_name) + "/comm"), comm);
-        found += comm == name;
-    }
-    if (tasks)
-        closedir(tasks);
-    return found;
-}
-
 // Until no logger worker is left; false after ten seconds.
 bool workersEnded()
 {
     for (int i = 0; i < 1000; ++i) {
-        if (threadsNamed("Logger - Worker") == 0)
+        if (tavrix::test::threadsNamed("Logger - Worker") == 0)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -388,7 +372,7 @@ TEST_F(LoggerTest, WorkerLeftInAHookOutlivesTheLogger)
     while (!stuck.entered)
         std::this_thread::yield();
     delete log;
-    ASSERT_EQ(threadsNamed("Logger - Worker"), 1) << "the worker is still in its hook";
+    ASSERT_EQ(tavrix::test::threadsNamed("Logger - Worker"), 1) << "the worker is still in its hook";
     ASSERT_TRUE(workersEnded());
     // Its last act closed the file: the line it was writing is there, the one behind it is not.
     EXPECT_EQ(dir.read("stuck.log"), "[0.00000] (INFO)    stuck\r\n");

@@ -101,69 +101,48 @@ protected:
     }
 };
 
-TEST_F(bgmStreamWaveTest, FileWithoutLoopPlaysOnceAndCanBePlayedAgainAfterStop)
+// Played once, then again after a stop request, or with a play alone once it stopped by itself at its
+// end (its refill timer gone): each time whole from its beginning, with silence between.
+TEST_F(bgmStreamWaveTest, FileWithoutLoopPlaysOnceAndCanBePlayedAgain)
 {
     // 2.4 blocks: the last one holds what is left.
     makeMusic(0.6);
-    startSound();
-    {
-        bgmStream stream;
-        stream.setFile("tune.ogg");
-        stream.play(false);
-        // Ignored while the stream plays: no second copy, no restart.
-        stream.play(false);
-        std::this_thread::sleep_for(1600ms);
-        // The source ran dry by itself; a stop makes the stream playable again, from its beginning.
-        stream.queueUnloadTask();
-        stream.play(false);
-        std::this_thread::sleep_for(1600ms);
-    }
-    const std::vector<int16_t> out = heard();
-    const expectedSound once{decoded, 1.0f, false};
-
-    const size_t first = findStart(out, once, 0);
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(matchingRun(out, once, first, once.length()), once.length());
-    const size_t end = first + once.length();
-    const size_t second = findStart(out, once, end);
-    ASSERT_NE(second, std::string::npos);
-    // Nothing between the two plays: the buffers were not queued again.
-    EXPECT_GT(second - end, size_t(OUTPUT_RATE / 5));
-    EXPECT_TRUE(silent(out, end, second));
-    EXPECT_EQ(matchingRun(out, once, second, once.length()), once.length());
-    EXPECT_TRUE(silent(out, second + once.length(), out.size()));
-    EXPECT_TRUE(errorsAndWarnings().empty()) << ::testing::PrintToString(errorsAndWarnings());
-}
-
-// At its end a file without loop stops by itself: its refill timer goes, and a play alone starts it again
-// from the beginning.
-TEST_F(bgmStreamWaveTest, FileWithoutLoopStopsAtItsEndAndPlaysAgain)
-{
-    makeMusic(0.6);
-    startSound();
-    int32_t total = 0, free = 0, peak = 0;
-    timer_getStats(&total, &free, &peak);
-    const int32_t timersBefore = total - free;
-    {
-        bgmStream stream;
-        stream.setFile("tune.ogg");
-        stream.play(false);
-        std::this_thread::sleep_for(1600ms);
+    for (const bool stopFirst : {true, false}) {
+        captured.clear();
+        startSound();
+        int32_t total = 0, free = 0, peak = 0;
         timer_getStats(&total, &free, &peak);
-        EXPECT_EQ(total - free, timersBefore) << "the refill timer still runs";
-        stream.play(false);
-        std::this_thread::sleep_for(1600ms);
+        const int32_t timersBefore = total - free;
+        {
+            bgmStream stream;
+            stream.setFile("tune.ogg");
+            stream.play(false);
+            // Ignored while the stream plays: no second copy, no restart.
+            stream.play(false);
+            std::this_thread::sleep_for(1600ms);
+            timer_getStats(&total, &free, &peak);
+            EXPECT_EQ(total - free, timersBefore) << "the refill timer still runs";
+            if (stopFirst)
+                stream.queueUnloadTask();
+            stream.play(false);
+            std::this_thread::sleep_for(1600ms);
+        }
+        const std::vector<int16_t> out = heard();
+        const expectedSound once{decoded, 1.0f, false};
+
+        const size_t first = findStart(out, once, 0);
+        ASSERT_NE(first, std::string::npos) << stopFirst;
+        EXPECT_EQ(matchingRun(out, once, first, once.length()), once.length()) << stopFirst;
+        const size_t end = first + once.length();
+        const size_t second = findStart(out, once, end);
+        ASSERT_NE(second, std::string::npos) << "the second play was ignored " << stopFirst;
+        // Nothing between the two plays: the buffers were not queued again.
+        EXPECT_GT(second - end, size_t(OUTPUT_RATE / 5)) << stopFirst;
+        EXPECT_TRUE(silent(out, end, second)) << stopFirst;
+        EXPECT_EQ(matchingRun(out, once, second, once.length()), once.length()) << stopFirst;
+        EXPECT_TRUE(silent(out, second + once.length(), out.size())) << stopFirst;
+        EXPECT_TRUE(errorsAndWarnings().empty()) << ::testing::PrintToString(errorsAndWarnings());
     }
-    const std::vector<int16_t> out = heard();
-    const expectedSound once{decoded, 1.0f, false};
-    const size_t first = findStart(out, once, 0);
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(matchingRun(out, once, first, once.length()), once.length());
-    const size_t second = findStart(out, once, first + once.length());
-    ASSERT_NE(second, std::string::npos) << "the second play was ignored";
-    EXPECT_EQ(matchingRun(out, once, second, once.length()), once.length());
-    EXPECT_TRUE(silent(out, second + once.length(), out.size()));
-    EXPECT_TRUE(errorsAndWarnings().empty()) << ::testing::PrintToString(errorsAndWarnings());
 }
 
 TEST_F(bgmStreamWaveTest, LoopingFileHasNoGapAndIsRefilled)
