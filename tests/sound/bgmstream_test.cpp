@@ -264,6 +264,8 @@ TEST_F(bgmStreamTest, StreamPlayingAtShutdownOnlyWarns)
     auto* stream = new bgmStream;
     stream->setFile("loop.ogg");
     stream->play(true);
+    // Stopped between two refills (they come every 500 ms from the play on), so that none is queued.
+    std::this_thread::sleep_for(700ms);
     drainWorker();
     stopSound();
     captured.clear();
