@@ -1,7 +1,6 @@
 #include "platformlib/util/logger.h"
 
 #include <chrono>
-#include <cinttypes>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +54,46 @@ void copyName(char (&field)[logger::NAME_SIZE], const char* name)
     constexpr size_t tail = logger::NAME_SIZE - 4;
     std::memcpy(field, "...", 3);
     std::memcpy(field + 3, name + length - tail, tail + 1);
+}
+
+constexpr size_t PREFIX_SIZE = 64;
+
+// A file line's prefix, "[%0.5f] %-9s " of the time over 1000 and the level's tag "(%s)". Below
+// EXACT_SECONDS_MS the seconds are the milliseconds as they stand with two zeros after them: written here
+// digit by digit, far faster than printing a double. Returns the length.
+size_t formatPrefix(char (&out)[PREFIX_SIZE], int64_t ms, uint32_t level)
+{
+    char tag[16];
+    const char* name = logger::levelName(level);
+    const size_t nameLength = std::strlen(name);
+    tag[0] = '(';
+    std::memcpy(tag + 1, name, nameLength);
+    tag[nameLength + 1] = ')';
+    tag[nameLength + 2] = '\0';
+    if (ms <= -EXACT_SECONDS_MS || ms >= EXACT_SECONDS_MS)
+        return size_t(std::snprintf(out, sizeof(out), "[%0.5f] %-9s ", double(ms) / 1000.0, tag));
+    char* at = out;
+    *at++ = '[';
+    if (ms < 0)
+        *at++ = '-';
+    uint64_t whole = uint64_t(ms < 0 ? -ms : ms);
+    const uint32_t thousandths = uint32_t(whole % 1000);
+    whole /= 1000;
+    char digits[20];
+    size_t count = 0;
+    do {
+        digits[count++] = char('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    while (count)
+        *at++ = digits[--count];
+    const char tail[] = {'.', char('0' + thousandths / 100), char('0' + thousandths / 10 % 10), char('0' + thousandths % 10), '0', '0', ']', ' '};
+    std::memcpy(at, tail, sizeof(tail));
+    at += sizeof(tail);
+    // The longest tag, "(UNKNOWN)", fills the nine places.
+    std::memcpy(at, tag, nameLength + 2);
+    std::memset(at + nameLength + 2, ' ', 9 - (nameLength + 2) + 1);
+    return size_t(at - out) + 10;
 }
 
 // The records of short lines: taken by any caller, given back by the worker a few at a time. It grows by
@@ -483,17 +522,8 @@ const char* logger::levelName(uint32_t level)
 void logger::fileHook(void* user, const message* record)
 {
     FILE* file = static_cast<logFile*>(user)->file;
-    char tag[16];
-    std::snprintf(tag, sizeof(tag), "(%s)", levelName(uint32_t(record->level)));
-    // The seconds as "%0.5f" prints the time over 1000: below EXACT_SECONDS_MS that is the milliseconds
-    // as they stand with two zeros after them, which integers print far faster than a double.
-    const int64_t ms = record->time;
-    if (ms > -EXACT_SECONDS_MS && ms < EXACT_SECONDS_MS) {
-        const int64_t whole = ms < 0 ? -ms : ms;
-        std::fprintf(file, "[%s%" PRId64 ".%03d00] %-9s ", ms < 0 ? "-" : "", whole / 1000, int(whole % 1000), tag);
-    } else {
-        std::fprintf(file, "[%0.5f] %-9s ", double(ms) / 1000.0, tag);
-    }
+    char prefix[PREFIX_SIZE];
+    std::fwrite(prefix, 1, formatPrefix(prefix, record->time, uint32_t(record->level)), file);
     writeTextMode(file, record->text, record->textLength);
 }
 
