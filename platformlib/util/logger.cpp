@@ -1,7 +1,9 @@
 #include "platformlib/util/logger.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>

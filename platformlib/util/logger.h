@@ -1,10 +1,8 @@
 #pragma once
 // The system's logger: callers format and queue, the "Logger - Worker" thread hands every record to the
 // hooks whose mask matches (log files, the UDP console).
-#include <atomic>
 #include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/loggerinterface.h"
