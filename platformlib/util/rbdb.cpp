@@ -560,9 +560,11 @@ void strdb_freeChain(rbdb* table, strdbEntry* entry)
     }
 }
 
+// keyLen 0 asks for the text's length; a keyLen beyond the text ends at its NUL, so that nothing past the
+// caller's key is read.
 uint32_t strdb_keyLen(const char* key, uint32_t keyLen)
 {
-    return keyLen ? keyLen : static_cast<uint32_t>(std::strlen(key));
+    return static_cast<uint32_t>(keyLen ? strnlen(key, keyLen) : std::strlen(key));
 }
 
 strdbEntry* strdb_find(strdbEntry* entry, const char* key, uint32_t keyLen)

@@ -94,7 +94,7 @@ void* db_deleteLocked(rbdb* table, uint32_t key);
 int db_foreach(rbdb* table, dbForeachFn fn, ...);
 
 uint32_t strdb_hash(const char* text);
-// keyLen is the text's length without the NUL, or 0 to have it measured.
+// keyLen is the text's length without the NUL, or 0 to have it measured; a longer one ends at the NUL.
 void* strdb_insert(rbdb* table, const char* key, uint32_t keyLen, void* value);
 void* strdb_set(rbdb* table, const char* key, uint32_t keyLen, void* value);
 void* strdb_fetch(rbdb* table, const char* key, uint32_t keyLen);

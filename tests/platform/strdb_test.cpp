@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -212,6 +213,27 @@ TEST(strdbTest, integerTableUsedWithTextsReleasesOnlyItsNodes)
     EXPECT_EQ(countingAllocator::live, std::set<void*>(entries.begin(), entries.end()));
     for (strdbEntry* e : entries)
         countingAllocator::release(e);
+}
+
+// A length beyond the text ends at the text's NUL: nothing past the caller's key is read or stored.
+TEST(strdbTest, keyLengthBeyondTheTextStopsAtItsEnd)
+{
+    tableOwner owner(strdb_create("length", 1, 0, 0, errorSink::report, nullptr, nullptr));
+    rbdb* table = owner.table;
+    const std::unique_ptr<char[]> key(new char[4]{'a', 'b', 'c', '\0'});
+    EXPECT_EQ(strdb_insert(table, key.get(), 40, valueOf(1)), valueOf(1));
+    EXPECT_EQ(strdb_fetch(table, "abc", 0), valueOf(1));
+    EXPECT_EQ(strdb_fetch(table, key.get(), 40), valueOf(1));
+    EXPECT_EQ(strdb_set(table, key.get(), 40, valueOf(2)), valueOf(1));
+    std::vector<uint32_t> lengths;
+    strdb_foreach(table, [](const char*, uint32_t keyLen, void*, va_list args) {
+        va_arg(args, std::vector<uint32_t>*)->push_back(keyLen);
+        return 0;
+    }, &lengths);
+    EXPECT_EQ(lengths, std::vector<uint32_t>{3});
+    EXPECT_TRUE(tableValid(table));
+    EXPECT_EQ(strdb_delete(table, key.get(), 40), valueOf(2));
+    EXPECT_EQ(table->count, 0u);
 }
 
 TEST(strdbTest, longKeysAreStoredWhole)
