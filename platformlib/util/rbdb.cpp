@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platformlib/hooks.h"
+#include "platformlib/posix/heap.h"
 
 namespace {
 
@@ -17,6 +18,9 @@ constexpr uint32_t STRDB_MIN_KEY_BYTES = 32;
 constexpr uint32_t RBDB_ERROR_BUFFER = 8192;
 // A red-black tree of n nodes is at most 2*log2(n+1) high, and one bucket holds fewer than 2^21 keys.
 constexpr int DB_WALK_STACK = 64;
+constexpr uint32_t DB_INDEX_MIN_BITS = 4;
+// 2^64 over the golden ratio: sequential keys spread over the whole index.
+constexpr uint64_t DB_INDEX_MULTIPLIER = 0x9E3779B97F4A7C15ull;
 
 // Thread ids for the lock's owner field: small, unique and never 0.
 std::atomic<uint32_t> lastThreadId{0};
@@ -402,101 +406,6 @@ void db_unqueue(rbdb* table, dbn* node)
     }
 }
 
-void* db_insert(rbdb* table, uint32_t key, void* value, uint8_t replace)
-{
-    dbn** root = db_bucket(table, key);
-    dbn* last;
-    dbn* node = db_search(*root, key, &last);
-    if (node) {
-        if (node->deleted) {
-            db_unqueue(table, node);
-            node->deleted = 0;
-            node->value = value;
-            return value;
-        }
-        void* stored = node->value;
-        if (replace)
-            node->value = value;
-        return stored;
-    }
-    node = db_dbnpool_get(table);
-    if (!node) {
-        table->errorFn("db_insert: got NULL dbn node - insert failed.! (Table: %s Key: %d)", table->name, static_cast<int32_t>(key));
-        return nullptr;
-    }
-    node->key = key;
-    node->value = value;
-    node->deleted = 0;
-    node->left = nullptr;
-    node->right = nullptr;
-    node->parent = last;
-    if (!last) {
-        node->colour = DBN_BLACK;
-        *root = node;
-    } else {
-        node->colour = DBN_RED;
-        if (static_cast<int32_t>(key) < static_cast<int32_t>(last->key))
-            last->left = node;
-        else
-            last->right = node;
-        db_insertFixup(root, node);
-    }
-    table->count++;
-    return value;
-}
-
-void* db_fetch(rbdb* table, uint32_t key)
-{
-    dbn* last;
-    dbn* node = db_search(*db_bucket(table, key), key, &last);
-    return node ? node->value : nullptr;
-}
-
-void* db_delete(rbdb* table, uint32_t key)
-{
-    dbn** root = db_bucket(table, key);
-    dbn* last;
-    dbn* node = db_search(*root, key, &last);
-    if (!node || node->deleted)
-        return nullptr;
-    void* value = node->value;
-    if (table->walkDepth == 0) {
-        db_erase(root, node);
-        db_dbnpool_put(table, node);
-        table->count--;
-        return value;
-    }
-    dbFreeNode* record = db_freepool_get(table);
-    if (!record) {
-        table->errorFn("db_delete: cant get free node - Table: %s , del key: %d", table->name, static_cast<int32_t>(key));
-        return nullptr;
-    }
-    record->node = node;
-    record->bucket = root;
-    record->next = table->pending;
-    table->pending = record;
-    node->deleted = 1;
-    node->value = nullptr;
-    return value;
-}
-
-void db_iterBegin(rbdb* table) { table->walkDepth++; }
-
-void db_iterEnd(rbdb* table)
-{
-    if (table->walkDepth != 0)
-        table->walkDepth--;
-    if (table->walkDepth != 0)
-        return;
-    while (dbFreeNode* record = table->pending) {
-        table->pending = record->next;
-        db_erase(record->bucket, record->node);
-        db_dbnpool_put(table, record->node);
-        db_freepool_put(table, record);
-        table->count--;
-    }
-}
-
 // Pre-order over one tree: a node, its left subtree, then its right subtree. A node's children are read
 // before it is visited, so the visit may release it. A visit returning true stops the walk.
 template <typename Visit>
@@ -517,6 +426,212 @@ bool db_walkTree(dbn* root, Visit visit)
             node = depth ? waiting[--depth] : nullptr;
     }
     return false;
+}
+
+uint32_t db_indexHome(const dbIndex* index, uint32_t key)
+{
+    return static_cast<uint32_t>((key * DB_INDEX_MULTIPLIER) >> index->shift);
+}
+
+bool db_indexFull(const dbIndex* index) { return (uint64_t(index->used) + 1) * 2 > uint64_t(index->mask) + 1; }
+
+// The fewest slots, a power of two, that keep the index at most half full with `nodes` in it.
+uint32_t db_indexSlotsFor(uint32_t nodes)
+{
+    uint32_t bits = DB_INDEX_MIN_BITS;
+    while (bits < 32 && (uint64_t(1) << bits) < uint64_t(nodes) * 2)
+        ++bits;
+    return bits;
+}
+
+dbIndex* db_indexMake(uint32_t bits)
+{
+    const size_t slots = size_t(1) << bits;
+    void* memory = tavrix::sys::heapAlloc(sizeof(dbIndex) + slots * sizeof(dbIndexSlot), alignof(dbIndex));
+    if (!memory)
+        return nullptr;
+    dbIndex* index = new (memory) dbIndex{static_cast<uint32_t>(slots - 1), 64 - bits, 0};
+    std::memset(index->slots, 0, slots * sizeof(dbIndexSlot));
+    return index;
+}
+
+void db_indexPlace(dbIndex* index, uint32_t key, void* value)
+{
+    uint32_t i = db_indexHome(index, key);
+    while (index->slots[i].taken)
+        i = (i + 1) & index->mask;
+    index->slots[i] = {key, 1, value};
+    index->used++;
+}
+
+// The key's slot, or null when the key is absent.
+dbIndexSlot* db_indexFind(dbIndex* index, uint32_t key)
+{
+    for (uint32_t i = db_indexHome(index, key);; i = (i + 1) & index->mask) {
+        dbIndexSlot& slot = index->slots[i];
+        if (!slot.taken)
+            return nullptr;
+        if (slot.key == key)
+            return &slot;
+    }
+}
+
+// Takes the key's slot back; the slots behind it that may move toward their home close the gap, so that
+// no search stops early at it.
+void db_indexRemove(dbIndex* index, uint32_t key)
+{
+    uint32_t hole = static_cast<uint32_t>(db_indexFind(index, key) - index->slots);
+    for (uint32_t next = (hole + 1) & index->mask; index->slots[next].taken; next = (next + 1) & index->mask) {
+        const uint32_t home = db_indexHome(index, index->slots[next].key);
+        if (((next - home) & index->mask) >= ((next - hole) & index->mask)) {
+            index->slots[hole] = index->slots[next];
+            hole = next;
+        }
+    }
+    index->slots[hole].taken = 0;
+    index->used--;
+}
+
+// Room in the index for one more node: a larger index, filled from the present one or, without one, from
+// the trees. When the heap refuses, the table goes without an index until its count has doubled.
+void db_indexReserve(rbdb* table)
+{
+    dbIndex* old = table->index;
+    const uint32_t count = table->count + 1;
+    if (old ? !db_indexFull(old) : count < table->indexRetryAt)
+        return;
+    dbIndex* fresh = db_indexMake(db_indexSlotsFor(count));
+    if (fresh && old) {
+        for (uint32_t i = 0; i <= old->mask; ++i)
+            if (old->slots[i].taken)
+                db_indexPlace(fresh, old->slots[i].key, old->slots[i].value);
+    } else if (fresh) {
+        for (dbn* root : table->buckets)
+            db_walkTree(root, [fresh](dbn* node) {
+                db_indexPlace(fresh, node->key, node->value);
+                return false;
+            });
+    } else {
+        table->indexRetryAt = count < UINT32_MAX / 2 ? count * 2 : UINT32_MAX;
+    }
+    tavrix::sys::heapFree(old);
+    table->index = fresh;
+}
+
+// Every change of a node's value goes through here, so that the index keeps it too.
+void db_setValue(rbdb* table, dbn* node, void* value)
+{
+    node->value = value;
+    if (table->index)
+        db_indexFind(table->index, node->key)->value = value;
+}
+
+// Erases a node from its tree and the index and gives it back.
+void db_release(rbdb* table, dbn** root, dbn* node)
+{
+    db_erase(root, node);
+    if (table->index)
+        db_indexRemove(table->index, node->key);
+    db_dbnpool_put(table, node);
+    table->count--;
+}
+
+void* db_insert(rbdb* table, uint32_t key, void* value, uint8_t replace)
+{
+    dbn** root = db_bucket(table, key);
+    dbn* last;
+    dbn* node = db_search(*root, key, &last);
+    if (node) {
+        if (node->deleted) {
+            db_unqueue(table, node);
+            node->deleted = 0;
+            db_setValue(table, node, value);
+            return value;
+        }
+        void* stored = node->value;
+        if (replace)
+            db_setValue(table, node, value);
+        return stored;
+    }
+    node = db_dbnpool_get(table);
+    if (!node) {
+        table->errorFn("db_insert: got NULL dbn node - insert failed.! (Table: %s Key: %d)", table->name, static_cast<int32_t>(key));
+        return nullptr;
+    }
+    db_indexReserve(table);
+    node->key = key;
+    node->value = value;
+    node->deleted = 0;
+    node->left = nullptr;
+    node->right = nullptr;
+    node->parent = last;
+    if (!last) {
+        node->colour = DBN_BLACK;
+        *root = node;
+    } else {
+        node->colour = DBN_RED;
+        if (static_cast<int32_t>(key) < static_cast<int32_t>(last->key))
+            last->left = node;
+        else
+            last->right = node;
+        db_insertFixup(root, node);
+    }
+    if (table->index)
+        db_indexPlace(table->index, key, value);
+    table->count++;
+    return value;
+}
+
+void* db_fetch(rbdb* table, uint32_t key)
+{
+    if (table->index) {
+        const dbIndexSlot* slot = db_indexFind(table->index, key);
+        return slot ? slot->value : nullptr;
+    }
+    dbn* last;
+    dbn* node = db_search(*db_bucket(table, key), key, &last);
+    return node ? node->value : nullptr;
+}
+
+void* db_delete(rbdb* table, uint32_t key)
+{
+    dbn** root = db_bucket(table, key);
+    dbn* last;
+    dbn* node = db_search(*root, key, &last);
+    if (!node || node->deleted)
+        return nullptr;
+    void* value = node->value;
+    if (table->walkDepth == 0) {
+        db_release(table, root, node);
+        return value;
+    }
+    dbFreeNode* record = db_freepool_get(table);
+    if (!record) {
+        table->errorFn("db_delete: cant get free node - Table: %s , del key: %d", table->name, static_cast<int32_t>(key));
+        return nullptr;
+    }
+    record->node = node;
+    record->bucket = root;
+    record->next = table->pending;
+    table->pending = record;
+    node->deleted = 1;
+    db_setValue(table, node, nullptr);
+    return value;
+}
+
+void db_iterBegin(rbdb* table) { table->walkDepth++; }
+
+void db_iterEnd(rbdb* table)
+{
+    if (table->walkDepth != 0)
+        table->walkDepth--;
+    if (table->walkDepth != 0)
+        return;
+    while (dbFreeNode* record = table->pending) {
+        table->pending = record->next;
+        db_release(table, record->bucket, record->node);
+        db_freepool_put(table, record);
+    }
 }
 
 // A walk holds the write side, so that its callbacks may change the table on the walking thread.
@@ -713,6 +828,7 @@ void db_destroy(rbdb* table)
         table->pool = node->parent;
         table->freeFn(node);
     }
+    tavrix::sys::heapFree(table->index);
     if (table->name != unknownName)
         table->freeFn(const_cast<char*>(table->name));
     if (table->locking) {

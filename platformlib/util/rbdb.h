@@ -57,6 +57,22 @@ struct rwSpinLock {
     void unlockWrite();
 };
 
+// Beside the trees, for lookups only: an open-addressed table from each node's key to its value (linear
+// probing, at most half full), so that a lookup reads one slot and no node. It lives on the ordinary heap,
+// so that the table's own allocation calls stay as they are.
+struct dbIndexSlot {
+    uint32_t key;
+    uint32_t taken; // 0: a free slot
+    void* value;    // the node's value: null while its deletion is queued
+};
+
+struct dbIndex {
+    uint32_t mask;  // the slot count, a power of two, less one
+    uint32_t shift; // 64 less the slot count's bits: a key's home slot is its product's top bits
+    uint32_t used;
+    dbIndexSlot slots[];
+};
+
 struct rbdb {
     dbn* buckets[RBDB_BUCKET_COUNT];
     dbFreeNode* pending;   // deletions queued during walks, newest first
@@ -72,6 +88,10 @@ struct rbdb {
     rbdbErrorFn errorFn;
     uint8_t isString;
     const char* name;
+    // Null while the heap has no room for it: lookups then search the trees, and the index is made again
+    // once the count reaches indexRetryAt.
+    dbIndex* index;
+    uint32_t indexRetryAt;
 };
 
 // With allocFn and freeFn both given every part of the table comes from them, else from the platform heap.

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platformlib/posix/heap.h"
 #include "platformlib/util/rbdb.h"
 #include "rbdbcheck.h"
 
@@ -287,6 +288,66 @@ TEST(rbdbTest, destroyReleasesEveryPartAndNoValue)
         db_destroy(table);
         EXPECT_TRUE(countingAllocator::live.empty()) << "pool " << usePool;
     }
+}
+
+// Lookups go through the index beside the trees; they agree with the trees while the index grows, through
+// deletions queued in a walk, and when the heap refuses a larger index: the trees answer then, until the
+// count has doubled and the index is made again.
+TEST(rbdbTest, indexAgreesWithTheTreesAndFallsBackWhenItCannotGrow)
+{
+    tableOwner owner(db_create("index", 1, 1, 16, errorSink::report, nullptr, nullptr));
+    rbdb* table = owner.table;
+    errorSink::clear();
+    intModel model;
+    auto insert = [&](uint32_t key) {
+        ASSERT_EQ(db_insertLocked(table, key, valueOf(key)), valueOf(key));
+        model[static_cast<int32_t>(key)] = valueOf(key);
+    };
+    auto expectModel = [&](const char* when) {
+        ASSERT_TRUE(tableValid(table)) << when;
+        ASSERT_EQ(table->count, model.size()) << when;
+        for (const auto& [key, value] : model)
+            ASSERT_EQ(db_fetchLocked(table, static_cast<uint32_t>(key)), value) << when << ", key " << key;
+        EXPECT_EQ(db_fetchLocked(table, 3), nullptr) << when;
+    };
+    for (uint32_t key : crowdedKeys())
+        if (key != 3)
+            insert(key);
+    ASSERT_NE(table->index, nullptr);
+    expectModel("grown");
+
+    db_foreach(table, [](uint32_t key, void*, va_list args) {
+        rbdb* t = va_arg(args, rbdb*);
+        if (key % 3 == 0) {
+            db_deleteLocked(t, key);
+            EXPECT_EQ(db_fetchLocked(t, key), nullptr);
+        }
+        if (key % 9 == 0)
+            db_insertLocked(t, key, valueOf(key));
+        return 0;
+    }, table);
+    std::erase_if(model, [](const auto& entry) { return uint32_t(entry.first) % 3 == 0 && uint32_t(entry.first) % 9 != 0; });
+    expectModel("after the walk");
+
+    uint32_t key = 1u << 20;
+    while ((table->index->used + 1) * 2 <= table->index->mask + 1)
+        insert(key++);
+    tavrix::sys::heapFailNext(1);
+    insert(key++);
+    EXPECT_EQ(table->index, nullptr) << "no larger index";
+    expectModel("without an index");
+    for (const int32_t gone : {int32_t(1 << 20), INT32_MIN, 1}) {
+        ASSERT_NE(model[gone], nullptr);
+        EXPECT_EQ(db_deleteLocked(table, static_cast<uint32_t>(gone)), model[gone]);
+        model.erase(gone);
+    }
+    expectModel("deletions without an index");
+
+    while (table->count < table->indexRetryAt)
+        insert(key++);
+    EXPECT_NE(table->index, nullptr) << "made again once the count has doubled";
+    expectModel("made again");
+    EXPECT_TRUE(errorSink::messages.empty()) << "the index reports nothing";
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 #pragma once
-// Helpers for the keyed-table tests: a structural check of a whole table, an allocator that counts its
-// blocks and can be told to fail, and an error sink that keeps every message.
+// Helpers for the keyed-table tests: a structural check of a whole table and its index, an allocator that
+// counts its blocks and can be told to fail, and an error sink that keeps every message.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,7 +82,50 @@ inline uint32_t poolLength(const dbn* node)
     return n;
 }
 
-// Red-black rules, search order, parent links, buckets, the count and the queued deletions.
+inline void collectNodes(const dbn* node, std::set<const dbn*>& nodes)
+{
+    if (!node)
+        return;
+    nodes.insert(node);
+    collectNodes(node->left, nodes);
+    collectNodes(node->right, nodes);
+}
+
+// The index, when there is one, holds every node of the trees once, with its key and value, and every
+// lookup (through the index) finds what the trees hold.
+inline ::testing::AssertionResult indexAgrees(const rbdb* table)
+{
+    std::set<const dbn*> nodes;
+    for (const dbn* root : table->buckets)
+        collectNodes(root, nodes);
+    if (const dbIndex* index = table->index) {
+        std::map<uint32_t, void*> slots;
+        for (uint32_t i = 0; i <= index->mask; ++i) {
+            const dbIndexSlot& slot = index->slots[i];
+            if (slot.taken && !slots.emplace(slot.key, slot.value).second)
+                return ::testing::AssertionFailure() << "key " << static_cast<int32_t>(slot.key) << " in two index slots";
+        }
+        if (slots.size() != nodes.size() || slots.size() != index->used)
+            return ::testing::AssertionFailure() << "index holds " << slots.size() << " (says " << index->used
+                                                 << ") of " << nodes.size() << " nodes";
+        if (slots.size() * 2 > index->mask + 1)
+            return ::testing::AssertionFailure() << "index more than half full";
+        for (const dbn* node : nodes) {
+            const auto slot = slots.find(node->key);
+            if (slot == slots.end() || slot->second != node->value)
+                return ::testing::AssertionFailure() << "key " << static_cast<int32_t>(node->key)
+                                                     << " missing from the index or with another value";
+        }
+    }
+    rbdb* reader = const_cast<rbdb*>(table);
+    for (const dbn* node : nodes)
+        if (db_fetchLocked(reader, node->key) != node->value)
+            return ::testing::AssertionFailure() << "lookup of key " << static_cast<int32_t>(node->key)
+                                                 << " differs from its node";
+    return ::testing::AssertionSuccess();
+}
+
+// Red-black rules, search order, parent links, buckets, the count, the queued deletions and the index.
 inline ::testing::AssertionResult tableValid(const rbdb* table)
 {
     uint32_t nodes = 0;
@@ -103,7 +147,7 @@ inline ::testing::AssertionResult tableValid(const rbdb* table)
         if (!r->node->deleted || *r->bucket == nullptr || !seen.insert(r->node).second)
             return ::testing::AssertionFailure() << "bad pending record";
     }
-    return ::testing::AssertionSuccess();
+    return indexAgrees(table);
 }
 
 // Keeps every block it hands out; fails the call numbered failAt (counting from 1), or every call from
