@@ -356,6 +356,7 @@ void roalloc_init()
 {
     if (initialised)
         return;
+    tavrix::sys::heapKeepLargeBlocks();
     for (blockList& list : lists) {
         list.lock = new tavrix::util::mutex();
         list.head = nullptr;

@@ -11,6 +11,13 @@
 namespace tavrix::sys {
 
 namespace {
+// Blocks below this (content files, decoded images) come from the heap's arenas, not from a mapping of
+// their own that is faulted in on every use and unmapped on release.
+constexpr std::size_t HEAP_MAPPED_FROM = 32u << 20;
+// Free memory at the top of an arena is handed back to the system only beyond this, so that the blocks of a
+// burst of loads are there for the next one.
+constexpr std::size_t HEAP_KEPT_FREE = 256u << 20;
+
 std::atomic<uint32_t> failuresAhead{0};
 std::atomic<uint32_t> pausesTaken{0};
 
@@ -58,6 +65,12 @@ void* heapRealloc(void* block, std::size_t size, std::size_t alignment)
 }
 
 void heapFree(void* block) { std::free(block); }
+
+void heapKeepLargeBlocks()
+{
+    mallopt(M_MMAP_THRESHOLD, int(HEAP_MAPPED_FROM));
+    mallopt(M_TRIM_THRESHOLD, int(HEAP_KEPT_FREE));
+}
 
 void heapRetryPause(uint32_t milliseconds)
 {

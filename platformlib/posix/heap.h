@@ -11,6 +11,10 @@ void* heapAlloc(std::size_t size, std::size_t alignment);
 void* heapRealloc(void* block, std::size_t size, std::size_t alignment);
 void heapFree(void* block);
 
+// Start-up: large blocks come from the heap's own memory, and freed memory stays with the process, so that
+// a large block freed and asked for again is not faulted in anew, page by page.
+void heapKeepLargeBlocks();
+
 // The pause a caller takes before it asks again after the heap refused a request.
 void heapRetryPause(uint32_t milliseconds);
 

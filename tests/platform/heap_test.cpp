@@ -1,5 +1,7 @@
 #include "platformlib/posix/heap.h"
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -8,6 +10,13 @@ using namespace tavrix::sys;
 
 namespace {
 bool alignedOn(const void* p, std::size_t alignment) { return reinterpret_cast<uintptr_t>(p) % alignment == 0; }
+
+long minorFaultsOfThisThread()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
 } // namespace
 
 TEST(heap, keepsAlignmentAndBytesThroughGrowth)
@@ -52,4 +61,31 @@ TEST(heap, countsRetryPauses)
     heapRetryPause(1);
     heapRetryPause(1);
     EXPECT_EQ(heapRetryPauses() - before, 2u);
+}
+
+// A load's block of several megabytes, freed and asked for again, is served from memory the process
+// already has, not faulted in again page by page.
+TEST(heap, largeFreedBlocksStayWithTheProcess)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator stands in for the heap";
+#endif
+    heapKeepLargeBlocks();
+    constexpr int BLOCKS = 4;
+    constexpr std::size_t BYTES = 8u << 20;
+    auto loadAndRelease = [] {
+        void* blocks[BLOCKS];
+        for (int i = 0; i < BLOCKS; ++i) {
+            blocks[i] = heapAlloc(BYTES, 16);
+            ASSERT_NE(blocks[i], nullptr);
+            std::memset(blocks[i], i + 1, BYTES);
+        }
+        for (void* block : blocks)
+            heapFree(block);
+    };
+    loadAndRelease();
+    const long before = minorFaultsOfThisThread();
+    loadAndRelease();
+    const long pages = long(BLOCKS * BYTES / 4096);
+    EXPECT_LT(minorFaultsOfThisThread() - before, pages / 20) << "of " << pages << " pages";
 }
