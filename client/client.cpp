@@ -3,7 +3,9 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <limits>
@@ -35,6 +37,16 @@ using tavrix::util::LOG_INFO;
 
 namespace {
 
+// Where the buffer swap does not wait for the display (a virtual display, or a driver that ignores the swap
+// interval), the frame loop keeps to the display's refresh rate itself. Only the frame loop's thread
+// touches it once the loop runs.
+struct framePacer {
+    bool swapIntervalAsked = false;
+    double period = 0.0;      // seconds between the display's refreshes
+    uint32_t quickFrames = 0; // frames in a row that ended well within a period
+    double nextFrame = 0.0;   // while pacing: when the next frame begins
+};
+
 struct clientState {
     int32_t perfTimerId = -1;
     tavrix::util::thread* renderThread = nullptr;
@@ -45,12 +57,19 @@ struct clientState {
     // Set by SIGTERM and SIGINT. A signal handler may not call the windowing library, so the event loop
     // waits with a time-out and turns the flag into a close request itself.
     std::atomic<bool> closeSignalled{false};
+    framePacer pacing;
 };
 clientState state;
 static_assert(std::atomic<bool>::is_always_lock_free);
 constexpr double EVENT_WAIT_SECONDS = 0.1;
 // The render thread has left its loop once its running flag drops; this only bounds the last few steps.
 constexpr uint32_t RENDER_THREAD_JOIN_MS = 5000;
+// When no display tells its refresh rate.
+constexpr int DEFAULT_REFRESH_HZ = 60;
+// A swap that waits for the display keeps each frame close to a period long. Pacing starts after this
+// many frames in a row under three quarters of one, and stops at the first frame that is not.
+constexpr uint32_t QUICK_FRAMES_BEFORE_PACING = 8;
+constexpr double QUICK_FRAME_SHARE = 0.75;
 
 extern "C" void onCloseSignal(int) { state.closeSignalled.store(true); }
 
@@ -267,6 +286,48 @@ void frame()
     tavrix::mainTaskQueue::run();
 }
 
+// The fastest refresh rate of the connected displays, so that a window on any of them is never held back
+// below its own. The windowing library answers on the main thread only.
+double refreshPeriod()
+{
+    int count = 0;
+    GLFWmonitor** monitors = glfwGetMonitors(&count);
+    int fastest = 0;
+    for (int i = 0; i < count; ++i)
+        if (const GLFWvidmode* mode = glfwGetVideoMode(monitors[i]))
+            fastest = std::max(fastest, mode->refreshRate);
+    return 1.0 / (fastest > 0 ? fastest : DEFAULT_REFRESH_HZ);
+}
+
+void preparePacing()
+{
+    state.pacing.swapIntervalAsked = tavrix::cvar::getI32("video.vsync") != 0;
+    state.pacing.period = refreshPeriod();
+}
+
+// After each frame: once frames keep ending well within a refresh period although the swap interval was
+// asked for, the swap does not wait for the display, and the loop sleeps until the next period begins.
+// Without the swap interval frames run as fast as they come.
+void paceFrame()
+{
+    framePacer& pacer = state.pacing;
+    if (!pacer.swapIntervalAsked)
+        return;
+    const double now = glfwGetTime();
+    if (now - state.lastFrameTime >= pacer.period * QUICK_FRAME_SHARE) {
+        pacer.quickFrames = 0;
+        return;
+    }
+    if (pacer.quickFrames < QUICK_FRAMES_BEFORE_PACING) {
+        if (++pacer.quickFrames < QUICK_FRAMES_BEFORE_PACING)
+            return;
+        pacer.nextFrame = state.lastFrameTime;
+    }
+    // A loop that fell behind starts again from now instead of catching up.
+    pacer.nextFrame = std::max(pacer.nextFrame + pacer.period, now);
+    tavrix::sys::sleepMs(uint32_t(std::lround((pacer.nextFrame - now) * 1000.0)));
+}
+
 // The start-up steps may have left Loading already; only a mode still at Loading is requested again.
 void enterLoading() { tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_LOADING, tavrix::renderMode::MODE_LOADING); }
 
@@ -276,8 +337,10 @@ uint32_t renderThreadMain(tavrix::util::thread*)
     glfwMakeContextCurrent(window);
     tavrix::client::setupGLState();
     enterLoading();
-    while (!glfwWindowShouldClose(window))
+    while (!glfwWindowShouldClose(window)) {
         frame();
+        paceFrame();
+    }
     tavrix::client::finalGLState();
     // The main thread destroys the window: the context must not stay current here.
     glfwMakeContextCurrent(nullptr);
@@ -311,6 +374,7 @@ void runInline()
         frame();
         glfwPollEvents();
         takeCloseSignal();
+        paceFrame();
     }
     tavrix::client::finalGLState();
 }
@@ -392,6 +456,7 @@ bool init()
 void run()
 {
     cvar::initialize("core.useRenderThread", 1, 1);
+    preparePacing();
     if (cvar::getBool("core.useRenderThread"))
         runOnRenderThread();
     else
