@@ -1,5 +1,7 @@
 #include "client/blocktyperegistrylocal.h"
 
+#include <GLFW/glfw3.h>
+
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "client/clientlogger.h"
 #include "client/cvar.h"
 #include "client/json.h"
+#include "client/maintaskqueue.h"
 #include "client/pooltable.h"
 #include "client/texturemap.h"
 #include "client/vfs.h"
@@ -375,9 +378,15 @@ void freeBT(blockType* bt)
 
 void clear()
 {
+    // The textures' uploads are main tasks. On the OpenGL thread (the shutdown's, once the frame loop has
+    // ended) no frame runs them while this waits, so the wait runs them itself.
+    const bool onOpenGLThread = glfwGetCurrentContext() != nullptr;
     const int32_t until = getTimeMs() + int32_t(CLEAR_WAIT_MS);
-    while (state.waiting.load() != 0 && getTimeMs() - until < 0)
+    while (state.waiting.load() != 0 && getTimeMs() - until < 0) {
+        if (onOpenGLThread)
+            mainTaskQueue::run();
         sys::yield();
+    }
     if (state.waiting.load() != 0)
         CLIENT_LOG(util::LOG_WARN, "blockTypeRegistry: clear() -> %d registrations still wait for textures after %u ms - left in place\n", state.waiting.load(), CLEAR_WAIT_MS);
     if (state.atlas) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/blocktyperegistrylocal.h"
@@ -306,16 +307,31 @@ TEST_F(blockTypeRegistryTest, aBlockTypeIsPublishedOnlyAfterItsSixthTexture)
 
 TEST_F(blockTypeRegistryTest, clearGivesUpOnTexturesThatNeverArrive)
 {
-    // No frame runs the uploads: the registration waits for ever.
+    // No frame runs the uploads, and the clear runs on a thread without the OpenGL context: the
+    // registration waits for ever.
     addFile("data/textures/never.png", pngImage(32, 32, false));
     ASSERT_EQ(define(block("b", "1", surfaces(surface("never.png", "[0, 0]")))), "");
     const int32_t started = getTimeMs();
-    blockTypeRegistry::final();
+    std::thread([] { blockTypeRegistry::final(); }).join();
     EXPECT_GE(getTimeMs() - started, int32_t(blockTypeRegistry::CLEAR_WAIT_MS));
     EXPECT_TRUE(captured.contains("blockTypeRegistry: clear() -> 1 registrations still wait for textures after 10000 ms - left in place\n"));
     // The uploads run now: the block type left behind is published, and the next clear frees it.
     ASSERT_TRUE(allPublished());
     EXPECT_NE(blockTypeRegistry::getBlockType(1), nullptr);
+}
+
+TEST_F(blockTypeRegistryTest, aClearOnTheOpenGLThreadRunsTheUploadsItWaitsFor)
+{
+    // As at shutdown, when the frame loop has ended: the uploads wait on the main task queue, and the
+    // thread that clears owns the context.
+    addFile("data/textures/late.png", pngImage(32, 32, false));
+    ASSERT_EQ(define(block("b", "1", surfaces(surface("late.png", "[0, 0]")))), "");
+    const int32_t started = getTimeMs();
+    blockTypeRegistry::final();
+    EXPECT_LT(getTimeMs() - started, int32_t(blockTypeRegistry::CLEAR_WAIT_MS));
+    EXPECT_TRUE(captured.contains("blockTypeRegistry: registered Block(b) ID(1)\n"));
+    EXPECT_FALSE(captured.contains("registrations still wait for textures"));
+    EXPECT_EQ(blockTypeRegistry::getBlockType(1), nullptr);
 }
 
 TEST_F(blockTypeRegistryTest, theWorldFactoryReportsItsProgressAndMakesThePools)
