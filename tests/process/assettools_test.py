@@ -273,7 +273,8 @@ class PageScan(html.parser.HTMLParser):
 class BundledContentTest(unittest.TestCase):
     def test_pages(self):
         pages = {
-            "data/ui/mainMenu.titleScreen/index.html": set(),
+            "data/ui/mainMenu.titleScreen/index.html": {"credits"},
+            "data/ui/mainMenu.titleScreen/credits.html": {"back"},
             "data/ui/sys.loadingScreenWindow/index.html": {"progress", "status"},
             "data/ui/sys.downloadWindow/index.html": {"progress", "status"},
         }
@@ -284,14 +285,18 @@ class BundledContentTest(unittest.TestCase):
                 scan = PageScan()
                 scan.feed(text)
                 self.assertLessEqual(ids, scan.ids, "the client's progress and status statements need these")
-                self.assertEqual(scan.references, [], "pages load nothing but their images")
+                folder = os.path.dirname(os.path.join(CONTENT, page))
+                loads = [r for r in scan.references if r[:2] != ("a", "href")]
+                self.assertEqual(loads, [], "pages load nothing but their images")
+                for _, _, target in scan.references:
+                    self.assertRegex(target, r"^[A-Za-z0-9._-]+\.html$", "a link leads to a page beside it")
+                    self.assertTrue(os.path.isfile(os.path.join(folder, target)), target)
                 for outside in ["@import", "@font-face", "http:", "https:"]:
                     self.assertNotIn(outside, text)
                 # The stand-in engine draws none of these: a page uses images instead.
                 for undrawn in ["gradient", "@keyframes", "animation", "transform", "box-shadow", "text-shadow",
                                 "letter-spacing", "opacity"]:
                     self.assertNotIn(undrawn, text)
-                folder = os.path.dirname(os.path.join(CONTENT, page))
                 for image in re.findall(r'url\(\s*"([^"]*)"\s*\)', text):
                     self.assertRegex(image, r"^[A-Za-z0-9._-]+$", "an image beside the page")
                     self.assertTrue(os.path.isfile(os.path.join(folder, image)), image)
