@@ -13,8 +13,9 @@ packages=(
   liblitehtml-dev libgumbo-dev libcairo2-dev libfreetype-dev fonts-liberation
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev rapidjson-dev libcpp-httplib-dev
-  # running under a virtual display, screenshots, the local asset server
-  xvfb xauth libgl1-mesa-dri x11-apps imagemagick python3
+  # running under a virtual display, screenshots, clicks through the input test extension, the local asset
+  # server
+  xvfb xauth libgl1-mesa-dri x11-apps imagemagick python3 libxtst-dev
   # the user interface's fonts, copied into content/data/ui/shared/font/ from this package
   fonts-liberation
 )
