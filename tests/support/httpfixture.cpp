@@ -51,13 +51,19 @@ const char* reasonOf(int status)
     }
 }
 
+// On `port`, or on a free one when it is 0; port is then the one bound.
 int boundSocket(uint16_t& port)
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0)
         throw std::runtime_error("socket failed");
+    // A fixed port may still hold the connections of the previous run that used it.
+    const int reuse = 1;
+    if (port != 0)
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
@@ -108,8 +114,8 @@ httpAnswer httpAnswer::redirectTo(const std::string& target, int status)
     return how;
 }
 
-httpFixture::httpFixture(std::string folder)
-    : root(folder.empty() ? "" : std::filesystem::absolute(folder).string())
+httpFixture::httpFixture(std::string folder, uint16_t port)
+    : root(folder.empty() ? "" : std::filesystem::absolute(folder).string()), boundPort(port)
 {
     listener = boundSocket(boundPort);
     if (::listen(listener, 64) != 0) {

@@ -49,8 +49,9 @@ struct httpAnswer {
 
 class httpFixture {
 public:
-    // Serves the files below `folder` (nothing when empty) besides what put() adds.
-    explicit httpFixture(std::string folder = "");
+    // Serves the files below `folder` (nothing when empty) besides what put() adds, on `port` or, when it
+    // is 0, on a free one.
+    explicit httpFixture(std::string folder = "", uint16_t port = 0);
     ~httpFixture();
     httpFixture(const httpFixture&) = delete;
     httpFixture& operator=(const httpFixture&) = delete;
