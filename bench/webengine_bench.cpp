@@ -9,6 +9,7 @@
 #include <cairo.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -43,9 +44,11 @@ struct engineHost {
         engine = create();
         engine->Init({nullptr, {}}, {nullptr, {}, &client});
         tavrix::test::addClientFonts(*engine, fonts);
+        // Each page with the files beside it (the menu's images).
         for (const char* page : kPages)
-            handler.files[pageURL(page)] = {
-                tavrix::test::readWholeFile(std::string(TAVRIX_CONTENT_DIR) + "/data/ui/" + page + "/index.html")};
+            for (const auto& file : std::filesystem::directory_iterator(std::string(TAVRIX_CONTENT_DIR) + "/data/ui/" + page))
+                handler.files["file://ui/" + std::string(page) + "/" + file.path().filename().string()] = {
+                    tavrix::test::readWholeFile(file.path().string())};
         engine->AddTransportHandler(&handler, u"file");
         view = engine->CreateView();
         view->Init(tavrix::test::clientViewParameters(this, kWidth, kHeight));
