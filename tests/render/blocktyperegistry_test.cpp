@@ -196,6 +196,7 @@ std::vector<definitionCase> definitionCases()
         {"idTwiceNoSurface", "\"b\": {\"id\": 1, \"isSolid\": false, \"id\": 2}", FAILED,
          {"blockTypeRegistry: defineBlockFromJson(b) -> Incomplete Definition, ramining keys: 1\n"}, -1},
         {"surfaceTwiceTheLastCounts", block("b", "3", surfaces(surface("wide.png", "[5, 5]")), ", \"surface\": " + SQUARE), "", {}, 3},
+        {"textureTwiceTheLastCounts", block("b", "3", surfaces("{\"texture\": \"wide.png\", \"texture\": \"square.png\", \"slot\": [1, 1]}")), "", {}, 3},
         {"highestId", block("b", "65533", SQUARE), "", {}, 65533},
         {"idBeyondTheMap", block("b", "65534", SQUARE), FAILED,
          {"blockTypeRegistry: registerBlock(b) -> ID(65534) > BLOCKTYPEID_MAX(65534)\n",
