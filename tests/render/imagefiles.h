@@ -1,6 +1,6 @@
 #pragma once
-// Small image files made in memory for the texture tests and benchmarks: 8-bit RGB or RGBA PNG, and
-// uncompressed 32-bit TGA, filled with one colour or a pattern.
+// Small image files made in memory for the texture tests and benchmarks: 8-bit RGB or RGBA PNG and
+// uncompressed 32-bit TGA, filled with one colour or a pattern, and DXT5 DDS with blank blocks.
 #include <zlib.h>
 
 #include <cstdint>
@@ -73,6 +73,21 @@ inline std::string tgaImage(uint32_t width, uint32_t height, pixelFn pixel = opa
             const uint32_t p = pixel(x, y);
             file += std::string{char(p >> 8), char(p >> 16), char(p >> 24), char(p)};
         }
+    return file;
+}
+
+// One level of DXT5 blocks, all zero.
+inline std::string ddsImage(uint32_t width, uint32_t height)
+{
+    std::string file(128, '\0');
+    file.replace(0, 4, "DDS ");
+    for (int i = 0; i < 4; ++i) {
+        file[12 + i] = char(height >> (8 * i));
+        file[16 + i] = char(width >> (8 * i));
+    }
+    file[28] = 1;
+    file.replace(84, 4, "DXT5");
+    file.append(size_t((width + 3) / 4) * ((height + 3) / 4) * 16, '\0');
     return file;
 }
 

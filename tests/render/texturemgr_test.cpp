@@ -105,12 +105,19 @@ TEST_F(textureMgrTest, disabledCompressionUploadsRgbaAndKeepsNoCache)
     EXPECT_TRUE(captured.contains("textureMgr: Caching of Comrpessed Textures Disabled (forced by disabled Texture Compression)\n"));
     loadDefault();
     addFile("data/textures/a.png", pngImage(64, 64, true));
+    addFile("data/textures/b.dds", ddsImage(8, 8));
     callRecorder calls;
     texture* tex = load("a.png", calls);
     ASSERT_NE(tex, nullptr);
     EXPECT_EQ(levelParameter(tex->glId, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA);
+    // Data that comes compressed is uploaded as it is.
+    texture* compressed = load("b.dds", calls);
+    ASSERT_NE(compressed, nullptr);
+    EXPECT_EQ(levelParameter(compressed->glId, GL_TEXTURE_INTERNAL_FORMAT), GLint(DXT5));
+    EXPECT_EQ(levelParameter(compressed->glId, GL_TEXTURE_COMPRESSED_IMAGE_SIZE), 64);
     stopTextures();
     EXPECT_FALSE(dir.exists(cacheFile("data/textures/a.png").substr(2)));
+    EXPECT_FALSE(dir.exists(cacheFile("data/textures/b.dds").substr(2)));
     EXPECT_FALSE(dir.exists(cacheFile("data/textures/default.png").substr(2)));
 }
 
@@ -428,12 +435,7 @@ struct decoderCase {
 TEST_F(textureMgrNoGL, theDecoderIsChosenByTheFirstBytesOrTheExtension)
 {
     const std::string tga = tgaImage(2, 2);
-    std::string dds(128 + 16, '\0');
-    std::memcpy(dds.data(), "DDS ", 4);
-    dds[12] = 4;
-    dds[16] = 4;
-    dds[28] = 1;
-    std::memcpy(dds.data() + 84, "DXT5", 4);
+    const std::string dds = ddsImage(4, 4);
     std::string bmp(54 + 4, '\0');
     bmp[0] = 'B';
     bmp[1] = 'M';
