@@ -197,6 +197,19 @@ TEST_F(uiWindowTest, aCopySkippedForABusyPixelLockIsMadeLater)
     EXPECT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
 }
 
+// Hidden windows get no input, but their pages go on being copied.
+TEST_F(uiWindowTest, aHiddenWindowIsStillCopied)
+{
+    startUI();
+    uiWindow* window = newWindow("w", nullptr, 0, 0, 100, 50);
+    ASSERT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
+    window->setHidden(true);
+    window->newPixels.store(0);
+    eawebkit::ViewUpdateInfo repaint{window, nullptr, eawebkit::kViewUpdateRepaint};
+    engine->systems.client->ViewUpdate(repaint);
+    EXPECT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
+}
+
 // RGBA of a pixel counted from the top-left corner of the 160 x 120 framebuffer.
 std::vector<uint8_t> pixelFromTop(int x, int y)
 {
