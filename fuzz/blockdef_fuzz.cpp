@@ -34,6 +34,18 @@ void installStandInDefault()
     tavrix::textureMgr::cb_DefaultTextureLoaded(tex, nullptr, nullptr);
 }
 
+// At the fuzzer's exit, before the modules' static state goes: their workers would still wait on it.
+void stopModules()
+{
+    tavrix::worldFactory::final();
+    tavrix::textureMgr::final();
+    tavrix::mainTaskQueue::final();
+    tavrix::vfs::final();
+    tavrix::cvar::final();
+    timer_final();
+    roalloc_final();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -52,6 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     tavrix::textureMgr::init();
     installStandInDefault();
     tavrix::worldFactory::init();
+    std::atexit(stopModules);
     return 0;
 }
 
