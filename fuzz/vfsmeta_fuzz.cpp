@@ -12,6 +12,19 @@
 #include "client/vfslocal.h"
 #include "platformlib/allocator/roalloc.h"
 
+namespace {
+
+// At the fuzzer's exit, before the modules' static state goes: their workers would still wait on it.
+void stopModules()
+{
+    tavrix::vfs::final();
+    tavrix::cvar::final();
+    timer_final();
+    roalloc_final();
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     std::string dir = std::string(P_tmpdir) + "/vfsmeta-fuzz-XXXXXX";
@@ -22,6 +35,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::abort();
     timer_init();
     tavrix::vfs::init();
+    std::atexit(stopModules);
     return 0;
 }
 
