@@ -136,6 +136,9 @@ void cleanMetaData();
 fileDataINFO* addFileToMetaData(fileDataINFO* record);
 void updateFileMetaData(fileDataINFO* record);
 
+// A Windows file time (100-nanosecond intervals since 1601-01-01) in Unix seconds, truncated toward zero.
+int64_t fileTimeToUnix(uint64_t fileTime);
+
 // The file table and the meta database rebuilt from the files under a directory (isDirectory true) or
 // from one file (false; the argument is then also its path).
 void reindex(const char* directory, bool isDirectory);

@@ -34,6 +34,8 @@ constexpr uint32_t NODE_MAGIC_BASE = 14496530;
 constexpr uint32_t NO_LAST_NODE = 0xFFFFFFFE;
 constexpr uint32_t NODE_PATH_BYTES = 128;
 constexpr uint32_t REINDEX_CHUNK = 8192;
+// 1970-01-01 as a Windows file time.
+constexpr uint64_t FILETIME_UNIX_EPOCH = 0x019DB1DED53E8000;
 
 // Node fields.
 constexpr uint32_t NODE_MAGIC = 4;
@@ -360,6 +362,8 @@ void reindex(const char* directory, bool isDirectory)
     }
 }
 
+int64_t fileTimeToUnix(uint64_t fileTime) { return int64_t(fileTime - FILETIME_UNIX_EPOCH) / 10000000; }
+
 fileDataINFO* reindexFile(const char* path)
 {
     const size_t length = std::strlen(path);
@@ -386,7 +390,7 @@ fileDataINFO* reindexFile(const char* path)
     }
     roPtr<fileDataINFO> record(newRecord(path, uint32_t(length)));
     record->contentVersion = meta.localContentVersion;
-    record->time = file.creationTime();
+    record->time = fileTimeToUnix(file.creationFileTime());
     record->size = uint32_t(size < 0 ? 0 : size);
 
     uint32_t crc = 0;

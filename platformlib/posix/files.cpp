@@ -65,13 +65,32 @@ bool inFile::readFull(void* buffer, uint64_t bytes)
     return true;
 }
 
-int64_t inFile::creationTime()
+uint64_t inFile::creationFileTime()
 {
+    // 1970-01-01 in 100-nanosecond intervals since 1601-01-01.
+    constexpr int64_t UNIX_EPOCH = 116444736000000000;
+    constexpr int64_t PER_SECOND = 10000000;
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
     struct statx info;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &info) == 0)
-        return (info.stx_mask & STATX_BTIME) ? info.stx_btime.tv_sec : info.stx_mtime.tv_sec;
     struct stat fallback;
-    return fstat(fd, &fallback) == 0 ? int64_t(fallback.st_mtime) : 0;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &info) == 0) {
+        const statx_timestamp& t = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_mtime;
+        seconds = t.tv_sec;
+        nanoseconds = t.tv_nsec;
+    } else if (fstat(fd, &fallback) == 0) {
+        seconds = fallback.st_mtim.tv_sec;
+        nanoseconds = fallback.st_mtim.tv_nsec;
+    } else {
+        return uint64_t(UNIX_EPOCH);
+    }
+    // Beyond what a signed 64-bit count holds (about the year 30800) is kept at its end.
+    constexpr int64_t LAST_SECOND = (INT64_MAX - UNIX_EPOCH) / PER_SECOND - 1;
+    if (seconds < -UNIX_EPOCH / PER_SECOND)
+        return 0;
+    if (seconds > LAST_SECOND)
+        seconds = LAST_SECOND;
+    return uint64_t(UNIX_EPOCH + seconds * PER_SECOND + nanoseconds / 100);
 }
 
 namespace {

@@ -26,8 +26,9 @@ public:
     int64_t length();
     // Reads exactly `bytes` bytes; false on an error or when the file ends first.
     bool readFull(void* buffer, uint64_t bytes);
-    // Unix seconds: the birth time where the file system keeps one, else the last modification.
-    int64_t creationTime();
+    // The birth time where the file system keeps one, else the last modification, as the Windows file
+    // functions give a creation time: 100-nanosecond intervals since 1601-01-01 (0 for anything earlier).
+    uint64_t creationFileTime();
 
 private:
     int fd = -1;

@@ -413,6 +413,25 @@ TEST_F(vfsMetaTest, ReindexTimeIsBirthElseModification)
     rofree(r);
 }
 
+TEST(fileTime, WindowsFileTimesBecomeUnixSecondsTruncatedTowardZero)
+{
+    const struct {
+        uint64_t fileTime;
+        int64_t unixSeconds;
+    } cases[] = {
+        {116444736000000000, 0},
+        {0, -11644473600},
+        {116444736000000000 + 10000000, 1},
+        {116444736000000000 + 9999999, 0},
+        {116444736000000000 - 9999999, 0},
+        {116444736000000000 - 10000000, -1},
+        {133485408000000000, 1704067200}, // 2024-01-01
+        {UINT64_MAX, -11644473600},       // as a signed count, 100 ns before 1601
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(vfs::fileTimeToUnix(c.fileTime), c.unixSeconds) << c.fileTime;
+}
+
 TEST_F(vfsMetaTest, ReindexDeletesWhatItCannotRead)
 {
     // Gone between the walk and the open: nothing to delete, no failure.
