@@ -242,6 +242,19 @@ bool isSafeContentPath(const char* path, uint32_t length)
     return true;
 }
 
+bool isUpdatablePath(const char* path, uint32_t length)
+{
+    constexpr char DATA[] = "data/";
+    constexpr char META[] = "data/meta";
+    constexpr uint32_t DATA_LENGTH = sizeof(DATA) - 1;
+    constexpr uint32_t META_LENGTH = sizeof(META) - 1;
+    if (!isSafeContentPath(path, length) || length <= DATA_LENGTH || std::memcmp(path, DATA, DATA_LENGTH) != 0)
+        return false;
+    const bool meta = length >= META_LENGTH && std::memcmp(path, META, META_LENGTH) == 0 &&
+                      (length == META_LENGTH || path[META_LENGTH] == '/');
+    return !meta;
+}
+
 fileDataINFO* newRecord(const char* path, uint32_t length)
 {
     auto* record = static_cast<fileDataINFO*>(roalloc(uint32_t(sizeof(fileDataINFO) + length + 1)));

@@ -17,6 +17,9 @@ constexpr uint32_t MAX_PATH_LENGTH = 127;
 // Whether `length` bytes name a content path that may reach the disk: 1 to 127 bytes, no NUL or control
 // byte, no backslash, no leading '/', and no empty, "." or ".." component. Anything else is not there.
 bool isSafeContentPath(const char* path, uint32_t length);
+// Whether a safe content path names a content file: one under data/, but neither data/meta nor anything in
+// it, which hold the store's own files. Only such paths are recorded, downloaded or written.
+bool isUpdatablePath(const char* path, uint32_t length);
 
 // One known content file. Allocated with room for the path and its NUL.
 struct fileDataINFO {

@@ -24,6 +24,7 @@ namespace {
 
 constexpr const char* DB_PATH = "data/meta/contentDB";
 constexpr const char* VERSION_PATH = "data/meta/contentVersion";
+constexpr const char* META_FOLDER = "data/meta";
 
 constexpr uint32_t HEAD_BYTES = 2;
 constexpr uint32_t NODE_BYTES = 192;
@@ -230,7 +231,7 @@ bool loadMetaData()
             return false;
         }
         ++count;
-        if (!isSafeContentPath(record->name, record->nameLength))
+        if (!isUpdatablePath(record->name, record->nameLength))
             CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: node (%u) holds an unsafe path - skipped\n", offset);
         else if (fileDB_addEntry(record.get()))
             record.release();
@@ -355,6 +356,9 @@ void reindex(const char* directory, bool isDirectory)
     sys::listDirectory(directory, entries);
     for (const sys::dirEntry& entry : entries) {
         const std::string path = std::string(directory) + "/" + entry.name;
+        // The store's own files are not content.
+        if (path == META_FOLDER)
+            continue;
         if (entry.kind == sys::DIR_ENTRY_DIRECTORY)
             reindex(path.c_str(), true);
         else
@@ -371,7 +375,7 @@ fileDataINFO* reindexFile(const char* path)
         CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' fileName exceeds the maximum supported fileName length of 127 chars. - SKIPPING!\n", path);
         return nullptr;
     }
-    if (!isSafeContentPath(path, uint32_t(length))) {
+    if (!isUpdatablePath(path, uint32_t(length))) {
         CLIENT_LOG(util::LOG_ERROR, "vfs::reindexFile() - '%s' is not a valid content path - SKIPPING!\n", path);
         return nullptr;
     }

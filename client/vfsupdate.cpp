@@ -92,6 +92,9 @@ struct downloadRecord {
 struct downloadKind {
     vfsHttpLib::httpProgressCallback progress;
     updateSink::screen shownOn;
+    const char* refused;
+    const char* noServer;
+    const char* noVersion;
     const char* unavailable;
     const char* hashFailed;
     const char* treeFailed;
@@ -137,6 +140,9 @@ void onEmergencyProgress(uint32_t received, uint32_t total, uint32_t rate)
 const downloadKind UPDATE_DOWNLOAD = {
     onFileProgress,
     updateSink::LOADING_SCREEN,
+    "vfs: downloadAndPatch() -> '%s' is no content file, not downloaded\n",
+    "vfs: downloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n",
+    "vfs: downloadAndPatch() -> '%s' can't be downloaded, the Assetserver gave no Content Version\n",
     "vfs: downloadAndPatch() -> '%s' seems to me unavailable\n",
     "vfs: downloadAndPatch() -> '%s' expected hash-validation failed.\n",
     "vfs: downloadAndPatch() -> '%s' can't build the specified directory tree (error'd at '%s')\n",
@@ -147,6 +153,9 @@ const downloadKind UPDATE_DOWNLOAD = {
 const downloadKind EMERGENCY_DOWNLOAD = {
     onEmergencyProgress,
     updateSink::DOWNLOAD_SCREEN,
+    "vfs: emergeDownloadAndPatch() -> '%s' is no content file, not downloaded\n",
+    "vfs: emergeDownloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n",
+    "vfs: emergeDownloadAndPatch() -> '%s' can't be downloaded, the Assetserver gave no Content Version\n",
     "vfs: emergeDownloadAndPatch() -> '%s' seems to me unavailable\n",
     "vfs: emergeDownloadAndPatch() -> '%s' expected hash-validation failed.\n",
     "vfs: emergeDownloadAndPatch() -> '%s' can't build the specified directory tree (error'd at '%s')\n",
@@ -174,13 +183,6 @@ const char* readNumber(const char* at, const char* end, uint32_t* value)
 }
 
 bool isWholeNumber(const char* at, const char* end, uint32_t* value) { return readNumber(at, end, value) == end; }
-
-// A name the update may write: a content path under data/, but not the store's own files in data/meta/.
-bool isUpdatablePath(const char* name, uint32_t length)
-{
-    return isSafeContentPath(name, length) && length > 5 && std::memcmp(name, "data/", 5) == 0 &&
-           !(length >= 10 && std::memcmp(name, "data/meta/", 10) == 0);
-}
 
 const char* lineEndOf(const char* line, const char* end)
 {
@@ -394,15 +396,26 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
     return recordDownload(path, size, crc, sha256);
 }
 
-// The file's URL in the remote version on the base in use; false when no server has been chosen.
-bool fileURL(const char* path, char (&url)[FILE_URL_SIZE])
+// The file's URL in the remote version on the base in use; false (logged) when the path is no content
+// file, or no server or no version has been chosen.
+bool fileURL(const char* path, const downloadKind& kind, char (&url)[FILE_URL_SIZE])
 {
     const char* base = update.baseURLInUse.load();
-    if (!base)
+    const uint32_t version = update.remoteContentVersion.load();
+    const char* refusal = nullptr;
+    if (!isUpdatablePath(path, uint32_t(strnlen(path, MAX_PATH_LENGTH + 1))))
+        refusal = kind.refused;
+    else if (!base)
+        refusal = kind.noServer;
+    else if (version == 0)
+        refusal = kind.noVersion;
+    if (refusal) {
+        CLIENT_LOG(util::LOG_ERROR, refusal, path);
         return false;
+    }
     char encoded[ENCODED_PATH_SIZE];
     encodePath(path, encoded);
-    std::snprintf(url, sizeof(url), "%s%u/%s", base, update.remoteContentVersion.load(), encoded);
+    std::snprintf(url, sizeof(url), "%s%u/%s", base, version, encoded);
     return true;
 }
 
@@ -616,10 +629,8 @@ bool prepareAndDownloadUpdates(const char* url)
 bool downloadAndPatch(const char* path, const uint8_t* expectedSha256)
 {
     char url[FILE_URL_SIZE];
-    if (!fileURL(path, url)) {
-        CLIENT_LOG(util::LOG_ERROR, "vfs: downloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
+    if (!fileURL(path, UPDATE_DOWNLOAD, url))
         return false;
-    }
     CLIENT_LOG(util::LOG_INFO, "vfs: downloadAndPatch -> Downloading %s\n", path);
     return fetchAndStore(path, expectedSha256, url, UPDATE_DOWNLOAD);
 }
@@ -627,10 +638,8 @@ bool downloadAndPatch(const char* path, const uint8_t* expectedSha256)
 bool emergeDownloadAndPatch(const char* path, const uint8_t* expectedSha256)
 {
     char url[FILE_URL_SIZE];
-    if (!fileURL(path, url)) {
-        CLIENT_LOG(util::LOG_ERROR, "vfs: emergeDownloadAndPatch() -> '%s' can't be downloaded, no Assetserver in use\n", path);
+    if (!fileURL(path, EMERGENCY_DOWNLOAD, url))
         return false;
-    }
     CLIENT_LOG(util::LOG_WARN, "vfs: emergeDownloadAndPatch -> Downloading %s\n", path);
     enterEmergency();
     const bool stored = fetchAndStore(path, expectedSha256, url, EMERGENCY_DOWNLOAD);

@@ -56,6 +56,9 @@ bool requested(const httpFixture& server, const std::string& target)
     return false;
 }
 
+// Same length, other bytes: only the CRC-32 tells.
+void damageFile(storeRun& run, const contentFile& f) { run.dir.write(f.path, std::string(f.bytes.size(), '#')); }
+
 class emergencyTest : public ::testing::Test {
 protected:
     storeRun run;
@@ -71,8 +74,7 @@ protected:
     }
     void TearDown() override { run.stop(); }
 
-    // Same length, other bytes: only the CRC-32 tells.
-    void damage(const contentFile& f) { run.dir.write(f.path, std::string(f.bytes.size(), '#')); }
+    void damage(const contentFile& f) { damageFile(run, f); }
 };
 
 TEST_F(emergencyTest, AFileThatFailsItsChecksumIsFetchedAgainOnTheDownloadScreen)
@@ -129,6 +131,41 @@ TEST_F(emergencyTest, OverlappingEmergenciesSwitchOnceAndRestoreTheModeTheFirstF
     EXPECT_EQ(run.screens.switchesTo(screen::DOWNLOAD_SCREEN), 1u);
     EXPECT_EQ(run.screens.switchesTo(screen::LOADING_SCREEN), 1u);
     EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
+}
+
+// The store's own files and anything outside data/ are never asked for, by either kind of download.
+TEST_F(emergencyTest, OnlyContentFilesAreFetched)
+{
+    for (const char* path : {"data/meta/contentDB", "data/meta", "other/x.txt", "data/../x.txt"}) {
+        SCOPED_TRACE(path);
+        run.captured.clear();
+        EXPECT_FALSE(vfs::emergeDownloadAndPatch(path, nullptr));
+        EXPECT_FALSE(vfs::downloadAndPatch(path, nullptr));
+        EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> '" + std::string(path) + "' is no content file, not downloaded\n"));
+        EXPECT_TRUE(run.captured.contains("vfs: downloadAndPatch() -> '" + std::string(path) + "' is no content file, not downloaded\n"));
+    }
+    EXPECT_TRUE(targetsOf(server).empty());
+    EXPECT_EQ(run.screens.switchesTo(screen::DOWNLOAD_SCREEN), 0u);
+}
+
+// A server whose current version is 0 has no files to give: nothing is asked for in its name. The
+// reindex that a first start makes leaves the store's own files out, so they are not there to load.
+TEST(emergencyDownload, AServerAtVersion0IsNotAskedForFiles)
+{
+    storeRun run;
+    httpFixture server;
+    server.put("/currentVersion.txt", "0");
+    run.dir.write(MENU.path, MENU.bytes);
+    run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+    ASSERT_EQ(run.update(), "");
+    ASSERT_NE(run.record(MENU.path), nullptr);
+    EXPECT_EQ(run.record("data/meta/contentDB"), nullptr);
+    uint32_t size = 0;
+    EXPECT_EQ(vfs::readFile("data/meta/contentDB", &size), nullptr);
+    damageFile(run, MENU);
+    EXPECT_EQ(vfs::readFile(MENU.path.c_str(), &size), nullptr);
+    EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> '" + MENU.path + "' can't be downloaded, the Assetserver gave no Content Version\n"));
+    EXPECT_EQ(targetsOf(server), std::vector<std::string>{"/currentVersion.txt"});
 }
 
 TEST(emergencyDownload, BeforeAnyServerIsChosenNothingIsRequested)

@@ -117,6 +117,7 @@ TEST(fileList, NamesThatMayNotReachTheDiskEndTheList)
         "/etc/x",
         "data/meta/contentDB",
         "data/meta/contentVersion",
+        "data/meta",
         "dev/data/x",
         "data/../../x",
         "data/./x",

@@ -65,6 +65,33 @@ TEST(contentPath, SafePaths)
         EXPECT_EQ(vfs::isSafeContentPath(c.path.data(), uint32_t(c.path.size())), c.safe) << c.path;
 }
 
+// What the store records, downloads and writes: content files under data/, never its own under data/meta.
+TEST(contentPath, UpdatablePaths)
+{
+    const struct {
+        std::string path;
+        bool updatable;
+    } cases[] = {
+        {"data/x", true},
+        {"data/ui/mainMenu.titleScreen/index.html", true},
+        {"data/meta.txt", true},
+        {"data/metadata/x", true},
+        {"data/x/meta/y", true},
+        {"data/meta", false},
+        {"data/meta/contentDB", false},
+        {"data/meta/contentVersion", false},
+        {"data/meta/sub/x", false},
+        {"data", false},
+        {"data/", false},
+        {"datax/y", false},
+        {"dev/data/x", false},
+        {"other/x", false},
+        {"data/../x", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(vfs::isUpdatablePath(c.path.data(), uint32_t(c.path.size())), c.updatable) << c.path;
+}
+
 // Every source a load can take its bytes from, and the two ways of finding nothing.
 TEST_F(vfsTest, SourcesOfALoad)
 {
