@@ -98,6 +98,25 @@ rbdb* createFileDB()
 
 uint32_t pathLength(const char* path) { return uint32_t(strnlen(path, MAX_PATH_LENGTH + 1)); }
 
+// The entity for a character that markup would read as its own, or null.
+const char* entityOf(char c)
+{
+    switch (c) {
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&#39;";
+    case '&':
+        return "&amp;";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 static void* _getFileDataDirect(const char* path, uint32_t* size)
@@ -240,6 +259,24 @@ bool isSafeContentPath(const char* path, uint32_t length)
             return false;
     }
     return true;
+}
+
+void escapeMarkup(const char* path, char* escaped, size_t size)
+{
+    size_t at = 0;
+    for (; *path; ++path) {
+        const char* entity = entityOf(*path);
+        const size_t length = entity ? std::strlen(entity) : 1;
+        if (at + length >= size)
+            break;
+        if (entity)
+            std::memcpy(escaped + at, entity, length);
+        else
+            escaped[at] = *path;
+        at += length;
+    }
+    if (size > 0)
+        escaped[at] = '\0';
 }
 
 bool isUpdatablePath(const char* path, uint32_t length)

@@ -1,6 +1,7 @@
 #pragma once
 // The content store's internals, shared by its files (vfs, vfsmeta, vfsupdate) and its tests: the file
 // table and its records, the meta database, the content version and the update's steps.
+#include <cstddef>
 #include <cstdint>
 
 #include "client/vfs.h"
@@ -17,6 +18,12 @@ constexpr uint32_t MAX_PATH_LENGTH = 127;
 // Whether `length` bytes name a content path that may reach the disk: 1 to 127 bytes, no NUL or control
 // byte, no backslash, no leading '/', and no empty, "." or ".." component. Anything else is not there.
 bool isSafeContentPath(const char* path, uint32_t length);
+// A path as status texts carry it: the screens show those as markup, so < > " ' & become entities. The
+// result is cut, never inside an entity, to fit `size` bytes with its NUL.
+void escapeMarkup(const char* path, char* escaped, size_t size);
+// Room for any content path escaped whole ("&quot;" is the longest entity).
+constexpr uint32_t ESCAPED_PATH_SIZE = 6 * MAX_PATH_LENGTH + 1;
+
 // Whether a safe content path names a content file: one under data/, but neither data/meta nor anything in
 // it, which hold the store's own files. Only such paths are recorded, downloaded or written.
 bool isUpdatablePath(const char* path, uint32_t length);

@@ -327,8 +327,10 @@ namespace {
 
 void reindexOne(const char* path)
 {
-    char status[512];
-    std::snprintf(status, sizeof(status), "VFS: Reindex in Progress (this may take a while)\nCurrent File: %s", path);
+    char name[ESCAPED_PATH_SIZE];
+    escapeMarkup(path, name, sizeof(name));
+    char status[sizeof(name) + 96];
+    std::snprintf(status, sizeof(status), "VFS: Reindex in Progress (this may take a while)\nCurrent File: %s", name);
     updateSink& screens = getUpdateSink();
     screens.setStatusText(updateSink::LOADING_SCREEN, status, 0);
     screens.setProgress(updateSink::LOADING_SCREEN, meta.reindexProgress, 100);

@@ -362,8 +362,10 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
         CLIENT_LOG(util::LOG_ERROR, kind.unavailable, path);
         return false;
     }
-    char status[256];
-    std::snprintf(status, sizeof(status), "Writing '%s' to Disk\n", path);
+    char name[ESCAPED_PATH_SIZE];
+    escapeMarkup(path, name, sizeof(name));
+    char status[sizeof(name) + 32];
+    std::snprintf(status, sizeof(status), "Writing '%s' to Disk\n", name);
     getUpdateSink().setStatusText(kind.shownOn, status, 0);
     const uint32_t crc = crc32_update(0, body.get(), size);
     uint8_t sha256[32];
@@ -617,8 +619,10 @@ bool prepareAndDownloadUpdates(const char* url)
     for (const downloadRecord* record = list; record && !failed; record = record->next) {
         if (!downloadAndPatch(record->name, record->sha256)) {
             failed = true;
-            char status[256];
-            std::snprintf(status, sizeof(status), "Download of %s failed\nPlease try again later!\n", record->name);
+            char name[ESCAPED_PATH_SIZE];
+            escapeMarkup(record->name, name, sizeof(name));
+            char status[sizeof(name) + 64];
+            std::snprintf(status, sizeof(status), "Download of %s failed\nPlease try again later!\n", name);
             loadingStatus(status);
         }
     }

@@ -32,6 +32,7 @@ size_t countOf(const std::vector<std::string>& lines, const std::string& text)
 const contentFile MENU = {"data/ui/mainMenu.titleScreen/index.html", "<html>menu</html>"};
 const contentFile FIRST = {"data/first.txt", "the first file's bytes"};
 const contentFile SECOND = {"data/second.txt", "the second file's bytes"};
+const contentFile MARKUP = {"data/<img src=x onerror=\"alert('&')\">.txt", "a name that is markup"};
 
 std::string readWhole(const std::string& path)
 {
@@ -66,7 +67,7 @@ protected:
 
     void SetUp() override
     {
-        publish(server, 7, {MENU, FIRST, SECOND});
+        publish(server, 7, {MENU, FIRST, SECOND, MARKUP});
         run.start(baseOf(server.port()), baseOf(refusingPort().port()));
         ASSERT_EQ(run.update(), "");
         server.clearRequests();
@@ -92,6 +93,15 @@ TEST_F(emergencyTest, AFileThatFailsItsChecksumIsFetchedAgainOnTheDownloadScreen
     EXPECT_EQ(run.screens.switchesTo(screen::LOADING_SCREEN), 1u);
     EXPECT_EQ(run.screens.statusText(screen::DOWNLOAD_SCREEN), "Writing 'data/first.txt' to Disk\n");
     EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
+}
+
+TEST_F(emergencyTest, AMarkupNameIsFetchedAndEscapedInTheStatus)
+{
+    damage(MARKUP);
+    EXPECT_EQ(readWhole(MARKUP.path), MARKUP.bytes);
+    run.expectStored(MARKUP);
+    EXPECT_EQ(run.screens.statusText(screen::DOWNLOAD_SCREEN),
+              "Writing 'data/&lt;img src=x onerror=&quot;alert(&#39;&amp;&#39;)&quot;&gt;.txt' to Disk\n");
 }
 
 TEST_F(emergencyTest, AFileTheServerCannotGiveStaysUnreadable)

@@ -1,6 +1,7 @@
 // The start-up step's content update against real asset servers on 127.0.0.1: what it requests, what it
 // stores and records, the texts it leaves on the loading screen, the saved content version, the close
 // request and the screens' pages. Each case runs in a directory of its own.
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -272,6 +273,31 @@ TEST_F(updateTest, AFailedDownloadStopsTheUpdateAndTheNextStartResumes)
     EXPECT_FALSE(run.screens.takeCloseRequest());
     run.stop();
     expectSaved(run, 8, v8);
+}
+
+// A listed name may hold markup: it is fetched and stored under that name, and the status texts that name
+// it carry it escaped.
+TEST_F(updateTest, AMarkupNameIsStoredAndEscapedInTheStatusTexts)
+{
+    const contentFile markup = {"data/<img src=x onerror=\"alert('&')\">.txt", "a name that is markup"};
+    const std::string escaped = "data/&lt;img src=x onerror=&quot;alert(&#39;&amp;&#39;)&quot;&gt;.txt";
+    storeRun run;
+    httpFixture server;
+    publish(server, 7, {MENU, markup});
+    server.answer(tavrix::test::targetOf(7, markup.path), httpAnswer::withStatus(404));
+    run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+    EXPECT_EQ(run.update(), "");
+    EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), "Download of " + escaped + " failed\nPlease try again later!\n");
+    run.stop();
+
+    server.answer(tavrix::test::targetOf(7, markup.path), httpAnswer{});
+    run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+    EXPECT_EQ(run.update(), "");
+    const std::vector<std::string> statuses = run.screens.statusTexts(screen::LOADING_SCREEN);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Writing '" + escaped + "' to Disk\n"), statuses.end());
+    EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), UP_TO_DATE);
+    run.expectStored(markup);
+    run.stop();
 }
 
 // While the local server answers, the public one is never asked, even when it has a newer version.

@@ -88,7 +88,8 @@ inline std::string baseOf(uint16_t port) { return "http://127.0.0.1:" + std::to_
 
 // What the update reports to its screens, kept as the screens keep it: each screen's last status text and
 // page, which screen is shown (switches to the shown one are ignored, as the render modes ignore them) and
-// how often each was switched to, and whether the close was asked for. Any thread.
+// how often each was switched to, and whether the close was asked for; and besides, every status text and
+// progress value each screen was given, in order. Any thread.
 class screenRecorder final : public vfs::updateSink {
 public:
     // A fresh start: the loading screen shown, nothing set.
@@ -96,6 +97,8 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock);
         statuses = {};
+        statusLog = {};
+        progressLog = {};
         urls = {};
         current = LOADING_SCREEN;
         switches = {};
@@ -105,6 +108,17 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock);
         return statuses[on];
+    }
+    std::vector<std::string> statusTexts(screen on)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return statusLog[on];
+    }
+    // Each value as "done/total".
+    std::vector<std::string> progress(screen on)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return progressLog[on];
     }
     std::string url(screen on)
     {
@@ -134,8 +148,13 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock);
         statuses[on].assign(text, length ? length : std::strlen(text));
+        statusLog[on].push_back(statuses[on]);
     }
-    void setProgress(screen, int32_t, int32_t) override {}
+    void setProgress(screen on, int32_t done, int32_t total) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        progressLog[on].push_back(std::to_string(done) + "/" + std::to_string(total));
+    }
     void setURL(screen on, const char* page) override
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -171,6 +190,8 @@ private:
 
     std::mutex lock;
     std::array<std::string, 3> statuses;
+    std::array<std::vector<std::string>, 3> statusLog;
+    std::array<std::vector<std::string>, 3> progressLog;
     std::array<std::string, 3> urls;
     int32_t current = LOADING_SCREEN;
     std::array<uint32_t, 3> switches = {};

@@ -65,6 +65,36 @@ TEST(contentPath, SafePaths)
         EXPECT_EQ(vfs::isSafeContentPath(c.path.data(), uint32_t(c.path.size())), c.safe) << c.path;
 }
 
+// Names go into status texts that the screens show as markup.
+TEST(statusText, MarkupInANameIsEscaped)
+{
+    const struct {
+        std::string path;
+        size_t size;
+        std::string escaped;
+    } cases[] = {
+        {"data/ui/mainMenu.titleScreen/index.html", 256, "data/ui/mainMenu.titleScreen/index.html"},
+        {"data/<img src=x onerror=\"alert('&')\">", 256, "data/&lt;img src=x onerror=&quot;alert(&#39;&amp;&#39;)&quot;&gt;"},
+        {"\xC3\xA4 %;#", 256, "\xC3\xA4 %;#"},
+        {std::string(127, '"'), vfs::ESCAPED_PATH_SIZE, [] {
+             std::string all;
+             for (int i = 0; i < 127; ++i)
+                 all += "&quot;";
+             return all;
+         }()},
+        // Cut where the next piece no longer fits, never inside an entity.
+        {"ab<c", 7, "ab&lt;"},
+        {"ab<c", 6, "ab"},
+        {"abc", 3, "ab"},
+        {"abc", 1, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> out(c.size, '?');
+        vfs::escapeMarkup(c.path.c_str(), out.data(), out.size());
+        EXPECT_EQ(c.escaped, std::string(out.data())) << c.path << " in " << c.size;
+    }
+}
+
 // What the store records, downloads and writes: content files under data/, never its own under data/meta.
 TEST(contentPath, UpdatablePaths)
 {

@@ -14,6 +14,7 @@
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
 #include "support/httpfixture.h"
+#include "updatetest.h"
 #include "vfsfixture.h"
 
 namespace vfs = tavrix::vfs;
@@ -399,6 +400,44 @@ TEST_F(vfsMetaTest, ReindexWalksTheTreeInByteOrder)
     const std::string again = dir.read(DB);
     ASSERT_EQ(db.size(), again.size());
     EXPECT_EQ(db.substr(0, db.size() - 20), again.substr(0, again.size() - 20));
+}
+
+// The loading screen names each file, with markup in a name escaped, and its bar runs 2 by 2 to 100 and
+// then again from 2.
+TEST_F(vfsMetaTest, ReindexShowsEachFileAndCyclesItsProgress)
+{
+    using screen = vfs::updateSink;
+    tavrix::test::screenRecorder screens;
+    vfs::setUpdateSink(&screens);
+    const std::string markup = "data/<img src=x onerror=\"alert('&')\">.txt";
+    dir.write(markup, "sorts before the others");
+    constexpr int OTHERS = 60;
+    for (int i = 0; i < OTHERS; ++i)
+        dir.write("data/f" + std::to_string(100 + i) + ".txt", "x");
+    vfs::rebuildMetaData();
+    vfs::setUpdateSink(nullptr);
+    EXPECT_NE(nullptr, record(markup));
+
+    const std::vector<std::string> statuses = screens.statusTexts(screen::LOADING_SCREEN);
+    ASSERT_EQ(size_t(OTHERS + 2), statuses.size());
+    EXPECT_EQ("VFS: Reindex in Progress (this may take a while)\nCurrent File: "
+              "data/&lt;img src=x onerror=&quot;alert(&#39;&amp;&#39;)&quot;&gt;.txt",
+              statuses.front());
+    EXPECT_EQ("VFS: Reindex in Progress (this may take a while)\nCurrent File: data/f100.txt", statuses[1]);
+    EXPECT_EQ("VFS: Reindex complete\n", statuses.back());
+
+    const std::vector<std::string> progress = screens.progress(screen::LOADING_SCREEN);
+    ASSERT_EQ(size_t(OTHERS + 3), progress.size());
+    EXPECT_EQ("0/100", progress.front());
+    EXPECT_EQ("100/100", progress.back());
+    // The counter carries over from any earlier reindex of the process: each file's value follows the one before.
+    bool wrapped = false;
+    for (size_t k = 2; k + 1 < progress.size(); ++k) {
+        const int before = std::stoi(progress[k - 1]);
+        EXPECT_EQ(std::to_string(before == 100 ? 2 : before + 2) + "/100", progress[k]) << k;
+        wrapped = wrapped || before == 100;
+    }
+    EXPECT_TRUE(wrapped);
 }
 
 TEST_F(vfsMetaTest, ReindexTimeIsBirthElseModification)
