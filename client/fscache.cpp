@@ -117,8 +117,12 @@ void put(const char* key, const void* data, uint32_t size, bool versionDependent
     head.contentVersion = vfs::getLocalContentVersion();
     uint8_t raw[HEAD_SIZE];
     writeHead(head, raw);
-    // Written beside the entry and renamed over it: a failed store never leaves half an entry.
-    sys::writeFileAtomic(path, raw, HEAD_SIZE, data, size, false);
+    // Written beside the entry and renamed over it: a failed store never leaves half an entry. A folder
+    // that is a symbolic link is not written through.
+    sys::parentDirectory folder;
+    uint32_t failedLength = 0;
+    if (folder.open(path, &failedLength))
+        folder.writeFileAtomic(raw, HEAD_SIZE, data, size, false);
 }
 
 void* get(const char* key, uint32_t* size)

@@ -311,19 +311,6 @@ void encodePath(const char* path, char (&encoded)[ENCODED_PATH_SIZE])
     encoded[at] = '\0';
 }
 
-// Every directory above the path; false with the one that failed.
-bool makeDirectories(const char* path, char (&failed)[MAX_PATH_LENGTH + 1])
-{
-    for (const char* slash = std::strchr(path, '/'); slash; slash = std::strchr(slash + 1, '/')) {
-        const size_t length = size_t(slash - path);
-        std::memcpy(failed, path, length);
-        failed[length] = '\0';
-        if (!sys::makeDirectory(failed))
-            return false;
-    }
-    return true;
-}
-
 // Records a stored file: the known record updated in place, or a new one added.
 bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t (&sha256)[32])
 {
@@ -378,14 +365,18 @@ bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* 
         CLIENT_LOG(util::LOG_ERROR, kind.hashFailed, path);
         return false;
     }
-    char directory[MAX_PATH_LENGTH + 1];
-    if (!makeDirectories(path, directory)) {
+    // No directory on the way may be a link: the file could land outside data/.
+    sys::parentDirectory parent;
+    uint32_t failedLength = 0;
+    if (!parent.open(path, &failedLength)) {
+        char directory[MAX_PATH_LENGTH + 1];
+        std::snprintf(directory, sizeof(directory), "%.*s", int(failedLength), path);
         CLIENT_LOG(util::LOG_ERROR, kind.treeFailed, path, directory);
         return false;
     }
     // Replaced whole, so a reader never sees half a file. Not flushed to the disk: a file that does not
     // survive a crash fails its CRC-32 when it is loaded and is fetched again.
-    const sys::writeResult written = sys::writeFileAtomic(path, body.get(), size, nullptr, 0, false);
+    const sys::writeResult written = parent.writeFileAtomic(body.get(), size, nullptr, 0, false);
     body.reset();
     if (written == sys::WRITE_OPEN_FAILED) {
         CLIENT_LOG(util::LOG_ERROR, kind.openFailed, path);

@@ -167,33 +167,81 @@ bool writeAll(int fd, const void* data, uint32_t bytes)
     }
     return true;
 }
-} // namespace
 
-writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
-                            uint32_t bodyBytes, bool durable)
+// The temporary file is made beside the file, in the same directory, and renamed over it.
+writeResult writeFileAtomicAt(int dirFd, const char* name, const void* head, uint32_t headBytes, const void* body,
+                              uint32_t bodyBytes, bool durable)
 {
     static std::atomic<uint32_t> serial{0};
     char temporary[4096];
-    const int n = std::snprintf(temporary, sizeof(temporary), "%s.tmp%ld.%u", path, long(getpid()), serial.fetch_add(1));
+    const int n = std::snprintf(temporary, sizeof(temporary), "%s.tmp%ld.%u", name, long(getpid()), serial.fetch_add(1));
     if (n < 0 || size_t(n) >= sizeof(temporary))
         return WRITE_OPEN_FAILED;
-    const int fd = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::openat(dirFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return WRITE_OPEN_FAILED;
     bool ok = writeAll(fd, head, headBytes) && writeAll(fd, body, bodyBytes);
     ok = ok && (!durable || fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
-    ok = ok && rename(temporary, path) == 0;
+    ok = ok && renameat(dirFd, temporary, dirFd, name) == 0;
     if (!ok) {
-        unlink(temporary);
+        unlinkat(dirFd, temporary, 0);
         return WRITE_FAILED;
     }
     return WRITE_DONE;
 }
 
+} // namespace
+
+writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
+                            uint32_t bodyBytes, bool durable)
+{
+    return writeFileAtomicAt(AT_FDCWD, path, head, headBytes, body, bodyBytes, durable);
+}
+
 writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
 {
     return writeFileAtomic(path, data, bytes, nullptr, 0, true);
+}
+
+parentDirectory::~parentDirectory() { close(); }
+
+void parentDirectory::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool parentDirectory::open(const char* path, uint32_t* failedLength)
+{
+    close();
+    *failedLength = 0;
+    int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const char* component = path;
+    for (const char* slash = std::strchr(component, '/'); dir >= 0 && slash; slash = std::strchr(component, '/')) {
+        const std::string directory(component, slash);
+        int next = -1;
+        if (mkdirat(dir, directory.c_str(), 0777) == 0 || errno == EEXIST)
+            next = openat(dir, directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+        *failedLength = uint32_t(slash - path);
+        component = slash + 1;
+    }
+    if (dir < 0)
+        return false;
+    fd = dir;
+    name = component;
+    return true;
+}
+
+writeResult parentDirectory::writeFileAtomic(const void* head, uint32_t headBytes, const void* body,
+                                             uint32_t bodyBytes, bool durable)
+{
+    if (fd < 0)
+        return WRITE_OPEN_FAILED;
+    return writeFileAtomicAt(fd, name.c_str(), head, headBytes, body, bodyBytes, durable);
 }
 
 } // namespace tavrix::sys

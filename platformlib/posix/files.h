@@ -72,4 +72,28 @@ writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes);
 writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
                             uint32_t bodyBytes, bool durable);
 
+// The directory above a relative path, reached from the current directory one component at a time without
+// following a symbolic link, the missing directories made on the way; the path's file is then written in
+// it. So nothing is created or replaced through a link (a link at the path itself is replaced, not followed).
+class parentDirectory {
+public:
+    parentDirectory() = default;
+    ~parentDirectory();
+    parentDirectory(const parentDirectory&) = delete;
+    parentDirectory& operator=(const parentDirectory&) = delete;
+
+    // False when a component is a link or no directory, or cannot be made; failedLength is then the length
+    // of the path up to the end of that component.
+    bool open(const char* path, uint32_t* failedLength);
+    // writeFileAtomic of the path's file.
+    writeResult writeFileAtomic(const void* head, uint32_t headBytes, const void* body, uint32_t bodyBytes,
+                                bool durable);
+
+private:
+    void close();
+
+    int fd = -1;
+    std::string name;
+};
+
 } // namespace tavrix::sys

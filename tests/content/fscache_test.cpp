@@ -234,6 +234,18 @@ TEST_F(fsCacheTest, aFailedStoreLeavesNothingBehind)
     EXPECT_TRUE(cacheFiles().empty());
 }
 
+TEST_F(fsCacheTest, aFolderThatIsALinkIsNotWrittenThrough)
+{
+    fs::create_directory("elsewhere");
+    fs::create_directory("cache");
+    // abc's entries go to cache/2.
+    fs::create_directory_symlink("../elsewhere", "cache/2");
+    fsCache::init();
+    store("abc", "data", false);
+    EXPECT_FALSE(read("abc").found);
+    EXPECT_TRUE(fs::is_empty("elsewhere"));
+}
+
 TEST_F(fsCacheTest, disabledCacheTouchesNothing)
 {
     cvar::set("fsCache.disabled", 1);

@@ -2,6 +2,7 @@
 // stores and records, the texts it leaves on the loading screen, the saved content version, the close
 // request and the screens' pages. Each case runs in a directory of its own.
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -297,6 +298,27 @@ TEST_F(updateTest, AMarkupNameIsStoredAndEscapedInTheStatusTexts)
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Writing '" + escaped + "' to Disk\n"), statuses.end());
     EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), UP_TO_DATE);
     run.expectStored(markup);
+    run.stop();
+}
+
+// A folder under data/ that is a symbolic link is not written through: that file's download fails, and
+// nothing lands where the link points.
+TEST_F(updateTest, AFolderThatIsALinkIsNotWrittenThrough)
+{
+    const contentFile linked = {"data/linked/x.txt", "would land outside data/"};
+    storeRun run;
+    std::filesystem::create_directories("data");
+    std::filesystem::create_directories("outside");
+    std::filesystem::create_directory_symlink("../outside", "data/linked");
+    httpFixture server;
+    publish(server, 7, {MENU, linked});
+    run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+    EXPECT_EQ(run.update(), "");
+    EXPECT_TRUE(run.captured.contains("vfs: downloadAndPatch() -> 'data/linked/x.txt' can't build the specified directory tree (error'd at 'data/linked')\n"));
+    EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), "Download of data/linked/x.txt failed\nPlease try again later!\n");
+    EXPECT_TRUE(run.screens.takeCloseRequest());
+    EXPECT_TRUE(std::filesystem::is_empty("outside"));
+    EXPECT_EQ(run.record(linked.path), nullptr);
     run.stop();
 }
 

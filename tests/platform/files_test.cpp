@@ -1,0 +1,80 @@
+// The content store's file calls: writing a file below the current directory without following a
+// symbolic link on the way.
+#include "platformlib/posix/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/tempdir.h"
+
+namespace fs = std::filesystem;
+namespace sys = tavrix::sys;
+
+namespace {
+
+class filesTest : public testing::Test {
+protected:
+    tavrix::test::tempDir dir;
+
+    // What parentDirectory does with the path: the written bytes, or where it stopped.
+    bool write(const std::string& path, const std::string& bytes, uint32_t* failedLength)
+    {
+        sys::parentDirectory parent;
+        if (!parent.open(path.c_str(), failedLength))
+            return false;
+        return parent.writeFileAtomic(bytes.data(), uint32_t(bytes.size()), nullptr, 0, false) == sys::WRITE_DONE;
+    }
+};
+
+TEST_F(filesTest, NothingIsWrittenThroughALinkOnTheWay)
+{
+    fs::create_directories("outside");
+    dir.write("outside/target.txt", "outside");
+    fs::create_directories("data/sub");
+    fs::create_directory_symlink("../outside", "data/linked");
+    fs::create_directory_symlink("outside", "linkedData");
+    fs::create_directory_symlink("nowhere", "data/dangling");
+    fs::create_symlink("../outside/target.txt", "data/fileLink");
+    dir.write("data/plain.txt", "a file, not a folder");
+
+    const struct {
+        const char* path;
+        bool written;
+        uint32_t failedLength; // when not written
+    } cases[] = {
+        {"data/new/deeper/x.txt", true, 0},
+        {"data/sub/x.txt", true, 0},
+        {"top.txt", true, 0},
+        {"data/linked/x.txt", false, 11},
+        {"data/linked/new/x.txt", false, 11},
+        {"linkedData/x.txt", false, 10},
+        {"data/dangling/x.txt", false, 13},
+        {"data/plain.txt/x.txt", false, 14},
+        // A link at the path itself is replaced by the file; what it pointed to stays.
+        {"data/fileLink", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        uint32_t failedLength = 99;
+        EXPECT_EQ(write(c.path, c.path, &failedLength), c.written);
+        if (c.written) {
+            EXPECT_EQ(dir.read(c.path), c.path);
+            EXPECT_FALSE(fs::is_symlink(c.path));
+        } else {
+            EXPECT_EQ(failedLength, c.failedLength);
+        }
+    }
+    EXPECT_EQ(dir.read("outside/target.txt"), "outside");
+    std::vector<std::string> outside;
+    for (const auto& entry : fs::recursive_directory_iterator("outside"))
+        outside.push_back(entry.path().string());
+    EXPECT_EQ(outside, std::vector<std::string>{"outside/target.txt"});
+    EXPECT_FALSE(fs::exists("nowhere"));
+    // Nothing is left beside the files written.
+    for (const auto& entry : fs::recursive_directory_iterator("data"))
+        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+} // namespace
