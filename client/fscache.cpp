@@ -91,6 +91,9 @@ void init()
             TAVRIX_FATAL("fsCache Initialization Error\n\nDirectory Creation Failed.\n");
     }
 
+    if (const uint32_t removed = sys::removeLeftoverTemporaries("./cache"))
+        CLIENT_LOG(util::LOG_INFO, "fsCache: removed %u temporary files left by an interrupted write\n", removed);
+
     cvar::initialize("fsCache.lastContentVersion", 0, 1);
     const uint32_t local = vfs::getLocalContentVersion();
     if (cvar::getInt("fsCache.lastContentVersion") != int64_t(local)) {

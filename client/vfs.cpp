@@ -344,6 +344,9 @@ void init()
     vfsHttpLib::init();
     readLocalContentVersion();
     CLIENT_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
+    // What a replace cut short by the end of the process left behind, before a reindex takes it for content.
+    if (const uint32_t removed = sys::removeLeftoverTemporaries("data"))
+        CLIENT_LOG(util::LOG_INFO, "vfs: removed %u temporary files left by an interrupted write\n", removed);
 
     store.fileDB = createFileDB();
     store.jobQueue = new util::taskQueue<vfsJob>;

@@ -168,6 +168,26 @@ bool writeAll(int fd, const void* data, uint32_t bytes)
     return true;
 }
 
+// Where the digits before `end` begin; `end` when there are none.
+size_t digitsBefore(const std::string& text, size_t end)
+{
+    while (end > 0 && text[end - 1] >= '0' && text[end - 1] <= '9')
+        --end;
+    return end;
+}
+
+// A temporary file's name: the file's own, then ".tmp", the process id, '.' and a serial number.
+bool isLeftoverTemporary(const std::string& name)
+{
+    constexpr char TMP[] = ".tmp";
+    constexpr size_t TMP_LENGTH = sizeof(TMP) - 1;
+    const size_t serial = digitsBefore(name, name.size());
+    if (serial == name.size() || serial == 0 || name[serial - 1] != '.')
+        return false;
+    const size_t pid = digitsBefore(name, serial - 1);
+    return pid != serial - 1 && pid > TMP_LENGTH && name.compare(pid - TMP_LENGTH, TMP_LENGTH, TMP) == 0;
+}
+
 // The temporary file is made beside the file, in the same directory, and renamed over it.
 writeResult writeFileAtomicAt(int dirFd, const char* name, const void* head, uint32_t headBytes, const void* body,
                               uint32_t bodyBytes, bool durable)
@@ -202,6 +222,21 @@ writeResult writeFileAtomic(const char* path, const void* head, uint32_t headByt
 writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes)
 {
     return writeFileAtomic(path, data, bytes, nullptr, 0, true);
+}
+
+uint32_t removeLeftoverTemporaries(const char* directory)
+{
+    std::vector<dirEntry> entries;
+    listDirectory(directory, entries);
+    uint32_t removed = 0;
+    for (const dirEntry& entry : entries) {
+        const std::string path = std::string(directory) + "/" + entry.name;
+        if (entry.kind == DIR_ENTRY_DIRECTORY)
+            removed += removeLeftoverTemporaries(path.c_str());
+        else if (isLeftoverTemporary(entry.name) && unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 parentDirectory::~parentDirectory() { close(); }

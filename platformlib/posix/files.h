@@ -72,6 +72,10 @@ writeResult writeFileAtomic(const char* path, const void* data, uint32_t bytes);
 writeResult writeFileAtomic(const char* path, const void* head, uint32_t headBytes, const void* body,
                             uint32_t bodyBytes, bool durable);
 
+// Removes the temporary files that a write above leaves when the process ends before its rename, in the
+// directory and every directory below it (links are not followed); how many were removed.
+uint32_t removeLeftoverTemporaries(const char* directory);
+
 // The directory above a relative path, reached from the current directory one component at a time without
 // following a symbolic link, the missing directories made on the way; the path's file is then written in
 // it. So nothing is created or replaced through a link (a link at the path itself is replaced, not followed).

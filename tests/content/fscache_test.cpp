@@ -246,6 +246,16 @@ TEST_F(fsCacheTest, aFolderThatIsALinkIsNotWrittenThrough)
     EXPECT_TRUE(fs::is_empty("elsewhere"));
 }
 
+TEST_F(fsCacheTest, temporaryFilesOfAnInterruptedStoreAreRemovedAtInit)
+{
+    const std::string leftover = pathOf("abc") + ".tmp4242.0";
+    fs::create_directories(fs::path(leftover).parent_path());
+    dir.write(leftover, "half an entry");
+    fsCache::init();
+    EXPECT_TRUE(captured.contains("fsCache: removed 1 temporary files left by an interrupted write\n"));
+    EXPECT_TRUE(cacheFiles().empty());
+}
+
 TEST_F(fsCacheTest, disabledCacheTouchesNothing)
 {
     cvar::set("fsCache.disabled", 1);

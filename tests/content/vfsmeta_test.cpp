@@ -454,6 +454,23 @@ TEST_F(vfsMetaTest, ReindexTimeIsBirthElseModification)
     rofree(r);
 }
 
+// A replace cut short leaves its temporary file beside the file; the next start removes it before a
+// reindex could take it for content.
+TEST_F(vfsMetaTest, TemporaryFilesOfAnInterruptedWriteAreRemovedAtStart)
+{
+    stop();
+    dir.write("data/ui/page.html", "page");
+    dir.write("data/ui/page.html.tmp4242.0", "half a page");
+    dir.write("data/meta/contentVersion.tmp4242.1", "half");
+    dir.write("data/notes.tmp", "content");
+    captured.clear();
+    start();
+    EXPECT_TRUE(captured.contains("vfs: removed 2 temporary files left by an interrupted write\n"));
+    vfs::rebuildMetaData();
+    EXPECT_EQ((std::vector<std::string>{"data/notes.tmp", "data/ui/page.html"}), nodePaths(dir.read(DB)));
+    EXPECT_FALSE(fs::exists("data/meta/contentVersion.tmp4242.1"));
+}
+
 TEST(fileTime, WindowsFileTimesBecomeUnixSecondsTruncatedTowardZero)
 {
     const struct {

@@ -1,11 +1,13 @@
 // The content store's file calls: writing a file below the current directory without following a
-// symbolic link on the way.
+// symbolic link on the way, and removing what an interrupted write left.
 #include "platformlib/posix/files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/tempdir.h"
 
@@ -75,6 +77,32 @@ TEST_F(filesTest, NothingIsWrittenThroughALinkOnTheWay)
     // Nothing is left beside the files written.
     for (const auto& entry : fs::recursive_directory_iterator("data"))
         EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+// Only names a write's temporary file can have are removed, in every folder below but not behind a link.
+TEST_F(filesTest, LeftoverTemporariesAreRemoved)
+{
+    const std::vector<std::string> leftovers = {"tree/a.txt.tmp123.0", "tree/sub/deeper/b.png.tmp7.42",
+                                                "tree/.tmp.tmp1.1"};
+    const std::vector<std::string> kept = {"tree/a.txt",   "tree/notes.tmp",   "tree/x.tmp1",   "tree/x.tmp.1",
+                                           "tree/.tmp1.2", "tree/x.tmp1.2.txt", "tree/x.tmpa.1", "tree/x.tmp1.",
+                                           "outside/c.tmp5.5"};
+    for (const auto& path : leftovers)
+        dir.write(path, "half written");
+    for (const auto& path : kept)
+        dir.write(path, "kept");
+    fs::create_directory_symlink("../outside", "tree/linked");
+
+    EXPECT_EQ(sys::removeLeftoverTemporaries("tree"), leftovers.size());
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator("."))
+        if (entry.is_regular_file())
+            left.push_back(entry.path().string().substr(2));
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(sys::removeLeftoverTemporaries("missing"), 0u);
 }
 
 } // namespace
