@@ -571,8 +571,11 @@ void final()
         store.gcActive = false;
     }
     store.running.exchange(false);
+    // A worker in an emergency download ends it at once.
+    vfsHttpLib::abortTransfers();
 
-    // A worker that outlives its join is detached; what it may still touch is then left in place.
+    // A worker that outlives its join is detached; what it may still touch is then left in place, the HTTP
+    // library among it.
     bool workersEnded = true;
     if (store.workers) {
         store.jobQueue->wakeAll();
@@ -601,7 +604,8 @@ void final()
 
     saveLocalContentVersion();
     json::setFileSource(nullptr, nullptr);
-    vfsHttpLib::final();
+    if (workersEnded)
+        vfsHttpLib::final();
     CLIENT_LOG(util::LOG_INFO, "vfs::final - end\n");
 }
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "client/clientlogger.h"
 #include "platformlib/allocator/roalloc.h"
@@ -22,9 +23,12 @@ constexpr long CONNECT_TIMEOUT_MS = 10000;
 constexpr long MAX_REDIRECTS = 10;
 constexpr uint32_t PACING_WINDOW_MS = 500;
 constexpr uint32_t PACING_INTERVAL_MS = 30;
+// The longest a transfer waits for its sockets before its bounds are looked at again.
+constexpr int POLL_MS = 100;
 
 struct testSeams {
-    std::atomic<uint32_t> stallLimitSeconds{30};
+    std::atomic<uint32_t> speedWindowMs{SPEED_WINDOW_MS};
+    std::atomic<uint32_t> queryLimitMs{QUERY_LIMIT_MS};
     std::atomic<int32_t (*)()> progressClock{nullptr};
 };
 testSeams seams;
@@ -35,13 +39,21 @@ uint32_t progressNow()
     return uint32_t(clock ? clock() : getTimeMs());
 }
 
-// One request: what the library's callbacks see of it.
+// One request: what the library's callbacks see of it, and its place among the transfers under way.
 struct transfer {
     const char* url;
-    CURL* handle;
+    CURL* handle = nullptr;
+    CURLM* multi = nullptr;
     httpProgressCallback progress;
-    bool emptyBodyValid;
+    uint32_t flags;
     progressPacer pacer;
+    transfer* previousActive = nullptr;
+    transfer* nextActive = nullptr;
+    // Body bytes as they arrive, beyond the announced length too, and the speed window's start.
+    uint64_t arrived = 0;
+    uint32_t started = 0;
+    uint32_t windowStart = 0;
+    uint64_t windowStartBytes = 0;
     // The header block of the latest response has ended.
     bool headersDone = false;
     bool hasLength = false;
@@ -55,6 +67,61 @@ struct transfer {
     // Bytes delivered so far to the read in progress, which asks for min(4096, total - received).
     uint32_t pending = 0;
 };
+
+// The transfers under way, and whether new ones are refused (from abortTransfers or final until init). The
+// lock also keeps final's clean-up from meeting a transfer's set-up or clean-up.
+struct transferRegistry {
+    std::mutex lock;
+    transfer* active = nullptr;
+    std::atomic<bool> closing{false};
+};
+transferRegistry registry;
+
+// False when the client is shutting down: the library is not touched then.
+bool enlist(transfer& t)
+{
+    std::lock_guard<std::mutex> guard(registry.lock);
+    if (registry.closing)
+        return false;
+    t.nextActive = registry.active;
+    if (registry.active)
+        registry.active->previousActive = &t;
+    registry.active = &t;
+    t.handle = curl_easy_init();
+    t.multi = curl_multi_init();
+    return true;
+}
+
+void discharge(transfer& t)
+{
+    std::lock_guard<std::mutex> guard(registry.lock);
+    if (t.multi && t.handle)
+        curl_multi_remove_handle(t.multi, t.handle);
+    if (t.handle)
+        curl_easy_cleanup(t.handle);
+    if (t.multi)
+        curl_multi_cleanup(t.multi);
+    if (t.previousActive)
+        t.previousActive->nextActive = t.nextActive;
+    else
+        registry.active = t.nextActive;
+    if (t.nextActive)
+        t.nextActive->previousActive = t.previousActive;
+}
+
+void logShutdownAbort(const char* url)
+{
+    CLIENT_LOG(util::LOG_WARN, "httpGET() -> '%s' aborted, the client is shutting down\n", url);
+}
+
+// Under the registry's lock.
+void wakeAllClosing()
+{
+    registry.closing = true;
+    for (transfer* t = registry.active; t; t = t->nextActive)
+        if (t->multi)
+            curl_multi_wakeup(t->multi);
+}
 
 bool startsWithNoCase(const char* text, size_t length, const char* prefix)
 {
@@ -126,7 +193,7 @@ bool acceptResponse(transfer& t)
         CLIENT_LOG(util::LOG_ERROR, "httpGET() -> failed to receive the content-length of '%s'\n", t.url);
         return false;
     }
-    if (t.total == 0 && !t.emptyBodyValid) {
+    if (t.total == 0 && !(t.flags & EMPTY_BODY_VALID)) {
         CLIENT_LOG(util::LOG_ERROR, "httpGET() -> executed code, that's impossible to reach!\n");
         return false;
     }
@@ -157,6 +224,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
 {
     transfer& t = *static_cast<transfer*>(user);
     const size_t length = size * count;
+    t.arrived += length;
     if (!t.bodyBegun)
         beginBody(t);
     if (t.refused)
@@ -178,6 +246,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
 
 bool configure(transfer& t, char* errorText)
 {
+    if (!t.handle || !t.multi) {
+        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));
+        return false;
+    }
     CURL* h = t.handle;
     const CURLcode results[] = {
         curl_easy_setopt(h, CURLOPT_URL, t.url),
@@ -190,9 +262,6 @@ bool configure(transfer& t, char* errorText)
         // Worker threads call this: no signals for name look-up time-outs.
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L),
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, CONNECT_TIMEOUT_MS),
-        // A server that stops sending must not hold start-up or a loading thread for ever.
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L),
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(seams.stallLimitSeconds.load(std::memory_order_relaxed))),
         // The bytes as served: checksums are over them.
         curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L),
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText),
@@ -208,6 +277,64 @@ bool configure(transfer& t, char* errorText)
         }
     }
     return true;
+}
+
+// Why the transfer is to be given up now, with the code it ends with, or null: the client shuts down, a
+// small query ran out of time, or the last window brought too few bytes. Logged.
+const char* boundBroken(transfer& t, CURLcode& code)
+{
+    const uint32_t now = uint32_t(getTimeMs());
+    if (registry.closing) {
+        logShutdownAbort(t.url);
+        code = CURLE_ABORTED_BY_CALLBACK;
+        return "aborted, the client is shutting down";
+    }
+    code = CURLE_OPERATION_TIMEDOUT;
+    const uint32_t queryLimit = seams.queryLimitMs.load(std::memory_order_relaxed);
+    if ((t.flags & SMALL_QUERY) && now - t.started >= queryLimit) {
+        CLIENT_LOG(util::LOG_WARN, "httpGET() -> '%s' took longer than %u ms - aborted\n", t.url, queryLimit);
+        return "the query took too long";
+    }
+    const uint32_t elapsed = now - t.windowStart;
+    if (elapsed < seams.speedWindowMs.load(std::memory_order_relaxed))
+        return nullptr;
+    const uint64_t bytes = t.arrived - t.windowStartBytes;
+    if (bytes * 1000 < uint64_t(MIN_AVERAGE_SPEED) * elapsed) {
+        CLIENT_LOG(util::LOG_WARN, "httpGET() -> '%s' received %u Bytes in %u ms, less than %u Bytes/sec - aborted\n", t.url, uint32_t(bytes), elapsed, MIN_AVERAGE_SPEED);
+        return "the transfer was too slow";
+    }
+    t.windowStart = now;
+    t.windowStartBytes = t.arrived;
+    return nullptr;
+}
+
+// Runs the transfer until it ends or a bound is broken; its result, with the reason in errorText when a
+// bound ended it.
+CURLcode perform(transfer& t, char* errorText)
+{
+    t.started = t.windowStart = uint32_t(getTimeMs());
+    if (curl_multi_add_handle(t.multi, t.handle) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(t.multi, &running) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        if (running == 0)
+            break;
+        CURLcode code;
+        if (const char* reason = boundBroken(t, code)) {
+            std::snprintf(errorText, CURL_ERROR_SIZE, "%s", reason);
+            return code;
+        }
+        if (curl_multi_poll(t.multi, nullptr, 0, POLL_MS, nullptr) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(t.multi, &queued))
+        if (message->msg == CURLMSG_DONE)
+            result = message->data.result;
+    return result;
 }
 
 // The body once the transfer has ended, or null. The end counts as the read that returns 0 bytes.
@@ -251,33 +378,56 @@ bool paceProgress(progressPacer& pacer, uint32_t now, uint32_t received)
     return false;
 }
 
-roPtr<char> httpGET(const char* url, uint32_t* size, httpProgressCallback progress, bool emptyBodyValid)
+roPtr<char> httpGET(const char* url, uint32_t* size, httpProgressCallback progress, uint32_t flags)
 {
     *size = 0;
     transfer t;
     t.url = url;
     t.progress = progress;
-    t.emptyBodyValid = emptyBodyValid;
-    t.handle = curl_easy_init();
-    if (!t.handle) {
-        CLIENT_LOG(util::LOG_ERROR, "httpGET() -> InternetOpen failed! (err: %u)\n", uint32_t(CURLE_FAILED_INIT));
+    t.flags = flags;
+    if (!enlist(t)) {
+        logShutdownAbort(url);
         return nullptr;
     }
     char errorText[CURL_ERROR_SIZE] = {};
     roPtr<char> body;
     if (configure(t, errorText))
-        body = finish(t, curl_easy_perform(t.handle), errorText);
-    curl_easy_cleanup(t.handle);
+        body = finish(t, perform(t, errorText), errorText);
+    discharge(t);
     if (body)
         *size = t.received;
     return body;
 }
 
-void init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+void init()
+{
+    std::lock_guard<std::mutex> guard(registry.lock);
+    registry.closing = false;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
 
-void final() { curl_global_cleanup(); }
+void final()
+{
+    std::lock_guard<std::mutex> guard(registry.lock);
+    wakeAllClosing();
+    if (registry.active) {
+        CLIENT_LOG(util::LOG_WARN, "vfsHttpLib::final() -> a transfer is still under way, the HTTP library stays set up\n");
+        return;
+    }
+    curl_global_cleanup();
+}
 
-void setStallLimit(uint32_t seconds) { seams.stallLimitSeconds.store(seconds, std::memory_order_relaxed); }
+void abortTransfers()
+{
+    std::lock_guard<std::mutex> guard(registry.lock);
+    wakeAllClosing();
+}
+
+void setTransferBounds(uint32_t speedWindowMs, uint32_t queryLimitMs)
+{
+    seams.speedWindowMs.store(speedWindowMs, std::memory_order_relaxed);
+    seams.queryLimitMs.store(queryLimitMs, std::memory_order_relaxed);
+}
 
 void setProgressClock(int32_t (*clock)()) { seams.progressClock.store(clock, std::memory_order_relaxed); }
 

@@ -344,7 +344,7 @@ bool recordDownload(const char* path, uint32_t size, uint32_t crc, const uint8_t
 bool fetchAndStore(const char* path, const uint8_t* expectedSha256, const char* url, const downloadKind& kind)
 {
     uint32_t size = 0;
-    roPtr<char> body = vfsHttpLib::httpGET(url, &size, kind.progress, true);
+    roPtr<char> body = vfsHttpLib::httpGET(url, &size, kind.progress, vfsHttpLib::EMPTY_BODY_VALID);
     if (!body) {
         CLIENT_LOG(util::LOG_ERROR, kind.unavailable, path);
         return false;
@@ -563,7 +563,7 @@ fileListResult parseFileList(const char* list, uint32_t size, fileListVisitor vi
 bool getRemoteContentVersion(const char* url, uint32_t* version)
 {
     uint32_t size = 0;
-    const roPtr<char> body = vfsHttpLib::httpGET(url, &size);
+    const roPtr<char> body = vfsHttpLib::httpGET(url, &size, nullptr, vfsHttpLib::SMALL_QUERY);
     *version = 0;
     if (!body)
         return false;
@@ -577,7 +577,7 @@ bool getRemoteContentVersion(const char* url, uint32_t* version)
 bool prepareAndDownloadUpdates(const char* url)
 {
     uint32_t size = 0;
-    roPtr<char> body = vfsHttpLib::httpGET(url, &size, onFileListProgress);
+    roPtr<char> body = vfsHttpLib::httpGET(url, &size, onFileListProgress, vfsHttpLib::SMALL_QUERY);
     if (!body)
         return false;
     loadingProgress(0, 100);

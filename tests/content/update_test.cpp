@@ -2,10 +2,12 @@
 // stores and records, the texts it leaves on the loading screen, the saved content version, the close
 // request and the screens' pages. Each case runs in a directory of its own.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "updatetest.h"
@@ -319,6 +321,77 @@ TEST_F(updateTest, AFolderThatIsALinkIsNotWrittenThrough)
     EXPECT_TRUE(run.screens.takeCloseRequest());
     EXPECT_TRUE(std::filesystem::is_empty("outside"));
     EXPECT_EQ(run.record(linked.path), nullptr);
+    run.stop();
+}
+
+// A server that stalls or trickles holds the update no longer than its bounds: the version and the list
+// in all, a file by its speed.
+TEST_F(updateTest, AServerThatTricklesHoldsTheUpdateNoLonger)
+{
+    httpAnswer stalled;
+    stalled.stallMs = 60000;
+    httpAnswer trickle;
+    trickle.trickleBytes = 1;
+    trickle.trickleMs = 100;
+    const struct {
+        const char* name;
+        std::string target;
+        httpAnswer how;
+        std::string logged;
+        std::string status;
+    } cases[] = {
+        {"the version", "/currentVersion.txt", stalled, "vfs: Assetserver seems to be unavailable, connection issues?\n", UNAVAILABLE},
+        {"the list", "/7/fileDB.txt", trickle, "vfs: Update to Content-Version 7 failed!\n", ""},
+        {"a file", "/7/data/ui/sys.downloadWindow/index.html", trickle,
+         "vfs: downloadAndPatch() -> 'data/ui/sys.downloadWindow/index.html' seems to me unavailable\n",
+         "Download of data/ui/sys.downloadWindow/index.html failed\nPlease try again later!\n"},
+    };
+    tavrix::vfsHttpLib::setTransferBounds(500, 500);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        storeRun run;
+        httpFixture server;
+        publish(server, 7, V7);
+        server.answer(c.target, c.how);
+        run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+        EXPECT_EQ(run.update(), "");
+        EXPECT_TRUE(run.captured.contains(c.logged));
+        if (!c.status.empty()) {
+            EXPECT_EQ(run.screens.statusText(screen::LOADING_SCREEN), c.status);
+        }
+        EXPECT_TRUE(run.screens.takeCloseRequest());
+        EXPECT_EQ(run.screens.url(screen::MENU_SCREEN), "");
+        run.stop();
+    }
+    tavrix::vfsHttpLib::setTransferBounds(tavrix::vfsHttpLib::SPEED_WINDOW_MS, tavrix::vfsHttpLib::QUERY_LIMIT_MS);
+}
+
+// Closing the window while the update waits on a stalled server ends the update at once: nothing more is
+// asked of any server.
+TEST_F(updateTest, AShutdownEndsAStalledUpdate)
+{
+    storeRun run;
+    httpFixture local;
+    httpFixture publicServer;
+    publish(local, 7, V7);
+    publish(publicServer, 7, V7);
+    httpAnswer stalled;
+    stalled.stallMs = 60000;
+    local.answer("/7/fileDB.txt", stalled);
+    run.start(baseOf(local.port()), baseOf(publicServer.port()));
+    std::string fatal = "(running)";
+    std::thread step([&] { fatal = run.update(); });
+    for (int i = 0; i < 3000 && targetsOf(local).size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(targetsOf(local), (std::vector<std::string>{"/currentVersion.txt", "/7/fileDB.txt"}));
+    tavrix::vfsHttpLib::abortTransfers();
+    step.join();
+    EXPECT_EQ(fatal, "");
+    EXPECT_TRUE(run.captured.contains("httpGET() -> '" + local.url("/7/fileDB.txt") + "' aborted, the client is shutting down\n"));
+    EXPECT_TRUE(run.captured.contains("vfs: Update to Content-Version 7 failed!\n"));
+    EXPECT_EQ(targetsOf(local), (std::vector<std::string>{"/currentVersion.txt", "/7/fileDB.txt"}));
+    EXPECT_TRUE(targetsOf(publicServer).empty());
+    EXPECT_EQ(run.screens.url(screen::MENU_SCREEN), "");
     run.stop();
 }
 

@@ -1,6 +1,7 @@
 #include "client/vfshttplib.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -69,7 +70,7 @@ protected:
     void TearDown() override
     {
         tavrix::vfsHttpLib::setProgressClock(nullptr);
-        tavrix::vfsHttpLib::setStallLimit(30);
+        tavrix::vfsHttpLib::setTransferBounds(tavrix::vfsHttpLib::SPEED_WINDOW_MS, tavrix::vfsHttpLib::QUERY_LIMIT_MS);
     }
 
     // The body as a string; empty with size 0 when nothing came.
@@ -117,7 +118,7 @@ struct failureCase {
     httpAnswer how;
     // "%s" stands for the URL.
     std::string message;
-    // Given up on by a stall limit of one second.
+    // Given up on by a speed window of one second.
     bool stalls = false;
 };
 
@@ -176,7 +177,7 @@ TEST_F(httpGetTest, FailuresYieldNothingAndSayWhy)
     for (const failureCase& c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
-        tavrix::vfsHttpLib::setStallLimit(c.stalls ? 1 : 30);
+        tavrix::vfsHttpLib::setTransferBounds(c.stalls ? 1000 : tavrix::vfsHttpLib::SPEED_WINDOW_MS, tavrix::vfsHttpLib::QUERY_LIMIT_MS);
         server.answer("/case", c.how);
         EXPECT_EQ(get("/case", recordProgress), "");
         const std::string url = server.url("/case");
@@ -292,6 +293,117 @@ TEST_F(httpGetTest, CallsOnSeveralThreadsAtOnceEachGetTheirOwnBody)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(right, THREADS * ROUNDS);
+}
+
+// Waits, generously, until the server has been asked for the target.
+bool requested(const tavrix::test::httpFixture& server, const std::string& target)
+{
+    for (int i = 0; i < 3000; ++i) {
+        for (const auto& request : server.requests())
+            if (request.target == target)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+httpAnswer stalled(uint32_t ms)
+{
+    httpAnswer how = answerWith({}, "late");
+    how.stallMs = ms;
+    return how;
+}
+
+httpAnswer trickled(size_t bytes, size_t piece, uint32_t everyMs)
+{
+    httpAnswer how = answerWith({}, pattern(bytes));
+    how.trickleBytes = piece;
+    how.trickleMs = everyMs;
+    return how;
+}
+
+TEST_F(httpGetTest, ATransferIsGivenUpWhenTooSlowOrAQueryWhenTooLong)
+{
+    using tavrix::vfsHttpLib::SMALL_QUERY;
+    const struct {
+        const char* name;
+        httpAnswer how;
+        uint32_t flags;
+        uint32_t speedWindowMs;
+        uint32_t queryLimitMs;
+        // "%s" stands for the URL; none when the body comes.
+        std::string warning;
+        std::string error;
+    } cases[] = {
+        {"a trickle of 20 Bytes/sec", trickled(100, 1, 50), 0, 500, 100,
+         "httpGET() -> '%s' received ", "httpGET() -> broken pipe after "},
+        {"headers that never come", stalled(20000), 0, 500, 100,
+         "httpGET() -> '%s' received 0 Bytes in ", "httpGET() -> failed to get '%s' returned 28 (the transfer was too slow)\n"},
+        {"a steady 3200 Bytes/sec", trickled(4000, 64, 20), 0, 300, 100, "", ""},
+        {"a query of 10 Bytes/sec past its limit", trickled(100, 1, 100), SMALL_QUERY, 30000, 500,
+         "httpGET() -> '%s' took longer than 500 ms - aborted\n", "httpGET() -> broken pipe after "},
+        {"a query within its limit", trickled(10, 1, 10), SMALL_QUERY, 30000, 2000, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        tavrix::vfsHttpLib::setTransferBounds(c.speedWindowMs, c.queryLimitMs);
+        server.answer("/slow", c.how);
+        const std::string url = server.url("/slow");
+        uint32_t size = 0;
+        const tavrix::roPtr<char> body = httpGET(url.c_str(), &size, nullptr, c.flags);
+        if (c.warning.empty()) {
+            ASSERT_NE(body, nullptr);
+            EXPECT_EQ(std::string(body.get(), size), *c.how.body);
+            EXPECT_TRUE(log.texts(tavrix::util::LOG_WARN).empty());
+            continue;
+        }
+        EXPECT_EQ(body, nullptr);
+        EXPECT_THAT(log.texts(tavrix::util::LOG_WARN), ElementsAre(StartsWith(withUrl(c.warning, url))));
+        EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre(StartsWith(withUrl(c.error, url))));
+    }
+}
+
+// Shutting down ends a transfer stuck on a stalled server at once, and every later one before it asks.
+TEST_F(httpGetTest, AbortingEndsTransfersUnderWayAndRefusesLaterOnes)
+{
+    server.answer("/stalled", stalled(60000));
+    const std::string url = server.url("/stalled");
+    std::string got = "(running)";
+    std::thread waiting([&] { got = fetch(url); });
+    ASSERT_TRUE(requested(server, "/stalled"));
+    tavrix::vfsHttpLib::abortTransfers();
+    waiting.join();
+    EXPECT_EQ(got, "");
+    EXPECT_TRUE(log.contains("httpGET() -> '" + url + "' aborted, the client is shutting down\n"));
+    EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre("httpGET() -> failed to get '" + url + "' returned 42 (aborted, the client is shutting down)\n"));
+
+    server.clearRequests();
+    server.put("/later", "later");
+    EXPECT_EQ(get("/later"), "");
+    EXPECT_TRUE(server.requests().empty());
+
+    // The next start sets the library up again.
+    tavrix::vfsHttpLib::final();
+    tavrix::vfsHttpLib::init();
+    EXPECT_EQ(get("/later"), "later");
+}
+
+// The library is not cleaned up under a transfer that has not returned yet; that transfer ends.
+TEST_F(httpGetTest, FinalLeavesTheLibraryToATransferUnderWay)
+{
+    server.answer("/stalled", stalled(60000));
+    std::string got = "(running)";
+    std::thread waiting([&] { got = get("/stalled"); });
+    ASSERT_TRUE(requested(server, "/stalled"));
+    tavrix::vfsHttpLib::final();
+    waiting.join();
+    EXPECT_EQ(got, "");
+    EXPECT_TRUE(log.contains("vfsHttpLib::final() -> a transfer is still under way, the HTTP library stays set up\n"));
+
+    tavrix::vfsHttpLib::init();
+    server.put("/after", "after");
+    EXPECT_EQ(get("/after"), "after");
 }
 
 struct paceStep {

@@ -266,7 +266,13 @@ bool httpFixture::sendBody(int s, const std::string& raw, const httpAnswer& how)
         if (!sendAll(s, raw.data(), at) || !pause(how.stallMs))
             return false;
     }
-    return sendAll(s, raw.data() + at, limit - at);
+    if (how.trickleBytes == 0)
+        return sendAll(s, raw.data() + at, limit - at);
+    for (; at < limit; at += how.trickleBytes) {
+        if ((at > 0 && !pause(how.trickleMs)) || !sendAll(s, raw.data() + at, std::min(how.trickleBytes, limit - at)))
+            return false;
+    }
+    return true;
 }
 
 std::shared_ptr<const std::string> httpFixture::contentOf(const std::string& path) const

@@ -42,6 +42,10 @@ struct httpAnswer {
     // bytes behind the headers. Cut short when the server stops.
     uint32_t stallMs = 0;
     std::optional<std::size_t> stallAfter;
+    // With trickleBytes set, the body (what follows a stall) goes out in pieces of that many bytes,
+    // trickleMs apart.
+    std::size_t trickleBytes = 0;
+    uint32_t trickleMs = 0;
 
     static httpAnswer withStatus(int status);
     static httpAnswer redirectTo(const std::string& target, int status = 302);
