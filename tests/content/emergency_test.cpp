@@ -57,6 +57,13 @@ bool requested(const httpFixture& server, const std::string& target)
     return false;
 }
 
+httpAnswer answerWith(std::string bytes)
+{
+    httpAnswer how;
+    how.body = std::move(bytes);
+    return how;
+}
+
 // Same length, other bytes: only the CRC-32 tells.
 void damageFile(storeRun& run, const contentFile& f) { run.dir.write(f.path, std::string(f.bytes.size(), '#')); }
 
@@ -93,6 +100,47 @@ TEST_F(emergencyTest, AFileThatFailsItsChecksumIsFetchedAgainOnTheDownloadScreen
     EXPECT_EQ(run.screens.switchesTo(screen::LOADING_SCREEN), 1u);
     EXPECT_EQ(run.screens.statusText(screen::DOWNLOAD_SCREEN), "Writing 'data/first.txt' to Disk\n");
     EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
+}
+
+TEST_F(emergencyTest, ABodyWithAnotherHashIsNotWritten)
+{
+    damage(FIRST);
+    server.answer("/7/data/first.txt", answerWith(std::string(FIRST.bytes.size(), '!')));
+    uint32_t size = 0;
+    EXPECT_EQ(vfs::readFile(FIRST.path.c_str(), &size), nullptr);
+    EXPECT_TRUE(run.captured.contains("vfs: emergeDownloadAndPatch() -> 'data/first.txt' expected hash-validation failed.\n"));
+    EXPECT_EQ(targetsOf(server), std::vector<std::string>{"/7/data/first.txt"});
+    EXPECT_EQ(run.dir.read(FIRST.path), std::string(FIRST.bytes.size(), '#'));
+    EXPECT_EQ(run.record(FIRST.path)->crc32, crc32_update(0, FIRST.bytes.data(), uint32_t(FIRST.bytes.size())));
+    EXPECT_EQ(run.screens.shown(), screen::LOADING_SCREEN);
+}
+
+// A file that still fails after its downloads (here it is damaged again as each one ends) is given up
+// after the second, so the load does not hold the record's lock for ever.
+TEST_F(emergencyTest, AFileThatNeverReadsBackIsGivenUpAfterTwoDownloads)
+{
+    class damagingScreens final : public vfs::updateSink {
+    public:
+        explicit damagingScreens(storeRun& run) : run(run) {}
+        void setStatusText(screen, const char*, uint32_t) override {}
+        void setProgress(screen, int32_t, int32_t) override {}
+        void setURL(screen, const char*) override {}
+        int32_t showDownload() override { return LOADING_SCREEN; }
+        void leaveDownload(int32_t) override { damageFile(run, FIRST); }
+        void requestClose() override {}
+
+    private:
+        storeRun& run;
+    } screens(run);
+    vfs::setUpdateSink(&screens);
+    damage(FIRST);
+    uint32_t size = 0;
+    EXPECT_EQ(vfs::readFile(FIRST.path.c_str(), &size), nullptr);
+    vfs::setUpdateSink(&run.screens);
+    EXPECT_EQ(targetsOf(server), (std::vector<std::string>{"/7/data/first.txt", "/7/data/first.txt"}));
+    EXPECT_EQ(countOf(run.captured.texts(), "vfs: _getFileDataDisk() 'data/first.txt' - Checksum Error\n"), 3u);
+    EXPECT_TRUE(run.captured.contains("readFile: @TODO --- HANDLE I/O ERROR WITH DOWNLOADING\n"));
+    EXPECT_EQ(run.record(FIRST.path)->refCount, 0u);
 }
 
 TEST_F(emergencyTest, AMarkupNameIsFetchedAndEscapedInTheStatus)
