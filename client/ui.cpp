@@ -113,6 +113,7 @@ struct moduleState {
 moduleState state;
 
 void addMissingFonts();
+void returnInputEvent(inputEvent* event) { state.inputPool->put(event); }
 
 // What the windows ask of the interface.
 class windowHost final : public uiWindowHost {
@@ -123,6 +124,8 @@ public:
     eawebkit::Instance* engine() override { return state.engine; }
     void addMissingFonts() override { ui::addMissingFonts(); }
     r::Program* program() override { return state.program; }
+    void setFocus(uiWindow* window) override { ui::setFocus(window); }
+    void releaseInputEvent(inputEvent* event) override { returnInputEvent(event); }
 };
 windowHost host;
 
@@ -535,6 +538,57 @@ void makeNameUnique(uiWindow* window)
     rofree(candidate);
 }
 
+// ---------------------------------------------------------------------------------------------------
+// Input, on the thread that processes the window's events.
+
+// A record still queued when the worker stops goes back unsent.
+void dropInputEvent(void*, void* event) { returnInputEvent(static_cast<inputEvent*>(event)); }
+
+// Under the window-list lock, which keeps the window listed and the pool in place until the post.
+void postInput(uiWindow* window, const inputEvent& event)
+{
+    inputEvent* record = state.inputPool->get();
+    *record = event;
+    postTask(uiWindow::awesomiumOnInputEventTask, window, record, dropInputEvent);
+}
+
+// Wheel, button and move: to the window under the point, with the point in its pixels as a and b unless
+// the event brings its own.
+void postPointerInput(int32_t x, int32_t y, inputEvent event, bool atPoint)
+{
+    if (!state.running.load())
+        return;
+    std::lock_guard<util::mutex> guard(state.listLock);
+    uiWindow* window = findInputWindow(INPUT_MOUSE, x, y);
+    if (!window)
+        return;
+    if (atPoint)
+        screenToWindow(window, x, y, &event.a, &event.b);
+    postInput(window, event);
+}
+
+void postKeyboardInput(const inputEvent& event)
+{
+    if (!state.running.load())
+        return;
+    std::lock_guard<util::mutex> guard(state.listLock);
+    if (uiWindow* window = findInputWindow(INPUT_KEYBOARD, 0, 0))
+        postInput(window, event);
+}
+
+// Under the window's lock; in 64 bits, as a window may reach to the end of the coordinates.
+bool holdsPoint(uiWindow* window, int32_t x, int32_t y)
+{
+    return x >= window->x && int64_t(x) <= int64_t(window->x) + window->width && y >= window->y &&
+           int64_t(y) <= int64_t(window->y) + window->height;
+}
+
+int32_t clampedOffset(int32_t point, int32_t origin, int32_t size)
+{
+    const int64_t offset = int64_t(point) - origin;
+    return offset < 0 ? 0 : offset > size ? size : int32_t(offset);
+}
+
 void requireRunning(const char* operation)
 {
     if (!state.running.load())
@@ -827,6 +881,51 @@ void drawWindow(uiWindow* window)
     state.windowPos->setVec3(glm::vec3(float(window->x), float(window->y), 0.0f));
     window->prepareDraw();
     window->drawQuad();
+}
+
+uiWindow* findInputWindow(int32_t mask, int32_t x, int32_t y)
+{
+    for (uiWindow* window = state.head; window; window = window->next) {
+        if (!(window->inputMask.load() & mask) || window->hidden.load() == 1)
+            continue;
+        if (!(mask & INPUT_MOUSE))
+            return window;
+        std::lock_guard<util::mutex> guard(window->windowLock);
+        if (holdsPoint(window, x, y))
+            return window;
+    }
+    return nullptr;
+}
+
+void screenToWindow(uiWindow* window, int32_t x, int32_t y, int32_t* localX, int32_t* localY)
+{
+    std::lock_guard<util::mutex> guard(window->windowLock);
+    *localX = clampedOffset(x, window->x, window->width);
+    *localY = clampedOffset(y, window->y, window->height);
+}
+
+void onScroll(int32_t x, int32_t y, int32_t xOffset, int32_t yOffset)
+{
+    postPointerInput(x, y, {INPUT_WHEEL, xOffset, yOffset, 0, 0}, false);
+}
+
+void onMouseButton(int32_t x, int32_t y, int32_t button, int32_t action)
+{
+    postPointerInput(x, y, {INPUT_BUTTON, 0, 0, button, action}, true);
+}
+
+void onCursorMove(int32_t x, int32_t y) { postPointerInput(x, y, {INPUT_MOVE, 0, 0, 0, 0}, true); }
+
+void onKey(int32_t key, int32_t scancode, int32_t action, int32_t modifiers)
+{
+    postKeyboardInput({INPUT_KEY, key, scancode, action, modifiers});
+}
+
+void onCharInput(uint32_t codePoint) { postKeyboardInput({INPUT_CHARACTER, int32_t(codePoint), 0, 0, 0}); }
+
+void onInputType5(int32_t first, int32_t second, int32_t third)
+{
+    postKeyboardInput({INPUT_WIN32_KEY, first, second, third, 0});
 }
 
 const char* getUserAgent()

@@ -33,6 +33,15 @@ void clearWindowInputMask(uiWindow* window);
 // Built once.
 const char* getUserAgent();
 
+// Input from the main window's callbacks, in screen pixels and the windowing library's codes: each goes to
+// the window it targets, on the UI Worker. Nothing while the UI is not running.
+void onScroll(int32_t x, int32_t y, int32_t xOffset, int32_t yOffset);
+void onMouseButton(int32_t x, int32_t y, int32_t button, int32_t action);
+void onCursorMove(int32_t x, int32_t y);
+void onKey(int32_t key, int32_t scancode, int32_t action, int32_t modifiers);
+void onCharInput(uint32_t codePoint);
+void onInputType5(int32_t first, int32_t second, int32_t third);
+
 // OpenGL thread.
 void drawWindow(uiWindow* window);
 void onResolutionChange(int32_t width, int32_t height);

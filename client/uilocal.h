@@ -34,17 +34,14 @@ struct wcElem {
     uiWindow* window;
 };
 
-struct inputEvent {
-    int32_t type;
-    int32_t a;
-    int32_t b;
-    int32_t c;
-    int32_t d;
-};
-
 // Under the window-list lock.
 void windowListInsert(uiWindow* window);
 void windowListRemove(uiWindow* window);
+// The frontmost window that takes input of the mask and is not hidden, and for the mouse holds the point
+// (both edges inclusive); null when none does. Keyboard input goes to it wherever the point is.
+uiWindow* findInputWindow(int32_t mask, int32_t x, int32_t y);
+// The screen point in the window's pixels, within 0..width and 0..height.
+void screenToWindow(uiWindow* window, int32_t x, int32_t y, int32_t* localX, int32_t* localY);
 
 // The clean-up timer's callback; keeps the timer.
 bool doWindowCleanUp(int32_t id, void* unused1, void* unused2);

@@ -30,6 +30,76 @@ constexpr char EMBED_PREFIX[] = "embed:";
 // The quad's four rows of (u, v, x, y, z).
 constexpr uint32_t QUAD_FLOATS = 20;
 
+// The windowing library's keys with a virtual-key code: each row a run of consecutive keys with
+// consecutive codes from `code`. Every other key has none.
+struct keyRun {
+    int32_t first;
+    int32_t last;
+    uint32_t code;
+};
+constexpr keyRun KEY_TABLE[] = {
+    {32, 32, 32},     // space
+    {44, 47, 188},    // comma, minus, period, slash
+    {48, 57, 48},     // 0-9
+    {59, 59, 186},    // semicolon
+    {61, 61, 187},    // equal
+    {65, 90, 65},     // A-Z
+    {91, 93, 219},    // left bracket, backslash, right bracket
+    {96, 96, 192},    // grave accent
+    {256, 256, 27},   // escape
+    {257, 257, 10},   // enter: 10, not 13
+    {258, 258, 9},    // tab
+    {259, 259, 8},    // backspace
+    {260, 261, 45},   // insert, delete
+    {262, 262, 39},   // right
+    {263, 263, 37},   // left
+    {264, 264, 40},   // down
+    {265, 265, 38},   // up
+    {266, 267, 33},   // page up, page down
+    {268, 268, 36},   // home
+    {269, 269, 35},   // end
+    {280, 280, 20},   // caps lock
+    {281, 281, 145},  // scroll lock
+    {282, 282, 144},  // num lock
+    {283, 283, 44},   // print screen
+    {284, 284, 19},   // pause
+    {290, 313, 112},  // F1-F24
+    {320, 329, 96},   // keypad 0-9
+    {330, 331, 110},  // keypad decimal, divide
+    {332, 332, 106},  // keypad multiply
+    {333, 333, 109},  // keypad subtract
+    {334, 334, 107},  // keypad add
+    {335, 335, 14},   // keypad enter: 14, not 13
+    {340, 340, 160},  // left shift
+    {341, 341, 162},  // left control
+    {342, 342, 164},  // left alt
+    {343, 343, 91},   // left super
+    {344, 344, 161},  // right shift
+    {345, 345, 163},  // right control
+    {346, 346, 165},  // right alt
+    {347, 347, 92},   // right super
+    {348, 348, 93},   // menu
+};
+// The windowing library's keys run up to 348 (menu).
+constexpr int32_t KEY_COUNT = 349;
+
+struct keyCodes {
+    uint8_t code[KEY_COUNT];
+};
+
+constexpr keyCodes keyCodesOf()
+{
+    keyCodes codes{};
+    for (const keyRun& run : KEY_TABLE)
+        for (int32_t key = run.first; key <= run.last; ++key)
+            codes.code[key] = uint8_t(run.code + uint32_t(key - run.first));
+    return codes;
+}
+constexpr keyCodes KEY_CODES = keyCodesOf();
+
+// The engine's wheel steps are pixels; a notch of the windowing library scrolls this many.
+constexpr int64_t WHEEL_PIXELS = 32;
+
 // Installed before the first window is made and removed after the last is deleted.
 std::atomic<uiWindowHost*> host{nullptr};
 
@@ -95,7 +165,100 @@ char* titleStatement(const char* name, const char* page)
     return statement;
 }
 
+int32_t saturated(int64_t value) { return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : int32_t(value); }
+
+void sendWheel(uiWindow* window, const ui::inputEvent& event)
+{
+    window->view->OnMouseWheelEvent({saturated(event.b * WHEEL_PIXELS), 1.0f, -1, -1, -1, -1, 0});
+}
+
+// The windowing library's buttons are left, right, middle; the engine's left, middle, right.
+void sendButton(uiWindow* window, const ui::inputEvent& event)
+{
+    eawebkit::MouseButton id;
+    switch (event.c) {
+    case 0:
+        id = eawebkit::kMouseLeft;
+        break;
+    case 1:
+        id = eawebkit::kMouseRight;
+        break;
+    case 2:
+        id = eawebkit::kMouseMiddle;
+        break;
+    default:
+        return;
+    }
+    window->view->OnMouseButtonEvent({id, event.a, event.b, -1, -1, 0, 1, event.d == 1});
+    if (window->inputMask.load() & ui::INPUT_KEYBOARD)
+        host.load()->setFocus(window);
+}
+
+void sendMove(uiWindow* window, const ui::inputEvent& event) { window->view->OnMouseMoveEvent({event.a, event.b, -1, -1, 0}); }
+
+// Shift, control and alt keep their bits; super is the engine's 16.
+uint32_t engineModifiers(int32_t modifiers)
+{
+    uint32_t engine = 0;
+    if (modifiers & 1)
+        engine |= eawebkit::kModShift;
+    if (modifiers & 2)
+        engine |= eawebkit::kModControl;
+    if (modifiers & 4)
+        engine |= eawebkit::kModAlt;
+    if (modifiers & 8)
+        engine |= eawebkit::kModOS;
+    return engine;
+}
+
+// Release, press or repeat. The windowing library sends no other action: one that comes anyway is
+// dropped.
+void sendKey(uiWindow* window, const ui::inputEvent& event)
+{
+    if (event.c < 0 || event.c > 2) {
+        CLIENT_LOG(util::LOG_ERROR, "Something has fallen into deep depressions.\n");
+        return;
+    }
+    const uint32_t id = uiTranslateGlfwKey(event.a);
+    if (id != 0)
+        window->view->OnKeyboardEvent({id, engineModifiers(event.d), false, event.c != 0});
+}
+
+void sendCharacter(uiWindow* window, const ui::inputEvent& event)
+{
+    window->view->OnKeyboardEvent({uint32_t(event.a), 0, true, true});
+}
+
+void deliverInput(uiWindow* window, const ui::inputEvent& event)
+{
+    switch (event.type) {
+    case ui::INPUT_WHEEL:
+        sendWheel(window, event);
+        break;
+    case ui::INPUT_BUTTON:
+        sendButton(window, event);
+        break;
+    case ui::INPUT_MOVE:
+        sendMove(window, event);
+        break;
+    case ui::INPUT_KEY:
+        sendKey(window, event);
+        break;
+    case ui::INPUT_CHARACTER:
+        sendCharacter(window, event);
+        break;
+    case ui::INPUT_WIN32_KEY:
+        CLIENT_LOG(util::LOG_ERROR, "uiWindow - Win32Key Input event is not supported.\n");
+        break;
+    default:
+        CLIENT_LOG(util::LOG_ERROR, "uiWindow::awesomiumOnInputEventTask - unhandled/unknown InputEvent Type %u\n", uint32_t(event.type));
+        break;
+    }
+}
+
 } // namespace
+
+uint32_t uiTranslateGlfwKey(int32_t key) { return key >= 0 && key < KEY_COUNT ? KEY_CODES.code[key] : 0; }
 
 uiWindow::uiWindow(const char* name_, const char* page_, int32_t width_, int32_t height_, int32_t x_, int32_t y_,
                    bool hidden_)
@@ -311,6 +474,15 @@ void uiWindow::taskResize(void* window, void*)
     self->view->SetSize(self->width, self->height);
     self->viewWidth = self->width;
     self->viewHeight = self->height;
+}
+
+void uiWindow::awesomiumOnInputEventTask(void* window, void* event)
+{
+    uiWindow* self = windowOf(window);
+    auto* record = static_cast<ui::inputEvent*>(event);
+    if (self->closing.load() != 1 && self->view)
+        deliverInput(self, *record);
+    host.load()->releaseInputEvent(record);
 }
 
 void uiWindow::taskGLInit(void* window, int32_t, int32_t, int32_t)

@@ -29,6 +29,38 @@ class uiWindow;
 // A task for the UI Worker: fn(a, b).
 typedef void (*uiTask)(void* a, void* b);
 
+namespace ui {
+
+// One input for one window, from the input entry points to the UI Worker: a record of "inputEventPool".
+struct inputEvent {
+    int32_t type;
+    int32_t a;
+    int32_t b;
+    int32_t c;
+    int32_t d;
+};
+
+// The types, with what a, b, c and d carry.
+enum inputEventType : int32_t {
+    INPUT_WHEEL = 0,     // x offset, y offset
+    INPUT_BUTTON = 1,    // window-local x, y, button, action
+    INPUT_MOVE = 2,      // window-local x, y
+    INPUT_KEY = 3,       // key, scancode, action, modifier bits
+    INPUT_CHARACTER = 4, // code point
+    INPUT_WIN32_KEY = 5, // three values
+};
+
+// A window's input mask: what it receives.
+enum inputMaskBit : int32_t {
+    INPUT_KEYBOARD = 1, // key, character, Win32 key
+    INPUT_MOUSE = 2,    // wheel, button, move
+};
+
+} // namespace ui
+
+// The windowing library's key code as a Windows virtual-key code; 0 for a key without one.
+uint32_t uiTranslateGlfwKey(int32_t key);
+
 // What a window asks of the user interface that lists it, which installs itself as the windows' host at
 // its start.
 class uiWindowHost {
@@ -43,6 +75,9 @@ public:
     virtual void addMissingFonts() = 0;
     // OpenGL thread: the program that draws the windows.
     virtual r::Program* program() = 0;
+    virtual void setFocus(uiWindow* window) = 0;
+    // An input record back to its pool, once delivered or dropped.
+    virtual void releaseInputEvent(ui::inputEvent* event) = 0;
 
 protected:
     ~uiWindowHost() = default;
@@ -87,6 +122,8 @@ public:
     static void taskFocusIn(void* window, void* unused);
     static void taskFocusOut(void* window, void* unused);
     static void taskResize(void* window, void* unused);
+    // The record goes back to its pool whatever happens to it.
+    static void awesomiumOnInputEventTask(void* window, void* event);
 
     // Main tasks; taskGLCleanup also runs directly at the UI's final.
     static void taskGLInit(void* window, int32_t, int32_t, int32_t);

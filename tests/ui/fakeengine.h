@@ -1,11 +1,12 @@
 #pragma once
 // A recording stand-in for the web engine, made by a factory the UI is given in place of the library: it
 // keeps every call with the thread it came from, paints each view's surface with a pattern (blue = x,
-// green = y, red = 0x80, per pixel), reports a repaint after every change, and lets a test hold a view's
-// update or fail its initialisation.
+// green = y, red = 0x80, per pixel), reports a repaint after every change, records the input events each
+// view receives with their fields, and lets a test hold a view's update or fail its initialisation.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -68,11 +69,18 @@ public:
     bool EvaluateScript(const char* script) override;
     void Shutdown() override;
 
+    // Every input event the view received, as its record line ("View::OnMouseButtonEvent 1 5 6 ...").
+    std::vector<std::string> inputList();
+
     fakeEngine* owner;
     eawebkit::ViewParameters parameters{};
     fakeSurface surface;
     bool dirty = false;
     bool shutDown = false;
+    std::vector<std::string> inputs;
+
+private:
+    void recordInput(const std::string& line);
 };
 
 class fakeTextSystem final : public eawebkit::TextSystem {
@@ -231,6 +239,8 @@ public:
     fakeTextSystem text{this};
     eawebkit::TransportHandler* transport = nullptr;
     std::atomic<int32_t> ticks{0};
+    // Input events received by all views, counted once each is recorded.
+    std::atomic<int64_t> inputEvents{0};
     std::atomic<bool> shutDown{false};
     std::atomic<bool> destroyed{false};
     // Each face added: its bytes.
@@ -301,13 +311,52 @@ inline void fakeView::SetSize(int32_t w, int32_t h)
 
 inline void fakeView::SetFocus(bool focused) { owner->record(focused ? "View::SetFocus 1" : "View::SetFocus 0"); }
 
-inline void fakeView::OnMouseMoveEvent(const eawebkit::MouseMoveEvent&) { owner->record("View::OnMouseMoveEvent"); }
+inline void fakeView::recordInput(const std::string& line)
+{
+    owner->record(line);
+    {
+        std::lock_guard<std::mutex> guard(owner->lock);
+        inputs.push_back(line);
+    }
+    owner->inputEvents.fetch_add(1);
+}
 
-inline void fakeView::OnMouseButtonEvent(const eawebkit::MouseButtonEvent&) { owner->record("View::OnMouseButtonEvent"); }
+inline std::vector<std::string> fakeView::inputList()
+{
+    std::lock_guard<std::mutex> guard(owner->lock);
+    return inputs;
+}
 
-inline void fakeView::OnMouseWheelEvent(const eawebkit::MouseWheelEvent&) { owner->record("View::OnMouseWheelEvent"); }
+// Fields in declaration order, separated by spaces; flags as 0 or 1.
+inline void fakeView::OnMouseMoveEvent(const eawebkit::MouseMoveEvent& e)
+{
+    char line[128];
+    std::snprintf(line, sizeof(line), "View::OnMouseMoveEvent %d %d %d %d %u", e.x, e.y, e.globalX, e.globalY, e.modifiers);
+    recordInput(line);
+}
 
-inline void fakeView::OnKeyboardEvent(const eawebkit::KeyboardEvent&) { owner->record("View::OnKeyboardEvent"); }
+inline void fakeView::OnMouseButtonEvent(const eawebkit::MouseButtonEvent& e)
+{
+    char line[128];
+    std::snprintf(line, sizeof(line), "View::OnMouseButtonEvent %d %d %d %d %d %u %d %d", int(e.id), e.x, e.y, e.globalX, e.globalY,
+                  e.modifiers, e.clickCount, int(e.depressed));
+    recordInput(line);
+}
+
+inline void fakeView::OnMouseWheelEvent(const eawebkit::MouseWheelEvent& e)
+{
+    char line[128];
+    std::snprintf(line, sizeof(line), "View::OnMouseWheelEvent %d %g %d %d %d %d %u", e.delta, double(e.lineDelta), e.x, e.y, e.globalX,
+                  e.globalY, e.modifiers);
+    recordInput(line);
+}
+
+inline void fakeView::OnKeyboardEvent(const eawebkit::KeyboardEvent& e)
+{
+    char line[128];
+    std::snprintf(line, sizeof(line), "View::OnKeyboardEvent %u %u %d %d", e.id, e.modifiers, int(e.isChar), int(e.depressed));
+    recordInput(line);
+}
 
 inline bool fakeView::EvaluateScript(const char* script)
 {
