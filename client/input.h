@@ -1,10 +1,35 @@
 #pragma once
 // Keyboard and mouse callbacks of the main window, routed to the user interface or captured.
+#include <cstdint>
 
 struct GLFWwindow;
 
 namespace tavrix::Input {
-// After the window exists, before the user interface starts.
+
+// The input modes: captured (cursor hidden and locked, nothing forwarded) and the user interface's.
+enum inputMode : int32_t {
+    MODE_CAPTURED = 0,
+    MODE_UI = 1,
+};
+
+// After the window exists, before the user interface starts; on the main thread, which processes the
+// window's events.
 void init(GLFWwindow* window);
 void final();
+
+// Returns the previous mode.
+int32_t setInputMode(int32_t mode);
+
+// Main thread.
+void captureCursor();
+void releaseCursor();
+
+// The windowing library's callbacks, on the main thread.
+void onKey(GLFWwindow* window, int key, int scancode, int action, int modifiers);
+void onChar(GLFWwindow* window, unsigned int codePoint);
+void onCursorEnter(GLFWwindow* window, int entered);
+void onCursorPos(GLFWwindow* window, double x, double y);
+void onMouseButton(GLFWwindow* window, int button, int action, int modifiers);
+void onScroll(GLFWwindow* window, double xOffset, double yOffset);
+
 } // namespace tavrix::Input
