@@ -356,6 +356,7 @@ void runOnRenderThread()
     // Window callbacks run here. The wait is bounded: the close flag can be set without a window event.
     while (state.renderThread->isRunning()) {
         glfwWaitEventsTimeout(EVENT_WAIT_SECONDS);
+        tavrix::Input::applyInputMode();
         takeCloseSignal();
     }
     state.renderThread->join(RENDER_THREAD_JOIN_MS);
@@ -373,6 +374,7 @@ void runInline()
     while (!glfwWindowShouldClose(window)) {
         frame();
         glfwPollEvents();
+        tavrix::Input::applyInputMode();
         takeCloseSignal();
         paceFrame();
     }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <thread>
 
 #include "client/ui.h"
 #include "platformlib/posix/thread.h"
@@ -17,8 +18,12 @@ namespace {
 struct moduleState {
     GLFWwindow* window = nullptr;
     std::atomic<int32_t> mode{MODE_UI};
-    // Serialises mode switches.
+    // Serialises mode switches and the cursor's changes.
     util::mutex modeLock;
+    // The thread that processes the window's events, the only one that may change the cursor.
+    std::thread::id mainThread;
+    // The cursor's state as the main thread last set it: captured or released (the main thread's only).
+    int32_t cursorMode = MODE_UI;
     int32_t savedX = 0;
     int32_t savedY = 0;
     // Written by the cursor callback, read by the button and scroll callbacks, all on the main thread.
@@ -43,11 +48,26 @@ int32_t ceiling(double value) { return truncated(std::ceil(value)); }
 
 bool forwarding() { return state.mode.load() != MODE_CAPTURED; }
 
+bool onMainThread() { return std::this_thread::get_id() == state.mainThread; }
+
+// Under the mode lock, on the main thread.
+void followMode()
+{
+    const int32_t mode = state.mode.load();
+    if (mode == state.cursorMode)
+        return;
+    if (mode == MODE_CAPTURED)
+        captureCursor();
+    else
+        releaseCursor();
+}
+
 } // namespace
 
 void init(GLFWwindow* window)
 {
     state.window = window;
+    state.mainThread = std::this_thread::get_id();
     state.mode.store(MODE_UI);
     state.savedX = 0;
     state.savedY = 0;
@@ -76,16 +96,24 @@ int32_t setInputMode(int32_t mode)
         return previous;
     if (mode != MODE_CAPTURED && mode != MODE_UI)
         TAVRIX_FATAL("Input::setInputMode() - unknown mode %u", uint32_t(mode));
-    if (mode == MODE_CAPTURED)
-        captureCursor();
-    else
-        releaseCursor();
     state.mode.exchange(mode);
+    // The cursor belongs to the main thread: elsewhere it is woken to follow.
+    if (onMainThread())
+        followMode();
+    else
+        glfwPostEmptyEvent();
     return previous;
+}
+
+void applyInputMode()
+{
+    std::lock_guard<util::mutex> guard(state.modeLock);
+    followMode();
 }
 
 void captureCursor()
 {
+    state.cursorMode = MODE_CAPTURED;
     if (!state.window)
         return;
     double x = 0.0;
@@ -99,6 +127,7 @@ void captureCursor()
 
 void releaseCursor()
 {
+    state.cursorMode = MODE_UI;
     if (!state.window)
         return;
     glfwSetInputMode(state.window, GLFW_CURSOR, GLFW_CURSOR_NORMAL);

@@ -17,8 +17,11 @@ enum inputMode : int32_t {
 void init(GLFWwindow* window);
 void final();
 
-// Returns the previous mode.
+// Any thread; returns the previous mode. Off the main thread the cursor follows on the main thread, which
+// is woken from its event wait for it.
 int32_t setInputMode(int32_t mode);
+// The main thread's, after each event wait or poll: brings the cursor in line with a mode set elsewhere.
+void applyInputMode();
 
 // Main thread.
 void captureCursor();

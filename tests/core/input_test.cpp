@@ -72,6 +72,8 @@ void glfwSetInputMode(GLFWwindow*, int mode, int value)
 
 void glfwSetCursorPos(GLFWwindow*, double x, double y) { record("glfwSetCursorPos " + number(x) + " " + number(y)); }
 
+void glfwPostEmptyEvent() { record("glfwPostEmptyEvent"); }
+
 GLFWkeyfun glfwSetKeyCallback(GLFWwindow*, GLFWkeyfun callback)
 {
     record("glfwSetKeyCallback");
@@ -170,6 +172,15 @@ protected:
             texts.push_back(call.what);
         calls.clear();
         return texts;
+    }
+    // Every call since the last time came from this thread.
+    bool allFromThisThread()
+    {
+        std::lock_guard<std::mutex> guard(callsLock);
+        for (const recordedCall& call : calls)
+            if (call.thread != std::this_thread::get_id())
+                return false;
+        return true;
     }
 
     // Each callback of the windowing library once, as a user's input.
@@ -312,6 +323,41 @@ TEST_F(inputTest, anUnknownModeIsFatal)
     keyCallback(window, 65, 30, 1, 0);
     EXPECT_EQ(strings{"ui::onKey 65 30 1 0"}, taken()) << "still forwarding";
     EXPECT_EQ(Input::MODE_UI, Input::setInputMode(Input::MODE_CAPTURED));
+}
+
+// Off the main thread a switch takes effect for the callbacks at once; the cursor follows on the main
+// thread, which the switch wakes. A switch there and back before it wakes leaves the cursor alone.
+TEST_F(inputTest, aSwitchOffTheMainThreadIsAppliedOnTheMainThread)
+{
+    auto switchElsewhere = [](int32_t mode) {
+        int32_t previous = -1;
+        std::thread other([&] { previous = Input::setInputMode(mode); });
+        other.join();
+        return previous;
+    };
+    taken();
+    EXPECT_EQ(Input::MODE_UI, switchElsewhere(Input::MODE_CAPTURED));
+    EXPECT_EQ(strings{"glfwPostEmptyEvent"}, taken());
+    keyCallback(window, 65, 30, 1, 0);
+    EXPECT_TRUE(taken().empty()) << "captured already";
+
+    Input::applyInputMode();
+    EXPECT_TRUE(allFromThisThread());
+    EXPECT_EQ((strings{"glfwGetCursorPos", "glfwSetInputMode CURSOR DISABLED", "ui::refocus"}), taken());
+    Input::applyInputMode();
+    EXPECT_TRUE(taken().empty());
+
+    switchElsewhere(Input::MODE_UI);
+    switchElsewhere(Input::MODE_CAPTURED);
+    EXPECT_EQ((strings{"glfwPostEmptyEvent", "glfwPostEmptyEvent"}), taken());
+    Input::applyInputMode();
+    EXPECT_TRUE(taken().empty());
+
+    switchElsewhere(Input::MODE_UI);
+    taken();
+    Input::applyInputMode();
+    EXPECT_TRUE(allFromThisThread());
+    EXPECT_EQ((strings{"glfwSetInputMode CURSOR NORMAL", "glfwSetCursorPos 0 0", "ui::refocus"}), taken());
 }
 
 } // namespace
