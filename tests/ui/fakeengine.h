@@ -1,8 +1,10 @@
 #pragma once
 // A recording stand-in for the web engine, made by a factory the UI is given in place of the library: it
 // keeps every call with the thread it came from, paints each view's surface with a pattern (blue = x,
-// green = y, red = 0x80, per pixel), reports a repaint after every change, records the input events each
-// view receives with their fields, and lets a test hold a view's update or fail its initialisation.
+// green = y, red = 0x80, per pixel), reports a repaint after every change, keeps what each view was asked
+// (the scripts it evaluates among it), records the input events each view receives with their fields,
+// completes every page load at once when told to, and lets a test hold a view's update or fail its
+// initialisation.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -77,6 +79,10 @@ public:
     fakeSurface surface;
     bool dirty = false;
     bool shutDown = false;
+    // Under the engine's lock: the window given at Init, and this view's Init, SetURI and EvaluateScript
+    // calls as the engine records them.
+    void* window = nullptr;
+    std::vector<std::string> calls;
     std::vector<std::string> inputs;
 
 private:
@@ -97,6 +103,8 @@ public:
     static inline std::string nextVersion = "13.3.2.0.0";
     static inline bool nextInitResult = true;
     static inline bool nextCreateFails = false;
+    // Every address a view is set to reports its load completed, inside the call.
+    static inline bool nextLoadsComplete = false;
 
     static eawebkit::Instance* create()
     {
@@ -183,12 +191,14 @@ public:
             delete view;
     }
 
-    // Each call as "<what>", in order, and the thread it came from.
-    void record(const std::string& what)
+    // Each call as "<what>", in order, and the thread it came from; a view's calls also in its own list.
+    void record(const std::string& what, fakeView* from = nullptr)
     {
         noteThread(what);
         std::lock_guard<std::mutex> guard(lock);
         calls.push_back(what);
+        if (from)
+            from->calls.push_back(what);
     }
     void noteThread(const std::string& what)
     {
@@ -222,6 +232,15 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         return index < views.size() ? views[index] : nullptr;
     }
+    // The calls of the view that was given this window, empty before its Init.
+    std::vector<std::string> callsOf(const void* window)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (fakeView* view : views)
+            if (view->window == window)
+                return view->calls;
+        return {};
+    }
 
     static std::string narrow(const char16_t* text)
     {
@@ -233,6 +252,7 @@ public:
 
     std::string version = nextVersion;
     bool initResult = nextInitResult;
+    bool loadsComplete = nextLoadsComplete;
     eawebkit::AppCallbacks callbacks{};
     eawebkit::AppSystems systems{};
     eawebkit::Parameters parameters{};
@@ -270,13 +290,21 @@ inline bool fakeView::Init(const eawebkit::ViewParameters& p)
     parameters = p;
     surface.paint(p.width, p.height);
     dirty = true;
-    owner->record("View::Init " + std::to_string(p.width) + "x" + std::to_string(p.height));
+    {
+        std::lock_guard<std::mutex> guard(owner->lock);
+        window = p.userData;
+    }
+    owner->record("View::Init " + std::to_string(p.width) + "x" + std::to_string(p.height), this);
     return p.width > 0 && p.height > 0;
 }
 
 inline bool fakeView::SetURI(const char* uri)
 {
-    owner->record(std::string("View::SetURI ") + uri);
+    owner->record(std::string("View::SetURI ") + uri, this);
+    if (owner->loadsComplete) {
+        eawebkit::LoadInfo info{parameters.userData, this, u"", eawebkit::kLoadCompleted, 0, 0};
+        owner->systems.client->LoadUpdate(info);
+    }
     return true;
 }
 
@@ -360,7 +388,7 @@ inline void fakeView::OnKeyboardEvent(const eawebkit::KeyboardEvent& e)
 
 inline bool fakeView::EvaluateScript(const char* script)
 {
-    owner->record(std::string("View::EvaluateScript ") + script);
+    owner->record(std::string("View::EvaluateScript ") + script, this);
     return true;
 }
 

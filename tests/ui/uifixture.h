@@ -58,6 +58,7 @@ protected:
         fakeEngine::nextVersion = "13.3.2.0.0";
         fakeEngine::nextInitResult = true;
         fakeEngine::nextCreateFails = false;
+        fakeEngine::nextLoadsComplete = false;
     }
     void TearDown() override
     {
