@@ -16,11 +16,14 @@ namespace tavrix::test {
 
 // Under the sanitizers, the OpenGL driver's process-long tables are not the client's leaks (the driver has
 // no frame pointers: only the slow unwinder reaches the frames the suppression names), and its threads'
-// own synchronisation is invisible to the race detector. Sound goes to OpenAL Soft's null device: a
-// machine without a sound card otherwise fails to open its default device, with ALSA's messages on stderr.
+// own synchronisation is invisible to the race detector. The driver is Mesa's softpipe, which compiles no
+// code: llvmpipe registers the unwind tables of the shaders it compiles, and the slow unwinder run by an
+// allocation inside the unwinder's first look at them waits for the unwinder's own lock for good. Sound
+// goes to OpenAL Soft's null device: a machine without a sound card otherwise fails to open its default
+// device, with ALSA's messages on stderr.
 inline const std::vector<std::string> CLIENT_ENV = {
     "LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" MESA_LEAKS,
-    "TSAN_OPTIONS=suppressions=" MESA_RACES, "ALSOFT_DRIVERS=null"};
+    "TSAN_OPTIONS=suppressions=" MESA_RACES, "GALLIUM_DRIVER=softpipe", "DRAW_USE_LLVM=0", "ALSOFT_DRIVERS=null"};
 
 // The one error the bundled content shows on purpose: a surface whose tile lies outside its texture.
 inline const std::string BUNDLED_FALLBACK_LINE =
