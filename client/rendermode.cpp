@@ -4,13 +4,31 @@
 #include <mutex>
 
 #include "client/clientlogger.h"
+#include "client/rendermodelocal.h"
 #include "client/rmdownload.h"
 #include "client/rmloadingscreen.h"
+#include "client/rmscreen.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
+namespace tavrix::rmMenu {
+namespace {
+rmScreen screen("sys.menu", "embed:uninitialized.html");
+} // namespace
+
+void init() { screen.init(); }
+void final() { screen.final(); }
+void enter() { screen.enter(); }
+void leave() { screen.leave(); }
+void draw() { screen.draw(); }
+void setURL(const char* url) { screen.setURL(url); }
+} // namespace tavrix::rmMenu
+
 namespace tavrix::renderMode {
 namespace {
+
+constexpr int32_t LOADING_PAGE_WAIT_MS = 20000;
+constexpr uint32_t LOADING_PAGE_POLL_MS = 2;
 
 struct screen {
     void (*enter)();
@@ -32,17 +50,32 @@ struct modeState {
     void (*leave)() = nullptr;
     // Read by the frame loop without the lock.
     std::atomic<void (*)()> draw{nullptr};
+    int32_t loadingPageWaitMs = LOADING_PAGE_WAIT_MS;
 };
 modeState state;
 
+void waitForLoadingPage()
+{
+    const int32_t start = getTimeMs();
+    while (!rmLoadingScreen::isLoaded()) {
+        if (int32_t(uint32_t(getTimeMs()) - uint32_t(start)) > state.loadingPageWaitMs)
+            TAVRIX_FATAL("Something went wrong, or your Computer is too busy to run Tavrix\n\nWe could'nt initialize our Loadingscreen!\n");
+        sys::sleepMs(LOADING_PAGE_POLL_MS);
+    }
+}
+
 } // namespace
 
+void setLoadingPageWaitMs(int32_t milliseconds) { state.loadingPageWaitMs = milliseconds; }
+
+// No other thread switches yet: the lock is not taken.
 void init()
 {
     state.lock = new util::mutex;
     rmLoadingScreen::init();
     rmDownload::init();
     rmMenu::init();
+    waitForLoadingPage();
     state.current = MODE_LOADING;
     state.leave = rmLoadingScreen::leave;
     rmLoadingScreen::enter();
@@ -76,7 +109,8 @@ int32_t switchMode(int32_t mode)
     CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() Switching to: %s\n", getModeName(mode));
     const int32_t previous = state.current;
     void (*previousLeave)() = state.leave;
-    // A mode without a screen only hides the current one.
+    // A mode without a screen only hides the current one. Otherwise the new screen is shown before the
+    // old one is hidden: no frame goes without a visible window.
     if (mode >= 0 && mode < SCREEN_COUNT) {
         state.current = mode;
         state.leave = SCREENS[mode].leave;

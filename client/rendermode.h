@@ -1,7 +1,6 @@
 #pragma once
 // What the frame loop draws: the current render mode, its screen and the switches between them.
 #include <cstdint>
-#include <string>
 
 namespace tavrix::renderMode {
 
@@ -12,7 +11,7 @@ enum modeId : int32_t {
     MODE_GAME = 3,
 };
 
-// Main thread: creates the screens and enters Loading.
+// Main thread: creates the screens, waits for the loading screen's page and enters Loading.
 void init();
 void final();
 // Any thread. Returns the mode before the call.
@@ -35,6 +34,4 @@ void leave();
 void draw();
 // Any thread.
 void setURL(const char* url);
-// The page last set, empty before any.
-std::string getURL();
 } // namespace tavrix::rmMenu

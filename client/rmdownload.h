@@ -1,7 +1,6 @@
 #pragma once
 // The download screen, shown while content is fetched from the asset server.
 #include <cstdint>
-#include <string>
 
 namespace tavrix::rmDownload {
 void init();
@@ -15,7 +14,4 @@ void setURL(const char* url);
 void setProgress(int32_t done, int32_t total);
 // A length of 0 means the text's NUL-terminated length.
 void setStatusText(const char* text, uint32_t length);
-// The page and the status text last set, empty before any.
-std::string getURL();
-std::string getStatusText();
 } // namespace tavrix::rmDownload
