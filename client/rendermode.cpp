@@ -107,16 +107,16 @@ int32_t switchMode(int32_t mode)
         return state.current;
     }
     CLIENT_LOG(util::LOG_INFO, "renderMode::switchMode() Switching to: %s\n", getModeName(mode));
+    // Hiding the current screen for a mode without one would leave nothing drawn for good.
+    if (mode < 0 || mode >= SCREEN_COUNT)
+        return state.current;
     const int32_t previous = state.current;
     void (*previousLeave)() = state.leave;
-    // A mode without a screen only hides the current one. Otherwise the new screen is shown before the
-    // old one is hidden: no frame goes without a visible window.
-    if (mode >= 0 && mode < SCREEN_COUNT) {
-        state.current = mode;
-        state.leave = SCREENS[mode].leave;
-        SCREENS[mode].enter();
-        state.draw.exchange(SCREENS[mode].draw);
-    }
+    // The new screen is shown before the old one is hidden: no frame goes without a visible window.
+    state.current = mode;
+    state.leave = SCREENS[mode].leave;
+    SCREENS[mode].enter();
+    state.draw.exchange(SCREENS[mode].draw);
     previousLeave();
     return previous;
 }

@@ -14,7 +14,8 @@ enum modeId : int32_t {
 // Main thread: creates the screens, waits for the loading screen's page and enters Loading.
 void init();
 void final();
-// Any thread. Returns the mode before the call.
+// Any thread. Returns the mode before the call; a mode without a screen (Game) changes nothing and
+// returns the current one.
 int32_t switchMode(int32_t mode);
 // switchMode(mode) only while the current mode is still `expected`, checked under the mode lock, so a
 // switch made meanwhile by another thread is never undone. Returns the mode before the call.

@@ -274,6 +274,23 @@ TEST_F(renderModeTest, switchModeReturnsThePreviousModeAndShowsOnlyTheNewScreenI
     EXPECT_TRUE(inFront(MENU));
 }
 
+TEST_F(renderModeTest, aModeWithoutAScreenKeepsTheCurrentOneShown)
+{
+    startModes();
+    renderMode::switchMode(renderMode::MODE_MENU);
+    EXPECT_EQ(renderMode::MODE_MENU, renderMode::switchMode(renderMode::MODE_GAME));
+    EXPECT_EQ(1u, count(util::LOG_INFO, "renderMode::switchMode() Switching to: Game\n"));
+    for (int32_t unknown : {4, -1, std::numeric_limits<int32_t>::min()})
+        EXPECT_EQ(renderMode::MODE_MENU, renderMode::switchMode(unknown));
+    EXPECT_EQ(3u, count(util::LOG_INFO, "renderMode::switchMode() Switching to: UNKNOWN\n"));
+    EXPECT_EQ(MENU_SHOWN, shown());
+
+    EXPECT_EQ(renderMode::MODE_MENU, renderMode::switchMode(renderMode::MODE_MENU)) << "still the current mode";
+    EXPECT_EQ(1u, count(util::LOG_INFO, "renderMode::switchMode() request to switch to current mode(Menu) - ignoring.\n"));
+    EXPECT_EQ(renderMode::MODE_MENU, renderMode::switchMode(renderMode::MODE_LOADING));
+    EXPECT_EQ(LOADING_SHOWN, shown());
+}
+
 // The old window's lock held here stops the switch in the old screen's leave, where the new one must
 // already be shown.
 TEST_F(renderModeTest, theNewScreenIsShownBeforeTheOldOneIsHidden)
