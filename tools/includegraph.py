@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the include graph against the layers the build has.
 
-A module is a file pair (x.h and x.cpp; a stand-in client/interim/x.cpp belongs to client/x.h). The
+A module is a file pair (x.h and x.cpp, with a local header xlocal.h where it has one). The
 client's layers and their modules are read from client/CMakeLists.txt (tavrix_layer), the platform library
 is the layer below them all, with its top floor (platform.h: start, stop and version) included from outside
 it only. The check fails when a module includes one of a layer it does not stand on, when modules include
@@ -17,7 +17,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 LAYER_CALL = re.compile(r"^tavrix_layer\((\w+)(.*?)\)", re.S | re.M)
 PROGRAM = re.compile(r"^add_executable\(tavrix (\w+)\.cpp\)", re.M)
 PROGRAM_LINKS = re.compile(r"^target_link_libraries\(tavrix .*?tavrix_(\w+)", re.M)
-KEYWORDS = ("MODULES", "STAND_INS", "HEADERS", "LINKS")
+KEYWORDS = ("MODULES", "HEADERS", "LINKS")
 PLATFORM_TOP = "platformlib/platform"
 
 
@@ -39,8 +39,6 @@ def parse_layers(root):
             elif current:
                 fields[current].append(word)
         modules = ["client/" + m for m in fields["MODULES"] + fields["HEADERS"]]
-        modules += ["client/" + m if os.path.exists(os.path.join(root, "client", m + ".h")) else "client/interim/" + m
-                    for m in fields["STAND_INS"]]
         links = [l[len("tavrix_"):] if l.startswith("tavrix_") else "platform"
                  for l in fields["LINKS"] if l.startswith("tavrix_") or l == "platformlib"]
         layers[name] = {"modules": modules, "links": links}
@@ -51,13 +49,11 @@ def parse_layers(root):
 
 
 def module_of(path):
-    """The module a source file belongs to: its path without extension; a local header (xlocal.h) and a
-    stand-in as the module they belong to."""
+    """The module a source file belongs to: its path without extension; a local header (xlocal.h) as the
+    module it belongs to."""
     stem = os.path.splitext(path)[0]
     if stem.endswith("local") and os.path.exists(os.path.join(ROOT, stem[: -len("local")] + ".h")):
         return stem[: -len("local")]
-    if stem.startswith("client/interim/") and os.path.exists(os.path.join(ROOT, "client", os.path.basename(stem) + ".h")):
-        return "client/" + os.path.basename(stem)
     return stem
 
 
