@@ -2,8 +2,11 @@
 
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+
+#include "platformlib/hooks.h"
 
 namespace {
 
@@ -214,6 +217,16 @@ inline jsonValue listToValue(jsonTag tag, jsonNode* tail)
 }
 
 } // namespace
+
+void jsonMisuse(const char* check, const char* file, int line)
+{
+    char text[512];
+    std::snprintf(text, sizeof(text), "Assertion failed: %s, file %s, line %d\n", check, file, line);
+    PLATFORM_LOG(tavrix::util::LOG_ERROR, "[Platform] %s", text);
+    std::fputs(text, stderr);
+    platform_getLogger()->flush(2000);
+    std::abort();
+}
 
 jsonZoneAllocator::jsonZoneAllocator(allocCallback allocFn, freeCallback freeFn)
     : allocFn(allocFn && freeFn ? allocFn : std::malloc), freeFn(allocFn && freeFn ? freeFn : std::free)

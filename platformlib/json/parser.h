@@ -2,7 +2,6 @@
 // In-place JSON parser: the text is decoded where it lies, strings stay inside it, containers are linked
 // lists of nodes carved from a zone allocator, and values are NaN-boxed 64-bit words.
 #include <bit>
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,6 +21,11 @@ constexpr int JSON_VALUE_TAG_SHIFT = 47;
 
 struct jsonNode;
 
+// A value read as another type than it holds is a programming error, in every build: the check's text
+// goes to the log and to stderr, and the program stops.
+[[noreturn]] void jsonMisuse(const char* check, const char* file, int line);
+#define JSON_CHECK(condition) ((condition) ? void(0) : jsonMisuse(#condition, __FILE__, __LINE__))
+
 // A double, or a quiet NaN whose low 51 bits carry a tag and a 47-bit payload (x86-64 user addresses fit).
 struct jsonValue {
     uint64_t ival;
@@ -29,8 +33,8 @@ struct jsonValue {
     jsonValue(double x) : ival(std::bit_cast<uint64_t>(x)) {}
     jsonValue(jsonTag tag = JSON_TAG_NULL, const void* payload = nullptr)
     {
-        assert(static_cast<uint64_t>(tag) <= JSON_VALUE_TAG_MASK);
-        assert(reinterpret_cast<uintptr_t>(payload) <= JSON_VALUE_PAYLOAD_MASK);
+        JSON_CHECK(static_cast<uint64_t>(tag) <= JSON_VALUE_TAG_MASK);
+        JSON_CHECK(reinterpret_cast<uintptr_t>(payload) <= JSON_VALUE_PAYLOAD_MASK);
         ival = JSON_VALUE_NAN_MASK | (static_cast<uint64_t>(tag) << JSON_VALUE_TAG_SHIFT) |
                reinterpret_cast<uintptr_t>(payload);
     }
@@ -42,27 +46,27 @@ struct jsonValue {
     }
     uint64_t getPayload() const
     {
-        assert(!isDouble());
+        JSON_CHECK(!isDouble());
         return ival & JSON_VALUE_PAYLOAD_MASK;
     }
     double toNumber() const
     {
-        assert(getTag() == JSON_TAG_NUMBER);
+        JSON_CHECK(getTag() == JSON_TAG_NUMBER);
         return std::bit_cast<double>(ival);
     }
     bool toBool() const
     {
-        assert(getTag() == JSON_TAG_BOOL);
+        JSON_CHECK(getTag() == JSON_TAG_BOOL);
         return getPayload() != 0;
     }
     char* toString() const
     {
-        assert(getTag() == JSON_TAG_STRING);
+        JSON_CHECK(getTag() == JSON_TAG_STRING);
         return reinterpret_cast<char*>(getPayload());
     }
     jsonNode* toNode() const
     {
-        assert(getTag() == JSON_TAG_ARRAY || getTag() == JSON_TAG_OBJECT);
+        JSON_CHECK(getTag() == JSON_TAG_ARRAY || getTag() == JSON_TAG_OBJECT);
         return reinterpret_cast<jsonNode*>(getPayload());
     }
 };
