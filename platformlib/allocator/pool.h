@@ -57,8 +57,10 @@ private:
     static constexpr uint32_t HEADER_BYTES = 32;
     static constexpr uint32_t MAGIC1 = 0x04347001;
     static constexpr uint32_t MAGIC2 = 0x0000DEAD;
-    // A segment's size is a 32-bit field of its header and a 32-bit value in the messages.
-    static constexpr uint64_t MAX_SEGMENT_BYTES = UINT32_MAX;
+    // The sizes come from user-editable settings: a pool whose segments would pass this many bytes is
+    // refused as out of memory before they are committed. It also keeps a segment's size within the
+    // 32-bit field of its header.
+    static constexpr uint64_t MAX_POOL_BYTES = uint64_t(1) << 30;
 
     // With 64-bit pointers the three pointers and two magics fill the 32 bytes; the reserved words of
     // the 32-bit layout are dropped, so the element still starts 32 bytes after its header.
@@ -82,6 +84,11 @@ private:
     {
         return reinterpret_cast<T*>(static_cast<char*>(base) + 2 * HEADER_BYTES + index * nodeBytes());
     }
+    // What one segment commits, in large pages or in normal ones.
+    uint64_t segmentBytes(bool large) const;
+    // The larger of the two: what the ceiling counts, whichever the system grants.
+    uint64_t largestSegmentBytes() const;
+    [[noreturn]] static void outOfMemory(const char* poolName, uint64_t bytes);
     void segmentAllocate();
     void releaseSegments();
 
@@ -99,6 +106,8 @@ private:
     tavrix::util::lockFreeStack freeNodes;
     // Only growth takes it: the grow callback then always sees the total its segment brings.
     tavrix::util::mutex growLock;
+    // Bytes of the segments committed so far; under growLock.
+    uint64_t committedBytes;
 };
 
 template <class T>
@@ -122,8 +131,12 @@ Pool<T>::Pool(const char* name_, uint32_t allocStep, uint32_t initialAlloc, uint
     perSegment = count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
     const uint64_t initial = initialAlloc ? initialAlloc : perSegment;
     const uint64_t segmentCount = (initial + perSegment - 1) / perSegment;
+    const uint64_t poolBytes = segmentCount * largestSegmentBytes();
+    if (poolBytes > MAX_POOL_BYTES)
+        outOfMemory(shownName, poolBytes);
 
     name = rostrdup(shownName);
+    committedBytes = 0;
     total = 0;
     free = 0;
     peak = 0;
@@ -202,22 +215,40 @@ void Pool<T>::getStats(int32_t& total_, int32_t& free_, int32_t& peak_) const
     peak_ = tavrix::util::atomicLoad32(&peak);
 }
 
+// Sizes in 64 bits: the counts come from user-editable settings.
+template <class T>
+uint64_t Pool<T>::segmentBytes(bool large) const
+{
+    const uint64_t needed = perSegment * nodeBytes() + HEADER_BYTES;
+    if (large)
+        return (needed + largePageBytes - 1) / largePageBytes * largePageBytes;
+    const uint64_t page = tavrix::sys::getPageSize();
+    return needed + page - needed % page;
+}
+
+template <class T>
+uint64_t Pool<T>::largestSegmentBytes() const
+{
+    const uint64_t normal = segmentBytes(false);
+    const uint64_t large = largePageBytes ? segmentBytes(true) : 0;
+    return large > normal ? large : normal;
+}
+
+template <class T>
+void Pool<T>::outOfMemory(const char* poolName, uint64_t bytes)
+{
+    TAVRIX_FATAL("%s", poolFatalReport("Out Of Memory\n\nTried to allocate %u Bytes for Pool<%s>\n", static_cast<uint32_t>(bytes > UINT32_MAX ? UINT32_MAX : bytes), poolName).text);
+}
+
 template <class T>
 void Pool<T>::segmentAllocate()
 {
     std::lock_guard<tavrix::util::mutex> serialised(growLock);
-    // Sizes in 64 bits: the counts come from user-editable settings.
-    const uint64_t page = tavrix::sys::getPageSize();
-    const uint64_t needed = perSegment * nodeBytes() + HEADER_BYTES;
-    const uint64_t normalBytes = needed + page - needed % page;
-    const uint64_t largeBytes = largePageBytes ? (needed + largePageBytes - 1) / largePageBytes * largePageBytes : 0;
-    const uint64_t largest = largeBytes > normalBytes ? largeBytes : normalBytes;
-    auto outOfMemory = [this](uint64_t shownBytes) {
-        TAVRIX_FATAL("%s", poolFatalReport("Out Of Memory\n\nTried to allocate %u Bytes for Pool<%s>\n", static_cast<uint32_t>(shownBytes), name).text);
-    };
-    // Refused before the system is asked: a segment the header cannot describe, or a total past 31 bits.
-    if (largest > MAX_SEGMENT_BYTES || tavrix::util::atomicLoad32(&total) + static_cast<int64_t>(perSegment) > INT32_MAX)
-        outOfMemory(largest > MAX_SEGMENT_BYTES ? MAX_SEGMENT_BYTES : largest);
+    const uint64_t largest = largestSegmentBytes();
+    // Refused before the system is asked. Under the ceiling a segment fits its 32-bit size field and the
+    // total stays far within 31 bits.
+    if (committedBytes + largest > MAX_POOL_BYTES)
+        outOfMemory(name, largest);
 
     bool large = largePages == 1;
     uint32_t attempts = 0;
@@ -226,7 +257,7 @@ void Pool<T>::segmentAllocate()
     uint32_t bytes;
     for (;;) {
         ++attempts;
-        bytes = static_cast<uint32_t>(large ? largeBytes : normalBytes);
+        bytes = static_cast<uint32_t>(segmentBytes(large));
         uint32_t err = 0;
         base = tavrix::sys::vmemCommit(bytes, large, &err);
         if (base)
@@ -241,7 +272,7 @@ void Pool<T>::segmentAllocate()
                 tavrix::sys::yield();
                 continue;
             }
-            outOfMemory(bytes);
+            outOfMemory(name, bytes);
         }
         if (err == tavrix::sys::VMEM_ERROR_NO_SYSTEM_RESOURCES && large) {
             PLATFORM_LOG(tavrix::util::LOG_ERROR, "[Platform] Pool<%s>::segmentAllocate(): Allocation of large Pages failed, system reported out of ressources, allocating normal pages, please reboot the system!\n", name);
@@ -266,6 +297,7 @@ void Pool<T>::segmentAllocate()
     segment* seg = static_cast<segment*>(base);
     seg->base = base;
     seg->bytes = bytes;
+    committedBytes += bytes;
     tavrix::util::lfStackPush(&segments, seg);
     for (uint32_t i = 0; i < perSegment; ++i) {
         node* carved = reinterpret_cast<node*>(reinterpret_cast<char*>(elementAt(base, i)) - HEADER_BYTES);

@@ -498,6 +498,43 @@ TEST_F(poolTest, segmentSizesPast32BitsAreRefusedAsOutOfMemoryWithoutCommitting)
     EXPECT_TRUE(errors().empty());
 }
 
+// Counts from the settings file are bounded in bytes as well: a pool past 1 GiB is out of memory, refused
+// whole at construction and segment by segment as it grows.
+TEST_F(poolTest, poolsPastOneGibibyteAreOutOfMemory)
+{
+    // 2 * 10^9 elements of 64-byte nodes, one page of 63 a segment.
+    EXPECT_EQ(constructionFailure("r", 32, 2000000000, 0), "Out Of Memory\n\nTried to allocate 4294967295 Bytes for Pool<r>\n");
+    EXPECT_TRUE(commits.requests.empty());
+
+    // 8 MiB nodes, 32 to a segment of 256 MiB and a page: three segments fit, a fourth does not.
+    typedef sized<(size_t(8) << 20) - 48> huge;
+    constexpr uint64_t SEGMENT = (uint64_t(256) << 20) + 4096;
+    try {
+        Pool<huge> pool("huge", 32, 128, 0);
+        ADD_FAILURE() << "no exception";
+    } catch (FatalErrorException* e) {
+        EXPECT_STREQ(e->getMessage(), ("Out Of Memory\n\nTried to allocate " + std::to_string(4 * SEGMENT) + " Bytes for Pool<huge>\n").c_str());
+        delete e;
+    }
+    EXPECT_TRUE(commits.requests.empty());
+
+    Pool<huge> pool("huge", 32, 96, 0);
+    EXPECT_EQ(committedBytes(), std::vector<uint64_t>(3, SEGMENT));
+    std::vector<huge*> taken;
+    for (int i = 0; i < 95; ++i)
+        taken.push_back(pool.get());
+    try {
+        pool.get();
+        ADD_FAILURE() << "no exception";
+    } catch (FatalErrorException* e) {
+        EXPECT_STREQ(e->getMessage(), ("Out Of Memory\n\nTried to allocate " + std::to_string(SEGMENT) + " Bytes for Pool<huge>\n").c_str());
+        delete e;
+    }
+    EXPECT_EQ(commits.requests.size(), 3u);
+    for (huge* element : taken)
+        pool.put(element);
+}
+
 TEST_F(poolTest, aFailedConstructionReleasesTheSegmentsItHadCommitted)
 {
     commits.errors.assign(1, 0);
