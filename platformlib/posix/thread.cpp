@@ -43,10 +43,32 @@ void initMonotonicCond(pthread_cond_t* cond)
     pthread_condattr_destroy(&attr);
 }
 
-// The thread's priority as its own nice value (Linux keeps one per thread). The five steps keep their
-// order and stay near the usual desktop values: idle 19, below normal 5, normal 0, above normal -5,
-// time critical -20. Raising a thread above normal needs CAP_SYS_NICE or RLIMIT_NICE.
-constexpr int NICE_OF_PRIORITY[] = {19, 5, 0, -5, -20};
+// The thread's priority as its own nice value (Linux keeps one per thread), counted from the nice value
+// the process was started with, so that a user's `nice` holds for every thread: normal is that value, the
+// other steps lie around it as the usual desktop values lie around 0 (idle +19, below normal +5, above
+// normal -5, time critical -20), kept within the values a nice can take. Raising a thread above the
+// process's own value needs CAP_SYS_NICE or RLIMIT_NICE.
+constexpr int NICE_STEP_OF_PRIORITY[] = {19, 5, 0, -5, -20};
+constexpr int NICE_MIN = -20;
+constexpr int NICE_MAX = 19;
+
+// The main thread's nice value when first asked: the one the process was started with, since nothing here
+// changes the main thread's.
+int processNice()
+{
+    static const int nice = [] {
+        errno = 0;
+        const int read = getpriority(PRIO_PROCESS, id_t(getpid()));
+        return errno == 0 ? read : 0;
+    }();
+    return nice;
+}
+
+int niceOfPriority(uint32_t known)
+{
+    const int nice = processNice() + NICE_STEP_OF_PRIORITY[known];
+    return nice < NICE_MIN ? NICE_MIN : nice > NICE_MAX ? NICE_MAX : nice;
+}
 
 char* copyName(const char* name, tavrix::util::threadEntry entry)
 {
@@ -103,13 +125,6 @@ struct thread::osThread {
     std::atomic<int32_t> refs{2};
 };
 
-namespace {
-void logPriorityError(const char* name, int error)
-{
-    PLATFORM_LOG(LOG_ERROR, "[Platform] Thread '%s' can't set Priority - Error: %u\n", name, uint32_t(error));
-}
-} // namespace
-
 thread::thread(const char* name_, threadEntry entry_, void* argument_)
     : handle(nullptr), entry(entry_), argument(argument_), running(1),
       // Linux has no dynamic priority boost to query.
@@ -130,7 +145,7 @@ thread::thread(const char* name_, threadEntry entry_, void* argument_)
     const int error = control->startPriorityError;
     pthread_mutex_unlock(&control->lock);
     if (error != 0)
-        logPriorityError(name, error);
+        PLATFORM_LOG(LOG_ERROR, "[Platform] Thread '%s' can't set Priority - Error: %u\n", name, uint32_t(error));
 }
 
 thread::~thread()
@@ -152,7 +167,7 @@ void* thread::threadMain(void* control_)
     // A new thread starts at normal, whatever its creator runs at. It sets this itself, before its entry
     // runs, so that a thread which ends at once is not mistaken for one that cannot be reached.
     control->startPriorityError =
-        setpriority(PRIO_PROCESS, id_t(control->tid), NICE_OF_PRIORITY[PRIORITY_NORMAL]) == 0 ? 0 : errno;
+        setpriority(PRIO_PROCESS, id_t(control->tid), niceOfPriority(PRIORITY_NORMAL)) == 0 ? 0 : errno;
     control->started = true;
     pthread_cond_broadcast(&control->changed);
     // The constructor is still waiting for the lock, so the object is whole here.
@@ -189,26 +204,26 @@ uint32_t thread::setPriority(uint32_t value)
         PLATFORM_LOG(LOG_INFO, "[Platform] Thread '%s' unknown Priority %u assuming NORMAL Priority\n", name, value);
         known = PRIORITY_NORMAL;
     }
-    if (!applyPriority(known))
+    if (const int error = applyPriority(known)) {
+        PLATFORM_LOG(LOG_ERROR, "[Platform] Thread '%s' can't set Priority - Error: %u\n", name, uint32_t(error));
         return priority;
+    }
     const uint32_t previous = priority;
     priority = value;
     return previous;
 }
 
-bool thread::applyPriority(uint32_t known)
+int thread::applyPriority(uint32_t known)
 {
+    if (!handle)
+        return ESRCH;
     int error = ESRCH;
-    if (handle) {
-        // A thread that has not finished still owns its kernel id, so the call cannot reach another thread.
-        pthread_mutex_lock(&handle->lock);
-        if (!handle->finished)
-            error = setpriority(PRIO_PROCESS, id_t(handle->tid), NICE_OF_PRIORITY[known]) == 0 ? 0 : errno;
-        pthread_mutex_unlock(&handle->lock);
-    }
-    if (error != 0)
-        logPriorityError(name, error);
-    return error == 0;
+    // A thread that has not finished still owns its kernel id, so the call cannot reach another thread.
+    pthread_mutex_lock(&handle->lock);
+    if (!handle->finished)
+        error = setpriority(PRIO_PROCESS, id_t(handle->tid), niceOfPriority(known)) == 0 ? 0 : errno;
+    pthread_mutex_unlock(&handle->lock);
+    return error;
 }
 
 uint32_t thread::join(uint32_t milliseconds)

@@ -37,7 +37,8 @@ public:
 private:
     struct osThread;
     static void* threadMain(void* control);
-    bool applyPriority(uint32_t known);
+    // 0, or the system's error code.
+    int applyPriority(uint32_t known);
     void release();
 
     osThread* handle;

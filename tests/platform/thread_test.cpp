@@ -236,6 +236,73 @@ TEST(thread, refusedPriorityIsLoggedAndLeavesTheCurrentOne)
         testing::ExitedWithCode(0), "^refused\n");
 }
 
+namespace {
+struct priorityStep {
+    uint32_t priority;
+    int nice;
+    bool refused;
+};
+
+// In a process started as `nice -n 5` starts it: a new thread's nice value, then each step's; "as expected"
+// or what differed.
+std::string underNiceFive(bool privileged, std::initializer_list<priorityStep> steps)
+{
+    if (!privileged)
+        dropNicePrivilege();
+    setpriority(PRIO_PROCESS, 0, 5);
+    std::string differences;
+    captureLogger log;
+    parked p;
+    thread t("Niced", parkedEntry, &p);
+    const pid_t tid = p.waitForStart();
+    if (niceOf(tid) != 5 || !log.texts(LOG_ERROR).empty())
+        differences += "started at " + std::to_string(niceOf(tid)) + " with " + std::to_string(log.texts(LOG_ERROR).size()) + " errors\n";
+    uint32_t current = PRIORITY_NORMAL;
+    for (const priorityStep& step : steps) {
+        log.clear();
+        const uint32_t previous = t.setPriority(step.priority);
+        const auto errors = log.lines();
+        const bool refused = errors.size() == 1 && errors[0].text == "[Platform] Thread 'Niced' can't set Priority - Error: 13\n" &&
+                             errors[0].function == "tavrix::util::thread::setPriority";
+        if (previous != current || niceOf(tid) != step.nice || refused != step.refused || (!step.refused && !errors.empty()))
+            differences += "priority " + std::to_string(step.priority) + ": nice " + std::to_string(niceOf(tid)) + ", " +
+                           std::to_string(errors.size()) + " lines\n";
+        if (!step.refused)
+            current = step.priority;
+    }
+    p.stop = true;
+    t.join(10000);
+    return differences.empty() ? "as expected\n" : differences;
+}
+} // namespace
+
+// A user's nice holds for every thread: the steps count from the process's own nice value, within what a
+// nice value can take, and a refusal is logged by setPriority itself.
+TEST(thread, prioritiesCountFromTheNiceTheProcessWasStartedWith)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::fputs(underNiceFive(false, {{PRIORITY_BELOW_NORMAL, 10, false}, {PRIORITY_IDLE, 19, false},
+                                             {PRIORITY_NORMAL, 19, true}})
+                           .c_str(),
+                       stderr);
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "^as expected\n");
+    if (!mayRaisePriority())
+        GTEST_SKIP() << "raising a thread above normal needs CAP_SYS_NICE";
+    EXPECT_EXIT(
+        {
+            std::fputs(underNiceFive(true, {{PRIORITY_TIME_CRITICAL, -15, false}, {PRIORITY_ABOVE_NORMAL, 0, false},
+                                            {PRIORITY_IDLE, 19, false}, {PRIORITY_NORMAL, 5, false}})
+                           .c_str(),
+                       stderr);
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "^as expected\n");
+}
+
 TEST(thread, killDetachesARunningThreadThatThenLeavesItsObjectAlone)
 {
     captureLogger log;
