@@ -33,10 +33,12 @@ void platform_setLogger(tavrix::util::loggerInterface* logger)
 
 tavrix::util::loggerInterface* platform_getLogger() { return platformLogger.load(std::memory_order_acquire); }
 
+// Clearing it at shutdown sets nothing, so nothing is announced.
 void platform_setTimerSystem(timerSystem* timers)
 {
     platformTimers.store(timers, std::memory_order_release);
-    PLATFORM_LOG(tavrix::util::LOG_INFO, "[Platform] Timer System set!\n");
+    if (timers)
+        PLATFORM_LOG(tavrix::util::LOG_INFO, "[Platform] Timer System set!\n");
 }
 
 timerSystem* platform_getTimerSystem() { return platformTimers.load(std::memory_order_acquire); }

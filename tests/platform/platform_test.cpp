@@ -77,7 +77,11 @@ TEST(PlatformHooks, TimerSystemIsStoredAndAnnounced)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "[Platform] Timer System set!\n");
     EXPECT_EQ(lines[0].function, "platform_setTimerSystem");
+    // Cleared at shutdown: nothing is set, nothing is announced.
+    capture.clear();
     platform_setTimerSystem(nullptr);
+    EXPECT_EQ(platform_getTimerSystem(), nullptr);
+    EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST(BuildNumber, TableOfDates)
