@@ -652,7 +652,7 @@ void final()
     bool written = file != nullptr;
     if (!file)
         getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC,
-                           "cvar::final() -> cannto open '%s' for saving the current variable states\n", DB_TMP_PATH);
+                           "cvar::final() -> cannto open '%s' for saving the current variable states\n", DB_PATH);
     else
         written = std::fprintf(file, "%s\n", DB_VERSION) >= 0;
 
