@@ -1,5 +1,6 @@
 #include "platformlib/posix/procstat.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,27 +76,37 @@ bool statFaults(const char* stat, uint64_t* faults)
 namespace tavrix::sys {
 
 // The Windows counters these stand for: working set = VmRSS, peak working set = VmHWM; private usage
-// (commit charge) = VmSize and its peak (peak page-file usage) = VmPeak, the only current/peak pair of
-// committed address space Linux keeps; page faults = minor + major faults, as Windows counts soft faults too.
+// (commit charge) = VmData + VmStk, the private writable memory, where VmSize would count every reserved
+// address range too; page faults = minor + major faults, as Windows counts soft faults too. Linux keeps no
+// peak of the commit charge: the texts give the current one as their peak.
 bool parseProcessMemory(const char* status, const char* stat, processMemoryCounters* counters)
 {
     processMemoryCounters c{};
+    uint64_t data = 0;
+    uint64_t stack = 0;
     if (!statusField(status, "VmRSS", &c.workingSet) || !statusField(status, "VmHWM", &c.peakWorkingSet) ||
-        !statusField(status, "VmSize", &c.privateUsage) || !statusField(status, "VmPeak", &c.peakPrivateUsage) ||
-        !statFaults(stat, &c.pageFaults))
+        !statusField(status, "VmData", &data) || !statusField(status, "VmStk", &stack) || !statFaults(stat, &c.pageFaults))
         return false;
+    c.privateUsage = data + stack;
+    c.peakPrivateUsage = c.privateUsage;
     *counters = c;
     return true;
 }
 
+// The commit charge's peak is the largest any read of this process has seen.
 bool queryProcessMemory(processMemoryCounters* counters)
 {
+    static std::atomic<uint64_t> peakPrivateUsage{0};
     char status[8192];
     char stat[2048];
     if (!readSmallFile("/proc/self/status", status, sizeof(status)) ||
-        !readSmallFile("/proc/self/stat", stat, sizeof(stat)))
+        !readSmallFile("/proc/self/stat", stat, sizeof(stat)) || !parseProcessMemory(status, stat, counters))
         return false;
-    return parseProcessMemory(status, stat, counters);
+    uint64_t peak = peakPrivateUsage.load();
+    while (peak < counters->privateUsage && !peakPrivateUsage.compare_exchange_weak(peak, counters->privateUsage)) {
+    }
+    counters->peakPrivateUsage = peak > counters->privateUsage ? peak : counters->privateUsage;
+    return true;
 }
 
 } // namespace tavrix::sys

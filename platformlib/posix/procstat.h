@@ -13,9 +13,10 @@ struct processMemoryCounters {
     uint64_t pageFaults;
 };
 
-// Reads /proc/self/status and /proc/self/stat; false when either cannot be read or parsed.
+// Reads /proc/self/status and /proc/self/stat; false when either cannot be read or parsed. The commit
+// charge's peak is the largest the reads have seen.
 bool queryProcessMemory(processMemoryCounters* counters);
-// The same from the two files' texts.
+// The same from the two files' texts, with the current commit charge as its peak.
 bool parseProcessMemory(const char* status, const char* stat, processMemoryCounters* counters);
 
 } // namespace tavrix::sys
