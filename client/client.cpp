@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <limits>
 
@@ -29,6 +28,7 @@
 #include "client/vfs.h"
 #include "client/windowing.h"
 #include "platformlib/platform.h"
+#include "platformlib/posix/signals.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
@@ -54,8 +54,9 @@ struct clientState {
     std::atomic<double> frameDelta{0.0};
     // The windowing library's time at the previous frame; only the frame loop's thread touches it.
     double lastFrameTime = 0.0;
-    // Set by SIGTERM and SIGINT. A signal handler may not call the windowing library, so the event loop
-    // waits with a time-out and turns the flag into a close request itself.
+    // Set by SIGTERM and SIGINT, which are held back until the window exists. A signal handler may not
+    // call the windowing library, so the event loop waits with a time-out and turns the flag into a close
+    // request itself.
     std::atomic<bool> closeSignalled{false};
     framePacer pacing;
 };
@@ -72,12 +73,6 @@ constexpr uint32_t QUICK_FRAMES_BEFORE_PACING = 8;
 constexpr double QUICK_FRAME_SHARE = 0.75;
 
 extern "C" void onCloseSignal(int) { state.closeSignalled.store(true); }
-
-void installCloseSignals()
-{
-    std::signal(SIGTERM, onCloseSignal);
-    std::signal(SIGINT, onCloseSignal);
-}
 
 void takeCloseSignal()
 {
@@ -390,7 +385,6 @@ bool init()
     CLIENT_LOG(LOG_INFO, "Tavrix - Initialization\n");
     CLIENT_LOG(LOG_INFO, "Version %s\n", platform_getVersionString());
     CLIENT_LOG(LOG_INFO, "DEBUG Build\n");
-    installCloseSignals();
     if (!cvar::init())
         return false;
     registerVariables();
@@ -417,6 +411,8 @@ bool init()
     }
     glfwSetWindowSizeCallback(window, onResolutionChanged);
     glfwMakeContextCurrent(window);
+    // A close request held back so far now has a window to close.
+    sys::takeCloseSignals(onCloseSignal);
 
     cvar::initialize("gl.experimental", 0, 1);
     if (cvar::getI32("gl.experimental") != 0)

@@ -10,6 +10,7 @@
 #include "client/clientlogger.h"
 #include "client/windowing.h"
 #include "platformlib/platform.h"
+#include "platformlib/posix/signals.h"
 #include "platformlib/util/exception.h"
 
 namespace tavrix::main {
@@ -79,6 +80,8 @@ int WinMain(void*, void*, char*, int)
 
 int main()
 {
+    // Until the window exists a close request has nothing to close: it waits, where it would end the process.
+    tavrix::sys::blockCloseSignals();
     char commandLine[] = "";
     return WinMain(nullptr, nullptr, commandLine, 0);
 }
