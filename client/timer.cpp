@@ -31,6 +31,8 @@ struct TimerListEntry {
 constexpr uint32_t INDEX_SLOTS = 4096;
 constexpr uint32_t IDLE_WAIT_MS = 30000;
 constexpr uint32_t MAX_WORKERS = 16;
+// What timer_stop gives each worker to leave the callback it may be in.
+constexpr uint32_t STOP_JOIN_MS = 2000;
 constexpr const char* WORKER_NUM_KEY = "timer.worker.num";
 
 // The locks are static objects, so a late caller finds them even while the system is down.
@@ -208,6 +210,15 @@ void timer_worker(void*)
     state.listLock.unlock();
 }
 
+// The workers leave their loop once they look at the flag; idle ones are woken for it.
+void timer_endWorkers()
+{
+    state.listLock.lock();
+    state.running = false;
+    state.listLock.unlock();
+    state.wake.broadcast();
+}
+
 uint32_t timer_workerCount()
 {
     tavrix::cvar::initialize(WORKER_NUM_KEY, 2, 1);
@@ -255,12 +266,10 @@ void timer_final()
     delete state.system;
     state.system = nullptr;
 
-    state.listLock.lock();
-    state.running = false;
-    state.listLock.unlock();
-    state.wake.broadcast();
+    timer_endWorkers();
     for (uint32_t i = 0; i < state.workerCount; ++i) {
-        tavrix::sys::joinPlainThread(state.workers[i]);
+        if (state.workers[i])
+            tavrix::sys::joinPlainThread(state.workers[i]);
         state.workers[i] = nullptr;
     }
     state.workerCount = 0;
@@ -277,6 +286,20 @@ void timer_final()
     state.idCount = 0;
     state.initialised = false;
     state.listLock.unlock();
+}
+
+bool timer_stop()
+{
+    if (!state.initialised)
+        return true;
+    timer_endWorkers();
+    bool ended = true;
+    for (uint32_t i = 0; i < state.workerCount; ++i) {
+        if (state.workers[i] && tavrix::sys::joinPlainThread(state.workers[i], STOP_JOIN_MS))
+            state.workers[i] = nullptr;
+        ended = ended && !state.workers[i];
+    }
+    return ended;
 }
 
 int32_t timer_add(int32_t due, int32_t period, timerCallback callback, void* user1, void* user2)

@@ -10,6 +10,10 @@ typedef timerSystem::callback timerCallback;
 
 void timer_init();
 void timer_final();
+// For a shutdown that cannot finish: the workers end, each given a bounded time to leave its callback, and
+// nothing is released, so timers may still be added and deleted though none runs again. False when a
+// worker was still in a callback then.
+bool timer_stop();
 // due is absolute on tavrix::getTimeMs; a negative period (-1) makes a one-shot timer.
 int32_t timer_add(int32_t due, int32_t period, timerCallback callback, void* user1, void* user2);
 int32_t timer_addOnce(int32_t due, timerCallback callback, void* user1, void* user2);

@@ -1,6 +1,7 @@
 #include "platformlib/posix/plainthread.h"
 
 #include <cerrno>
+#include <ctime>
 #include <new>
 
 #include <pthread.h>
@@ -50,6 +51,20 @@ void joinPlainThread(plainThread* handle)
 {
     pthread_join(handle->id, nullptr);
     delete handle;
+}
+
+// The timed join measures against the wall clock.
+bool joinPlainThread(plainThread* handle, uint32_t milliseconds)
+{
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    const int64_t nanoseconds = int64_t(deadline.tv_nsec) + int64_t(milliseconds % 1000) * 1000000;
+    deadline.tv_sec += time_t(milliseconds / 1000 + nanoseconds / 1000000000);
+    deadline.tv_nsec = long(nanoseconds % 1000000000);
+    if (pthread_timedjoin_np(handle->id, nullptr, &deadline) != 0)
+        return false;
+    delete handle;
+    return true;
 }
 
 } // namespace tavrix::sys

@@ -12,5 +12,8 @@ typedef void (*plainThreadEntry)(void* argument);
 plainThread* startPlainThread(plainThreadEntry entry, void* argument, uint32_t* error);
 // Waits, without a time limit, for the thread to end and releases the handle.
 void joinPlainThread(plainThread* handle);
+// Waits at most that long: true, with the handle released, when the thread ended; false, with the handle
+// kept, when it still runs.
+bool joinPlainThread(plainThread* handle, uint32_t milliseconds);
 
 } // namespace tavrix::sys

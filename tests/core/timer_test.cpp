@@ -267,6 +267,34 @@ TEST_F(timerTest, TimerDeletedWhileFiringIsNotRearmed)
     }
 }
 
+// For a shutdown that cannot finish: the workers end, one still in a callback is given a bounded time, and
+// the system stays whole, so timers are still added and deleted though none runs; final then ends it all.
+TEST_F(timerTest, StopEndsTheWorkersAndKeepsTheSystem)
+{
+    start(2);
+    heldCallback held;
+    held.id = timer_addOnce(getTimeMs(), holdFirstRun, &held, nullptr);
+    {
+        std::unique_lock<std::mutex> guard(held.lock);
+        ASSERT_TRUE(held.changed.wait_for(guard, 5s, [&] { return held.entered; }));
+    }
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(timer_stop());
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 2s);
+
+    recorder seen;
+    timer_del(timer_addOnce(getTimeMs(), recordOnce, &seen, tag(1)));
+    timer_addOnce(getTimeMs(), recordOnce, &seen, tag(2));
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.released = true;
+        held.changed.notify_all();
+    }
+    EXPECT_FALSE(seen.waitFor(1, 300ms));
+    stop();
+    EXPECT_EQ(seen.count(), 0u);
+}
+
 bool countFired(int32_t, void* user1, void* user2)
 {
     auto* fired = static_cast<std::vector<std::atomic<int>>*>(user1);
