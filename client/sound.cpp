@@ -201,21 +201,29 @@ void init()
     }
 }
 
+bool stop()
+{
+    if (!state.workerThread)
+        return true;
+    state.running.store(false);
+    const bool requestsDone = waitForRequests();
+    state.queue->wakeAll();
+    if (state.workerThread->join(WORKER_JOIN_MS) != util::JOIN_ENDED)
+        return false;
+    delete state.workerThread;
+    state.workerThread = nullptr;
+    return requestsDone;
+}
+
 void final()
 {
     if (state.disabled) {
         CLIENT_LOG(util::LOG_INFO, "sound: final - sound disabled - nothing to cleanup.\n");
         return;
     }
-    bool ended = true;
-    if (state.workerThread) {
-        state.running.store(false);
-        ended = waitForRequests();
-        state.queue->wakeAll();
-        ended = state.workerThread->join(WORKER_JOIN_MS) == util::JOIN_ENDED && ended;
-        delete state.workerThread;
-        state.workerThread = nullptr;
-    }
+    const bool ended = stop();
+    delete state.workerThread;
+    state.workerThread = nullptr;
     // A worker that is still running, or a request still on its way, keeps the device names, the queue,
     // the pool and the device the worker owns.
     if (!ended)

@@ -8,6 +8,10 @@ namespace tavrix::sound {
 void init();
 // Stops the worker, which closes the device, and releases everything.
 void final();
+// Stops the worker (its join bounded), which closes the device, and releases nothing but the worker once
+// it has ended: requests made later are refused. For a shutdown that cannot finish; false when the worker
+// or a request was left behind.
+bool stop();
 
 // Queues the switch to the listed device of exactly this name; any other name does nothing.
 void setOutputDevice(const char* name);

@@ -202,6 +202,22 @@ TEST_F(soundTest, RequestsAfterTheWorkerStoppedOnlyWarn)
     EXPECT_EQ(captured.texts(), std::vector<std::string>{"sound::newTask() -> the sound worker is not running, request dropped\n"});
 }
 
+// For a shutdown that cannot finish: the worker ends and nothing is released, so the device list stays and
+// a request made afterwards is only refused; final then releases everything.
+TEST_F(soundTest, StopEndsTheWorkerAndReleasesNothing)
+{
+    startSound();
+    EXPECT_TRUE(sound::stop());
+    EXPECT_TRUE(captured.contains("sound::worker - terminating\n"));
+    captured.clear();
+    ASSERT_NE(sound::getDeviceName(0), nullptr);
+    EXPECT_STREQ(sound::getDeviceName(0), "No Output");
+    sound::setOutputDevice("No Output");
+    EXPECT_EQ(captured.texts(), std::vector<std::string>{"sound::newTask() -> the sound worker is not running, request dropped\n"});
+    stopSound();
+    EXPECT_EQ(sound::getDeviceName(0), nullptr);
+}
+
 // The worker held up past the 6 s join at shutdown is left running: what it may still read stays.
 TEST_F(soundTest, WorkerLeftBehindKeepsTheDeviceNames)
 {
