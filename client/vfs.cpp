@@ -559,9 +559,8 @@ void startCollection()
     store.gcTimerId = timer_add(getTimeMs() + interval, interval, onGC, nullptr, nullptr);
 }
 
-void final()
+bool stop()
 {
-    CLIENT_LOG(util::LOG_INFO, "vfs::final - begin\n");
     {
         std::lock_guard<util::mutex> guard(store.gcLock);
         if (store.gcTimerId != -1) {
@@ -573,16 +572,30 @@ void final()
     store.running.exchange(false);
     // A worker in an emergency download ends it at once.
     vfsHttpLib::abortTransfers();
-
-    // A worker that outlives its join is detached; what it may still touch is then left in place, the HTTP
-    // library among it.
     bool workersEnded = true;
     if (store.workers) {
         store.jobQueue->wakeAll();
         for (int32_t i = 0; i < store.workerCount; ++i) {
-            workersEnded = store.workers[i]->join(WORKER_JOIN_MS) == util::JOIN_ENDED && workersEnded;
-            delete store.workers[i];
+            util::thread*& worker = store.workers[i];
+            if (worker && worker->join(WORKER_JOIN_MS) == util::JOIN_ENDED) {
+                delete worker;
+                worker = nullptr;
+            }
+            workersEnded = workersEnded && !worker;
         }
+    }
+    return workersEnded;
+}
+
+void final()
+{
+    CLIENT_LOG(util::LOG_INFO, "vfs::final - begin\n");
+    // A worker that outlives its join is detached; what it may still touch is then left in place, the HTTP
+    // library among it.
+    const bool workersEnded = stop();
+    if (store.workers) {
+        for (int32_t i = 0; i < store.workerCount; ++i)
+            delete store.workers[i];
         rofree(store.workers);
         store.workers = nullptr;
     }

@@ -43,6 +43,10 @@ void init();
 // The start-up step "VFS": local content, the update, then the screens' pages.
 void postInit();
 void final();
+// The collection, the transfers under way and the workers stop (each join bounded) and nothing but the
+// workers that ended is released, so calls made later still find the store: a load queued then never runs.
+// For a shutdown that cannot finish; false when a worker was left behind.
+bool stop();
 
 // Null when the file is not there or cannot be read; the caller owns one reference otherwise. size is the
 // file's length (the recorded one when a known file cannot be read).

@@ -416,6 +416,28 @@ TEST_F(vfsTest, FinalFreesFilesStillHeld)
     EXPECT_TRUE(captured.contains("vfs::final - end\n"));
 }
 
+// For a shutdown that cannot finish: the collection and the workers stop and nothing is released, so a file
+// held stays readable and a load queued afterwards never runs; final then releases everything.
+TEST_F(vfsTest, StopEndsTheWorkersAndReleasesNothing)
+{
+    addFile("data/kept.txt", "kept");
+    uint32_t size = 0;
+    void* held = vfs::readFile("data/kept.txt", &size);
+    ASSERT_NE(nullptr, held);
+    EXPECT_TRUE(vfs::stop());
+    const auto lines = captured.texts(tavrix::util::LOG_INFO);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "vfs::worker: terminating.\n"), 2);
+    deliveries got;
+    vfs::asyncLoad("data/kept.txt", deliveries::callback, &got, nullptr);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ("kept", text(held, size));
+    vfs::releaseFile(held);
+    stop();
+    std::lock_guard<std::mutex> guard(got.lock);
+    EXPECT_TRUE(got.calls.empty());
+    EXPECT_TRUE(captured.contains("vfs::final - end\n"));
+}
+
 TEST_F(vfsTest, JsonDocumentsReadThroughTheStore)
 {
     dir.write("dev/data/doc.json", "{\"a\": 1}");
