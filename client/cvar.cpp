@@ -616,22 +616,54 @@ static bool writeEntry(FILE* file, const char* key, uint32_t keyLen, const var* 
     }
 }
 
-// Writes a persistent variable (while the file is good), then frees it and takes it out of the table.
+// Writes a persistent variable (while the file is good) under its own lock: a thread that set it may never
+// have been joined (a start-up step left behind at shutdown). With release, the variable is then freed and
+// taken out of the table.
 static int final_sub_eachVar(const char* key, uint32_t keyLen, void* value, va_list args)
 {
     FILE* file = va_arg(args, FILE*);
     bool* written = va_arg(args, bool*);
+    const bool release = va_arg(args, int) != 0;
     auto* v = static_cast<var*>(value);
     {
-        // A thread that set it may never have been joined (a worker left behind at shutdown).
         std::lock_guard<util::mutex> guard(*v->lock);
         if (v->persist == 1 && file && *written)
             *written = writeEntry(file, key, keyLen, v);
-        freeContents(v);
+        if (release)
+            freeContents(v);
     }
-    freeVar(v);
-    strdb_delete(state.table, key, keyLen);
+    if (release) {
+        freeVar(v);
+        strdb_delete(state.table, key, keyLen);
+    }
     return 0;
+}
+
+// Writes ./cvar.db whole beside it and renames it over it, so a failed save leaves the previous file; with
+// release every variable goes as it is written.
+static void saveVariables(bool release)
+{
+    FILE* file = std::fopen(DB_TMP_PATH, "wb");
+    bool written = file != nullptr;
+    if (!file)
+        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC,
+                           "cvar::final() -> cannto open '%s' for saving the current variable states\n", DB_PATH);
+    else
+        written = std::fprintf(file, "%s\n", DB_VERSION) >= 0;
+
+    {
+        std::lock_guard<util::mutex> global(*state.globalLock);
+        strdb_foreach(state.table, final_sub_eachVar, file, &written, int(release));
+    }
+
+    if (file) {
+        written = std::fclose(file) == 0 && written;
+        if (!written || std::rename(DB_TMP_PATH, DB_PATH) != 0) {
+            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC,
+                               "cvar::final() -> saving '%s' failed, the previous file is kept\n", DB_PATH);
+            std::remove(DB_TMP_PATH);
+        }
+    }
 }
 
 bool init()
@@ -648,31 +680,17 @@ void final()
     state.initialized.exchange(false);
     if (!state.table || !state.globalLock)
         return;
-    FILE* file = std::fopen(DB_TMP_PATH, "wb");
-    bool written = file != nullptr;
-    if (!file)
-        getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC,
-                           "cvar::final() -> cannto open '%s' for saving the current variable states\n", DB_PATH);
-    else
-        written = std::fprintf(file, "%s\n", DB_VERSION) >= 0;
-
-    {
-        std::lock_guard<util::mutex> global(*state.globalLock);
-        strdb_foreach(state.table, final_sub_eachVar, file, &written);
-    }
-
-    if (file) {
-        written = std::fclose(file) == 0 && written;
-        if (!written || std::rename(DB_TMP_PATH, DB_PATH) != 0) {
-            getLogger()->logEx(util::LOG_ERROR, __FILE__, __LINE__, TAVRIX_FUNC,
-                               "cvar::final() -> saving '%s' failed, the previous file is kept\n", DB_PATH);
-            std::remove(DB_TMP_PATH);
-        }
-    }
+    saveVariables(true);
     db_destroy(state.table);
     state.table = nullptr;
     delete state.globalLock;
     state.globalLock = nullptr;
+}
+
+void save()
+{
+    if (state.initialized.load() && state.table && state.globalLock)
+        saveVariables(false);
 }
 
 } // namespace tavrix::cvar

@@ -7,6 +7,9 @@ namespace tavrix::cvar {
 
 bool init();
 void final();
+// Writes ./cvar.db from the variables as they stand, each read under its own lock, and releases nothing:
+// the store stays in use for threads that still run. For a shutdown that cannot finish.
+void save();
 
 // Registers a name: the value is stored only when the name is new; persist is set in every case.
 // A string's len 0 means its NUL-terminated length.

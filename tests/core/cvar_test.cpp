@@ -394,6 +394,21 @@ TEST_F(cvarTest, theSaveReadsEachVariableUnderItsOwnLock)
     EXPECT_NE(dir.read("cvar.db").find("11:left.behind:s:5:value\n"), std::string::npos) << dir.read("cvar.db");
 }
 
+// For a shutdown that cannot finish: the file as the variables stand, and the store still whole for the
+// threads that run on.
+TEST_F(cvarTest, saveWritesTheFileAndReleasesNothing)
+{
+    startWith("20131017\n1:a:i:1\n");
+    cvar::initialize("s", "text", 0, 1);
+    cvar::save();
+    EXPECT_EQ(sortedLines(dir.read("cvar.db")), (std::vector<std::string>{"1:a:i:1", "1:s:s:4:text", "20131017"}));
+    EXPECT_FALSE(dir.exists("cvar.db.tmp"));
+    EXPECT_EQ(str("s"), "text");
+    cvar::set("a", 2);
+    stop();
+    EXPECT_EQ(sortedLines(dir.read("cvar.db")), (std::vector<std::string>{"1:a:i:2", "1:s:s:4:text", "20131017"}));
+}
+
 TEST_F(cvarTest, concurrentUse)
 {
     start();
