@@ -29,11 +29,13 @@
 #include "client/windowing.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/signals.h"
+#include "platformlib/posix/sysinfo.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 
 using tavrix::util::LOG_ERROR;
 using tavrix::util::LOG_INFO;
+using tavrix::util::LOG_WARN;
 
 namespace {
 
@@ -376,6 +378,20 @@ void runInline()
     tavrix::client::finalGLState();
 }
 
+// A start-up step still runs and may hold any lock or touch any module, so nothing is released: the workers
+// that can be stopped are, each join bounded, the settings are saved as they stand, and the process ends
+// here, its logger stopped so that the console hears it go.
+[[noreturn]] void endLeavingAStepBehind()
+{
+    tavrix::sound::stop();
+    timer_stop();
+    tavrix::vfs::stop();
+    tavrix::cvar::save();
+    CLIENT_LOG(LOG_WARN, "client::final() -> a start-up step is still running: the settings are saved and the process ends without its shutdown\n");
+    tavrix::client::destroyLogger(true);
+    tavrix::sys::exitProcess(0);
+}
+
 } // namespace
 
 namespace tavrix::client {
@@ -468,11 +484,8 @@ void final()
         state.perfTimerId = -1;
     }
     debug_logProcessMemoryStats();
-    if (!orderedAsyncStartupMgr::cleanup()) {
-        // A step still runs and may hold any lock: save the settings and end here.
-        cvar::final();
-        platform_flushAndExit(0);
-    }
+    if (!orderedAsyncStartupMgr::cleanup())
+        endLeavingAStepBehind();
     blockTypeRegistry::final();
     worldFactory::final();
     renderMode::final();

@@ -2,7 +2,10 @@
 // and a window closed while a start-up step is stuck.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +42,37 @@ double secondsOf(const std::string& log, const std::string& text)
     return seconds;
 }
 
+// An asset server that takes every connection and never answers: the kernel accepts them into the backlog,
+// and the requests sent on them wait there.
+class silentServer {
+public:
+    explicit silentServer(uint16_t port)
+    {
+        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(socket, 16) != 0) {
+            close(socket);
+            socket = -1;
+        }
+    }
+    ~silentServer()
+    {
+        if (socket >= 0)
+            close(socket);
+    }
+    silentServer(const silentServer&) = delete;
+    silentServer& operator=(const silentServer&) = delete;
+    bool listening() const { return socket >= 0; }
+
+private:
+    int socket = -1;
+};
+
 // SIGTERM as soon as the logger's console says hello, long before the window exists: the request waits for
 // the window, which then closes as a window manager's close would close it.
 TEST(shutdownProcess, closeRequestBeforeTheWindowWaitsForIt)
@@ -67,6 +101,51 @@ TEST(shutdownProcess, closeRequestBeforeTheWindowWaitsForIt)
     EXPECT_LT(closing - started, 9.0) << log;
     EXPECT_NE(log.find("Finalization - Finished\r\n"), std::string::npos) << log;
     EXPECT_NE(dir.read("cvar.db").find("11:video.width:i:320\n"), std::string::npos);
+}
+
+// The window is closed while the start-up's content check waits on a server that never answers. A step that
+// does not stop in time is left behind: the workers that can be stopped are, the settings are saved as they
+// stand, one line says why the process ends, and the console hears it stop; nothing is released under the
+// step. (A step that does stop in time leaves the normal shutdown, which must hold the same.)
+TEST(shutdownProcess, windowClosedWhileAStartupStepIsStuck)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::tempDir dir;
+    dir.write("cvar.db", SMALL_WINDOW + "1:s:s:5:kept\n");
+    tavrix::test::udpListener console(5555);
+    ASSERT_TRUE(console.bound());
+    silentServer assets(8090);
+    ASSERT_TRUE(assets.listening());
+
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    ASSERT_TRUE(client.waitForLog("Initialization successful\r\n", START_MS)) << dir.read("client.log");
+    ASSERT_TRUE(client.waitForLog("vfs: UpdateCheck / Remote Content Version Check\r\n", START_MS)) << dir.read("client.log");
+    ASSERT_EQ(std::system(CLOSEWINDOW_BINARY), 0);
+    EXPECT_EQ(client.wait(CLOSE_MS), 0);
+    EXPECT_EQ(client.stderrText(), "");
+
+    const std::string log = dir.read("client.log");
+    if (log.find("step VFS is still running after 2000 ms - left behind\r\n") != std::string::npos) {
+        EXPECT_NE(log.find("(WARN)    client::final() -> a start-up step is still running: the settings are saved and the process ends without its shutdown\r\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("Finalization - Finished"), std::string::npos) << log;
+        EXPECT_EQ(log.find("cvar::final()"), std::string::npos) << log;
+    } else {
+        EXPECT_NE(log.find("Finalization - Finished\r\n"), std::string::npos) << log;
+    }
+    EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
+    const std::string saved = dir.read("cvar.db");
+    EXPECT_EQ(saved.rfind("20131017\n", 0), 0u) << saved;
+    for (const std::string entry : {"11:video.width:i:320\n", "12:video.height:i:240\n", "16:timer.worker.num:i:2\n",
+                                    "29:mainTaskQueue.entry.allocStep:i:128\n", "12:ui.updateFPS:i:60\n"})
+        EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
+    // Loaded without persistence and never registered: not saved.
+    EXPECT_EQ(saved.find("1:s:"), std::string::npos) << saved;
+    const auto datagrams = console.receiveUntil('S', 5000);
+    ASSERT_FALSE(datagrams.empty());
+    EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
 }
 
 } // namespace
