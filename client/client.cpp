@@ -26,6 +26,7 @@
 #include "client/timer.h"
 #include "client/ui.h"
 #include "client/vfs.h"
+#include "client/vfshttplib.h"
 #include "client/windowing.h"
 #include "platformlib/platform.h"
 #include "platformlib/posix/signals.h"
@@ -484,6 +485,8 @@ void final()
         state.perfTimerId = -1;
     }
     debug_logProcessMemoryStats();
+    // A download under way would hold the start-up step that waits for it.
+    vfsHttpLib::abortTransfers();
     if (!orderedAsyncStartupMgr::cleanup())
         endLeavingAStepBehind();
     blockTypeRegistry::final();
