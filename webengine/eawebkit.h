@@ -266,7 +266,8 @@ public:
 class TextSystem {
 public:
     // Adds one font face (TrueType or OpenType). The engine takes a reference, reads the stream whole into
-    // its own copy and releases it before returning. False: no stream, unreadable or not a face.
+    // its own copy and releases it before returning. False: no stream, unreadable or not a face. Pages
+    // already shown draw their text with it from their view's next Update.
     virtual bool AddFace(Stream* stream) = 0;
 
 protected:

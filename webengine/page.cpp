@@ -32,7 +32,7 @@ std::string withProperty(std::string_view style, std::string_view name, std::str
 
 page::page(textSystem& text, const transport& transports, litehtml::context& styles, settings options,
            std::string url)
-    : transports(transports), styles(styles), options(options), address(std::move(url)), base(address),
+    : text(text), transports(transports), styles(styles), options(options), address(std::move(url)), base(address),
       paint(text, *this)
 {
     start(main, address);
@@ -158,8 +158,25 @@ void page::build()
     sheetsArrived = false;
     building = true;
     document.reset();
+    measuredAt = text.generation();
     document = litehtml::document::createFromUTF8(html.c_str(), &paint, &styles);
     building = false;
+}
+
+// The HTML library measures text when it reads an element's style, so each element reads it again (its own
+// only: the library's reparse leaves the children alone), parents first, whose fonts the children inherit.
+// The document, with every statement applied to it, stays as it is.
+void page::measureText()
+{
+    measuredAt = text.generation();
+    std::vector<litehtml::element::ptr> elements{document->root()};
+    while (!elements.empty()) {
+        litehtml::element::ptr element = std::move(elements.back());
+        elements.pop_back();
+        element->parse_styles(true);
+        for (size_t i = element->get_children_count(); i-- > 0;)
+            elements.push_back(element->get_child(int(i)));
+    }
 }
 
 page::resource* page::request(const std::string& url, bool isImage)
@@ -223,6 +240,8 @@ void page::layout(int width, int height)
 {
     if (!document)
         return;
+    if (textOutdated())
+        measureText();
     paint.setViewport(width, height);
     document->media_changed();
     document->render(width);

@@ -57,7 +57,10 @@ public:
     std::vector<incident> takeIncidents() { return std::move(incidents); }
     const std::string& title() const { return pageTitle; }
 
+    // Text measured before the text system's faces changed is measured again first.
     void layout(int width, int height);
+    // True when faces were added since the text was measured: the page must be laid out again.
+    bool textOutdated() const { return document && measuredAt != text.generation(); }
     int documentHeight() const;
     // Draws the page moved by (x, y) into a view of the given size.
     void draw(cairo_t* cr, int x, int y, int width, int height);
@@ -104,8 +107,10 @@ private:
     bool stepResources();
     bool pendingResources() const;
     void build();
+    void measureText();
     litehtml::element::ptr elementById(const char* selector) const;
 
+    textSystem& text;
     const transport& transports;
     litehtml::context& styles;
     settings options;
@@ -120,6 +125,7 @@ private:
     std::vector<std::pair<const std::string*, resource*>> requested;
     bool sheetsArrived = false;
     bool building = false;
+    uint64_t measuredAt = 0; // the text system's generation when the text was measured
     int failedCount = 0;
     std::vector<incident> incidents;
     std::optional<std::string> clicked;

@@ -49,6 +49,21 @@ int round26_6(FT_Pos value)
     return int((value + 32) >> 6);
 }
 
+// A line box for text whose face has not come yet, in the design units (of 2048 to the em) of a common
+// sans-serif face, rounded as FreeType rounds that face's metrics: the line keeps its height, and the text
+// that comes later fits it.
+fontMetrics placeholderMetrics(int pixelSize)
+{
+    constexpr int kUnitsPerEm = 2048, kAscender = 1854, kDescender = 434, kLineHeight = 2355, kXHeight = 1082;
+    auto scaled = [pixelSize](int units, int rounding) { return (pixelSize * units + rounding) / kUnitsPerEm; };
+    fontMetrics m;
+    m.ascent = scaled(kAscender, kUnitsPerEm - 1);
+    m.descent = scaled(kDescender, kUnitsPerEm - 1);
+    m.height = scaled(kLineHeight, kUnitsPerEm / 2);
+    m.xHeight = scaled(kXHeight, 0);
+    return m;
+}
+
 // Holds a reference on a host stream for as long as the engine reads it.
 class streamReference {
 public:
@@ -163,8 +178,14 @@ struct textSystem::sizedFace {
 
 class textSystem::font {
 public:
-    sizedFace* sized;
+    std::string families;
+    int pixelSize;
+    bool bold;
+    bool italic;
     unsigned decoration;
+    fontMetrics laidOut; // as handed to the page
+    sizedFace* sized = nullptr;
+    uint64_t pickedAt = 0; // the text system's generation when `sized` was picked
 };
 
 textSystem::textSystem() : library(std::make_unique<freeTypeLibrary>()) {}
@@ -191,6 +212,7 @@ bool textSystem::AddFace(Stream* stream)
     added->bold = added->ft->style_flags & FT_STYLE_FLAG_BOLD;
     added->italic = added->ft->style_flags & FT_STYLE_FLAG_ITALIC;
     faces.push_back(std::move(added));
+    ++faceGeneration;
     return true;
 }
 
@@ -261,15 +283,25 @@ textSystem::sizedFace& textSystem::sized(const face& f, int pixelSize)
     return s;
 }
 
+textSystem::sizedFace* textSystem::resolve(font& f)
+{
+    if (f.pickedAt != faceGeneration) {
+        const face* picked = pickFace(f.families, f.bold, f.italic);
+        f.sized = picked ? &sized(*picked, f.pixelSize) : nullptr;
+        f.pickedAt = faceGeneration;
+    }
+    return f.sized;
+}
+
 textSystem::font* textSystem::createFont(std::string_view families, int pixelSize, int weight, bool italic,
                                          unsigned decoration, fontMetrics& metrics)
 {
-    const face* f = pickFace(families, weight >= 600, italic);
-    if (!f)
-        return nullptr;
-    sizedFace& s = sized(*f, std::clamp(pixelSize, 1, kMaxPixelSize));
-    metrics = s.metrics;
-    return new font{&s, decoration};
+    auto* f = new font{std::string(families), std::clamp(pixelSize, 1, kMaxPixelSize), weight >= 600, italic,
+                       decoration, {}};
+    const sizedFace* s = resolve(*f);
+    f->laidOut = s ? s->metrics : placeholderMetrics(f->pixelSize);
+    metrics = f->laidOut;
+    return f;
 }
 
 void textSystem::deleteFont(font* f)
@@ -279,33 +311,35 @@ void textSystem::deleteFont(font* f)
 
 int textSystem::textWidth(font* f, std::string_view utf8)
 {
-    if (!f)
+    sizedFace* s = f ? resolve(*f) : nullptr;
+    if (!s)
         return 0;
     FT_Pos width = 0;
     while (!utf8.empty())
-        width += f->sized->get(nextCodePoint(utf8)).advance;
+        width += s->get(nextCodePoint(utf8)).advance;
     return round26_6(width);
 }
 
 int textSystem::descent(font* f) const
 {
-    return f ? f->sized->metrics.descent : 0;
+    return f ? f->laidOut.descent : 0;
 }
 
 void textSystem::drawText(cairo_t* cr, font* f, std::string_view utf8, int x, int baseline, const rgba& color)
 {
-    if (!f)
+    sizedFace* picked = f ? resolve(*f) : nullptr;
+    if (!picked)
         return;
+    sizedFace& s = *picked;
     cairo_save(cr);
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
     FT_Pos pen = FT_Pos(x) * 64;
     while (!utf8.empty()) {
-        const glyph& g = f->sized->get(nextCodePoint(utf8));
+        const glyph& g = s.get(nextCodePoint(utf8));
         if (g.mask)
             cairo_mask_surface(cr, g.mask.get(), round26_6(pen) + g.left, baseline - g.top);
         pen += g.advance;
     }
-    const sizedFace& s = *f->sized;
     int width = round26_6(pen) - x;
     auto line = [&](int y) {
         cairo_rectangle(cr, x, y, width, s.underlineThickness);

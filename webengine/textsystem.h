@@ -50,14 +50,21 @@ public:
     // The standard slot's family, as CSS names it.
     const std::string& standardFamily() const { return slots[kFontStandard]; }
 
+    // Counts the faces added: a font picked before the count changed is picked again, and text measured
+    // before it is measured again.
+    uint64_t generation() const { return faceGeneration; }
+
     class font;
     // A font for a CSS font-family list: the first family with a face, a generic name through its slot,
-    // and the standard slot for the rest; weight 600 and above asks for Bold. Null when no face exists.
+    // and the standard slot for the rest; weight 600 and above asks for Bold. Its face is picked again at
+    // its next use once faces were added, so a page laid out before its faces came draws with them; its
+    // metrics are those of its first face, or of a common sans-serif face when none existed yet.
     font* createFont(std::string_view families, int pixelSize, int weight, bool italic, unsigned decoration,
                      fontMetrics& metrics);
     void deleteFont(font* f);
+    // Zero, and nothing drawn, while no face exists.
     int textWidth(font* f, std::string_view utf8);
-    // Pixels from the base line down to the bottom of the font's line box.
+    // Pixels from the base line down to the bottom of the font's line box, as the page was laid out.
     int descent(font* f) const;
     // Text with its decoration; baseline is the y of the base line.
     void drawText(cairo_t* cr, font* f, std::string_view utf8, int x, int baseline, const rgba& color);
@@ -69,6 +76,8 @@ private:
     const face* pickFace(std::string_view families, bool bold, bool italic) const;
     const face* pickStyle(std::string_view family, bool bold, bool italic) const;
     sizedFace& sized(const face& f, int pixelSize);
+    // The font's face at its size for the faces there are now; null while there is none.
+    sizedFace* resolve(font& f);
 
     struct freeTypeLibrary;
     std::unique_ptr<freeTypeLibrary> library;
@@ -76,6 +85,7 @@ private:
     std::map<std::tuple<const face*, int, bool>, std::unique_ptr<sizedFace>> sizes;
     std::array<std::string, kFontSlotCount> slots; // compared as family keys
     uint32_t minSmoothSize = 0;
+    uint64_t faceGeneration = 0;
 };
 
 } // namespace eawebkit::engine

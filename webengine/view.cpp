@@ -113,6 +113,9 @@ void engineView::Update(uint32_t flags)
             return;
         advancePending();
         advanceShown();
+        // Faces added since the page was laid out: its text is drawn with them.
+        if (shown && shown->textOutdated())
+            relayout();
         if (dirty || (flags & kUpdateForceRepaint))
             repaint();
         if (unsent)

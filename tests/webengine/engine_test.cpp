@@ -54,6 +54,11 @@ protected:
         std::string html = "<body style='margin:0'><span style=\"font: " + font + "; background: #ff0000\">" + text +
                            "</span></body>";
         EXPECT_EQ(loadPage(view, "font" + std::to_string(++pages), html), eawebkit::kLoadCompleted);
+        return surfacePixels();
+    }
+
+    std::vector<uint8_t> surfacePixels()
+    {
         std::vector<uint8_t> pixels;
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 400; ++x)
@@ -116,6 +121,14 @@ TEST_F(fontTest, AMissingFaceFallsBackWithinItsFamily)
     EXPECT_EQ(render("italic 20px 'Liberation Mono'", "Tavrix"), render("20px 'Liberation Mono'", "Tavrix"));
     EXPECT_NE(render("italic 20px 'Liberation Sans'", "Tavrix"), render("20px 'Liberation Sans'", "Tavrix"));
     EXPECT_NE(render("bold italic 20px 'Liberation Mono'", "Tavrix"), render("20px 'Liberation Mono'", "Tavrix"));
+
+    // Once the face comes, the page shown draws with it, as one loaded after it.
+    const std::vector<uint8_t> fallback = render("italic 20px 'Liberation Mono'", "Tavrix");
+    EXPECT_TRUE(addFace(std::string(kFontDir) + "LiberationMono-Italic.ttf", count));
+    view->Update(0);
+    const std::vector<uint8_t> shown = surfacePixels();
+    EXPECT_NE(shown, fallback);
+    EXPECT_EQ(shown, render("italic 20px 'Liberation Mono'", "Tavrix"));
 }
 
 TEST_F(engineTest, SettingsAreKeptAndNoDirectoryIsCreated)

@@ -293,17 +293,28 @@ inline bool addFontFile(eawebkit::Instance& engine, const std::string& path, byt
     return engine.GetTextSystem()->AddFace(new bytesStream(readWholeFile(path), count));
 }
 
-// The twelve faces and the family slots as the client sets them.
-inline void addClientFonts(eawebkit::Instance& engine, bytesStream::counters& count)
+// The family slots as the client sets them.
+inline void setClientFamilies(eawebkit::Instance& engine)
 {
-    for (const char* family : kFamilies)
-        for (const char* style : kStyles)
-            addFontFile(engine, std::string(kFontDir) + family + "-" + style + ".ttf", count);
     eawebkit::Parameters& parameters = engine.GetParameters();
     for (uint32_t slot = 0; slot < eawebkit::kFontSlotCount; ++slot)
         setFamily(parameters.fontFamilies[slot], slot == eawebkit::kFontMonospace ? u"Liberation Mono" : u"Liberation Sans");
     parameters.pluginsEnabled = false;
     engine.SetParameters(parameters);
+}
+
+inline void addClientFaces(eawebkit::Instance& engine, bytesStream::counters& count)
+{
+    for (const char* family : kFamilies)
+        for (const char* style : kStyles)
+            addFontFile(engine, std::string(kFontDir) + family + "-" + style + ".ttf", count);
+}
+
+// The twelve faces and the family slots as the client sets them.
+inline void addClientFonts(eawebkit::Instance& engine, bytesStream::counters& count)
+{
+    addClientFaces(engine, count);
+    setClientFamilies(engine);
 }
 
 // The view parameters the client passes.

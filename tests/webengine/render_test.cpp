@@ -111,19 +111,23 @@ TEST_F(renderTest, TheBarSitsWhereItsStyleSheetPutsItAndFollowsTheProgress)
     EXPECT_EQ(pixel(view, 520, 20), kTrack);
 }
 
+// The statement the screens write for a status text, with the "\xHH" escapes the client writes.
+std::string statusStatement(const std::string& markup)
+{
+    std::string script = "document.getElementById('status').innerHTML = \"";
+    char escape[8];
+    for (unsigned char c : markup) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", c);
+        script += escape;
+    }
+    return script + "\";";
+}
+
 TEST_F(renderTest, TheStatusTakesTheMarkupAndTheTitleIsStored)
 {
     eawebkit::View* view = newView(640, 120);
     ASSERT_EQ(loadPage(view, "bar", kBarPage), eawebkit::kLoadCompleted);
-    // "<b>Assetserver unavailable</b>" with the "\xHH" escapes the client writes.
-    std::string script = "document.getElementById('status').innerHTML = \"";
-    char escape[8];
-    for (unsigned char c : std::string("<b>Assetserver unavailable</b>\nclose in 10 Seconds")) {
-        std::snprintf(escape, sizeof escape, "\\x%02x", c);
-        script += escape;
-    }
-    script += "\";";
-    EXPECT_TRUE(view->EvaluateScript(script.c_str()));
+    EXPECT_TRUE(view->EvaluateScript(statusStatement("<b>Assetserver unavailable</b>\nclose in 10 Seconds").c_str()));
     view->Update(0);
     keepPicture(view, "status");
     int ink = 0;
@@ -274,6 +278,93 @@ TEST_F(renderTest, HoverRepaintsWhatItChanges)
     view->OnMouseMoveEvent({10, 80, -1, -1, 0});
     view->Update(0);
     EXPECT_EQ(pixel(view, 10, 10), kRed);
+}
+
+// The engine is set up before the host's content holds the faces: pages are laid out without them, and
+// the faces come later.
+class lateFaceTest : public engineTest {
+protected:
+    void SetUp() override
+    {
+        engineTest::SetUp();
+        setClientFamilies(*engine);
+        serveFile();
+    }
+
+    // Red text (sans-serif only) above and below the bar of kBarPage.
+    static constexpr const char* kPage = R"(<html><head><style>
+body { background: #aaa; padding: 10px; margin: 0; color: #ff0000; font-family: Arial; }
+#title { text-align: center; font-size: 18pt; }
+#bar { width: 400px; height: 15px; background: #eee; padding: 2px; margin: 4px auto; border: 1px double black; }
+#progress { background-color: #3355CC; height: 15px; width: 0%; max-width: 100%; float: left; }
+</style></head><body><div id="title">L O A D I N G</div><div id="bar"><div id="progress"></div></div>
+<div id="status"></div></body></html>)";
+    static constexpr int kWidth = 640;
+    static constexpr int kHeight = 120;
+    // Rows above the bar (the title) and below it (the status).
+    static constexpr int kTitleEnd = 40;
+    static constexpr int kStatusStart = 66;
+
+    // The page with the screens' three statements applied.
+    eawebkit::View* statedPage()
+    {
+        eawebkit::View* view = newView(kWidth, kHeight);
+        EXPECT_EQ(loadPage(view, "loading", kPage), eawebkit::kLoadCompleted);
+        EXPECT_TRUE(view->EvaluateScript("document.getElementById('progress').style.width ='50%';"));
+        EXPECT_TRUE(view->EvaluateScript(statusStatement("Assetserver unavailable").c_str()));
+        EXPECT_TRUE(view->EvaluateScript("document.title = \"\\x4c\\x6f\\x61\\x64\";"));
+        view->Update(0);
+        return view;
+    }
+
+    // Red pixels in the rows [from, to).
+    static int ink(eawebkit::View* view, int from, int to)
+    {
+        int count = 0;
+        for (int y = from; y < to; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                BGRA p = pixel(view, x, y);
+                count += p[2] > p[1] + 40;
+            }
+        return count;
+    }
+
+    static int differing(eawebkit::View* a, eawebkit::View* b)
+    {
+        int count = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                count += pixel(a, x, y) != pixel(b, x, y);
+        return count;
+    }
+
+    bytesStream::counters fonts;
+};
+
+TEST_F(lateFaceTest, APageLaidOutBeforeItsFacesDrawsItsTextOnceTheyComeAndKeepsItsStatements)
+{
+    eawebkit::View* late = statedPage();
+    keepPicture(late, "late-face-before");
+    EXPECT_EQ(ink(late, 0, kHeight), 0) << "no face, no text";
+    EXPECT_EQ(pixel(late, 120 + 199, 17 + 28), kBar) << "the bar is drawn all the same";
+
+    addClientFaces(*engine, fonts);
+    int repaints = client.repaints;
+    late->Update(0);
+    keepPicture(late, "late-face-after");
+    EXPECT_EQ(client.repaints, repaints + 1) << "the host hears of the new image";
+    EXPECT_GT(ink(late, 0, kTitleEnd), 100) << "the title";
+    EXPECT_GT(ink(late, kStatusStart, kHeight), 100) << "the status the statement wrote";
+    EXPECT_NE(describe(late).find("title=Load\n"), std::string::npos);
+
+    // Measured and drawn with the faces: as a page laid out after they came, statements and all.
+    eawebkit::View* early = statedPage();
+    keepPicture(early, "late-face-reference");
+    EXPECT_EQ(differing(late, early), 0);
+
+    repaints = client.repaints;
+    late->Update(0);
+    EXPECT_EQ(client.repaints, repaints) << "laid out once for the faces";
 }
 
 } // namespace
