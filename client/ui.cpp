@@ -58,6 +58,8 @@ constexpr const char* FONT_FAMILIES[] = {"LiberationMono", "LiberationSerif", "L
 constexpr const char* FONT_STYLES[] = {"Regular", "Italic", "Bold", "BoldItalic"};
 constexpr uint32_t FONT_STYLE_COUNT = sizeof(FONT_STYLES) / sizeof(FONT_STYLES[0]);
 constexpr uint32_t FONT_FACE_COUNT = sizeof(FONT_FAMILIES) / sizeof(FONT_FAMILIES[0]) * FONT_STYLE_COUNT;
+// How often the worker's cycle looks for faces the content store did not have yet.
+constexpr int32_t FONT_RETRY_MS = 250;
 
 // The started flag's states.
 constexpr int32_t WORKER_STARTING = 0;
@@ -71,8 +73,13 @@ struct moduleState {
     // The worker's set-up failure, rethrown on the main thread.
     std::exception_ptr setupFailure;
     util::thread* worker = nullptr;
-    // The worker's only: the faces (bit = family * 4 + style) that are not in the engine yet.
+    // The worker's only: the faces (bit = family * 4 + style) that are not in the engine yet; of those, the
+    // ones the content store lists but that did not load or that the engine refused, which the cycle leaves
+    // to the try before a page load (a damaged file is not read, and its errors logged, four times a
+    // second); and when the cycle last looked.
     uint32_t missingFaces = 0;
+    uint32_t refusedFaces = 0;
+    int32_t lastFontTry = 0;
 
     util::taskQueue<wqElem> queue;
     // Guards the queue's pool pointer: a post takes its record under it, so final cannot take the pool
@@ -265,6 +272,8 @@ void facePath(uint32_t face, char (&path)[PATH_BUFFER])
 void addFonts(eawebkit::TextSystem* text)
 {
     state.missingFaces = 0;
+    state.refusedFaces = 0;
+    state.lastFontTry = getTimeMs();
     for (uint32_t face = 0; face < FONT_FACE_COUNT; ++face) {
         char path[PATH_BUFFER];
         facePath(face, path);
@@ -275,20 +284,44 @@ void addFonts(eawebkit::TextSystem* text)
     }
 }
 
-// The content store lists its files only once the start-up's "VFS" step has run, after the engine's
-// set-up; the screens' pages come from it after that step too.
-void addMissingFonts()
+// The faces of the mask that the content store has now; the engine's pages draw with them from their
+// next update.
+void addStoredFaces(uint32_t faces)
 {
+    if (!faces)
+        return;
+    eawebkit::TextSystem* text = state.engine->GetTextSystem();
     for (uint32_t face = 0; face < FONT_FACE_COUNT; ++face) {
-        if (!(state.missingFaces & (1u << face)))
+        const uint32_t bit = 1u << face;
+        if (!(faces & bit))
             continue;
         char path[PATH_BUFFER];
         facePath(face, path);
-        if (!vfs::fileExists(path) || !addFace(state.engine->GetTextSystem(), path))
+        if (!vfs::fileExists(path))
             continue;
-        state.missingFaces &= ~(1u << face);
+        if (!addFace(text, path)) {
+            state.refusedFaces |= bit;
+            continue;
+        }
+        state.missingFaces &= ~bit;
+        state.refusedFaces &= ~bit;
         CLIENT_LOG(util::LOG_INFO, "Loaded Font(%s-%s) once the content store had it\n", FONT_FAMILIES[face / FONT_STYLE_COUNT], FONT_STYLES[face % FONT_STYLE_COUNT]);
     }
+}
+
+// The content store lists its files only once the start-up's "VFS" step has run, after the engine's
+// set-up; the screens' pages come from it after that step too.
+void addMissingFonts() { addStoredFaces(state.missingFaces); }
+
+// The loading screen's page is shown before that step, and on a fresh install the faces come with the
+// content update: the cycle looks for them, so the screens' texts appear once they are in.
+void retryMissingFonts(int32_t now)
+{
+    const uint32_t faces = state.missingFaces & ~state.refusedFaces;
+    if (!faces || !isDue(state.lastFontTry, now, FONT_RETRY_MS))
+        return;
+    state.lastFontTry = now;
+    addStoredFaces(faces);
 }
 
 void setFontFamily(eawebkit::Parameters& parameters, uint32_t slot, const char16_t* family)
@@ -421,6 +454,7 @@ void runCycles(int32_t fps)
     while (state.running.load()) {
         const int32_t cycleStart = getTimeMs();
         runTasks();
+        retryMissingFonts(cycleStart);
         state.engine->Tick();
         updateViews();
         const int32_t elapsed = getTimeMs() - cycleStart;

@@ -43,7 +43,7 @@ inline std::vector<std::string> clientErrors(const std::string& log)
 }
 
 // What every start logs: the user interface sets the engine up before the content store lists its files,
-// so no font is found then (the faces are added when a window loads its first page afterwards).
+// so no font is found then (the UI Worker adds the faces once the store has them).
 inline std::vector<std::string> fontErrorsAtSetUp()
 {
     std::vector<std::string> errors;

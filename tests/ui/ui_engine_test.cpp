@@ -19,10 +19,15 @@ protected:
         uiFixture::SetUp();
         if (!ready)
             return;
-        // The bundled fonts and pages, as the content store has them after an update.
+        copyContent();
+        startUI(nullptr);
+    }
+
+    // The bundled fonts and pages, as the content store has them after an update.
+    void copyContent()
+    {
         std::filesystem::copy(std::filesystem::path(TAVRIX_SOURCE_DIR) / "content" / "data", dir.path() + "/dev/data",
                               std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-        startUI(nullptr);
     }
 
     // RGBA of a pixel of the window's last image; empty while it has none that large.
@@ -88,6 +93,42 @@ TEST_F(uiEngineTest, aMissingPageKeepsTheOldContentAndIsLogged)
     EXPECT_TRUE(eventually([&] { return captured.contains("[UI/w] -> Failed to Load Ressource 'file://ui/nothing/index.html' (404) Code 3\n"); }));
     EXPECT_TRUE(captured.contains("uiVFSTransportHandlerAssetScheme: File Not found 'ui/nothing/index.html' [Path: data/ui/nothing/index.html]\n"));
     EXPECT_TRUE(shows(window, 5, 5, GREY));
+}
+
+// The engine is set up before the content store has the faces, as on a fresh install, whose update
+// brings them while the loading screen is shown.
+class uiEngineLateFacesTest : public uiEngineTest {
+protected:
+    void SetUp() override
+    {
+        uiFixture::SetUp();
+        if (!ready)
+            return;
+        copyContent();
+        std::filesystem::rename(dir.path() + "/dev/data/ui/shared/font", dir.path() + "/fonts");
+        startUI(nullptr);
+    }
+
+    void facesArrive() { std::filesystem::rename(dir.path() + "/fonts", dir.path() + "/dev/data/ui/shared/font"); }
+};
+
+TEST_F(uiEngineLateFacesTest, theLoadingPageShowsItsTextsOnceTheFacesComeWithItsStatementsKept)
+{
+    uiWindow* window = newWindow("sys.loadingScreenWindow", "embed:loading.html", 0, 0, 640, 480);
+    ASSERT_TRUE(eventually([&] { return window->isLoaded(); })) << "the page never loaded";
+    window->execJS("document.getElementById('progress').style.width ='100%';");
+    window->execJS("document.getElementById('status').innerHTML = \"\\x43\\x68\\x65\\x63\\x6b\\x69\\x6e\\x67\";");
+    EXPECT_TRUE(shows(window, 320, 211, {0x33, 0x55, 0xCC, 255}));
+    drainWorker();
+    EXPECT_EQ(0, differing(window, 100, 165, 540, 195, GREY)) << "no face: no title";
+    EXPECT_EQ(0, differing(window, 100, 245, 300, 270, GREY)) << "no face: no status";
+
+    facesArrive();
+    EXPECT_TRUE(eventually([&] { return differing(window, 100, 165, 540, 195, GREY) > 50; })) << "the title";
+    EXPECT_TRUE(eventually([&] { return differing(window, 100, 245, 300, 270, GREY) > 50; })) << "the status";
+    EXPECT_TRUE(shows(window, 320, 211, {0x33, 0x55, 0xCC, 255})) << "the progress kept";
+    EXPECT_TRUE(captured.contains("Loaded Font(LiberationSans-Regular) once the content store had it\n"));
+    EXPECT_TRUE(captured.contains("Loaded Font(LiberationMono-Regular) once the content store had it\n"));
 }
 
 } // namespace

@@ -129,6 +129,55 @@ TEST_F(uiTest, facesMissingAtTheSetUpAreAddedBeforeALaterPageLoads)
     EXPECT_EQ(12u, engine->faces.size()) << "each face once";
 }
 
+// The loading screen's page is shown before the content store lists its files, and on a fresh install the
+// faces come with the content update: the worker's cycle adds them as they come, without a page load.
+TEST_F(uiTest, aFaceThatComesLaterIsAddedByTheCycleWithoutAPageLoad)
+{
+    for (const char* font : FONT_FILES)
+        std::remove((dir.path() + "/dev/data/ui/shared/font/" + font + ".ttf").c_str());
+    startUI();
+    EXPECT_EQ(12u, captured.texts(util::LOG_ERROR).size());
+    captured.clear();
+
+    dir.write("dev/data/ui/shared/font/LiberationSans-Regular.ttf", "face LiberationSans-Regular");
+    ASSERT_TRUE(eventually([&] { return count(util::LOG_INFO, "Loaded Font(LiberationSans-Regular) once the content store had it\n") == 1; }));
+    drainWorker();
+    EXPECT_EQ((std::vector<std::string>{"face LiberationSans-Regular"}), engine->faces);
+    EXPECT_TRUE(engine->callsStartingWith("CreateView").empty()) << "no view, no page load";
+    EXPECT_EQ(1u, count(util::LOG_INFO, "Loaded Font(LiberationSans-Regular) once the content store had it\n")) << "each face once";
+    EXPECT_TRUE(captured.texts(util::LOG_ERROR).empty());
+}
+
+// Each look asks the engine for its text system once. Faces the content store does not have are looked
+// for at most every 250 ms however fast the worker cycles, and a face it lists that does not load is read
+// once more by the cycle, not at every look, so its errors are not logged four times a second.
+TEST_F(uiTest, theCycleLooksForMissingFacesAtMostEveryQuarterSecond)
+{
+    for (const char* font : FONT_FILES)
+        std::remove((dir.path() + "/dev/data/ui/shared/font/" + font + ".ttf").c_str());
+    dir.write("dev/data/ui/shared/font/LiberationMono-Bold.ttf", "");
+    cvar::set("ui.updateFPS", 1000);
+    startUI();
+    // What the content store logs for one read of the file.
+    std::vector<std::string> oneRead;
+    for (const std::string& text : captured.texts(util::LOG_ERROR))
+        if (text.rfind("Failed to load Font(", 0) != 0)
+            oneRead.push_back(text);
+    EXPECT_FALSE(oneRead.empty());
+    captured.clear();
+
+    const size_t looksBefore = engine->callsStartingWith("GetTextSystem").size();
+    const int32_t ticksBefore = engine->ticks.load();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(eventually([&] { return engine->ticks.load() >= ticksBefore + 1000; }));
+    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const size_t looks = engine->callsStartingWith("GetTextSystem").size() - looksBefore;
+    EXPECT_GE(looks, 1u) << "a cycle that does not wait took a millisecond at least every other time";
+    EXPECT_LE(looks, size_t(elapsedMs / 250 + 1)) << elapsedMs << " ms";
+    EXPECT_EQ(oneRead, captured.texts(util::LOG_ERROR)) << "read by the cycle once";
+    EXPECT_TRUE(engine->callsStartingWith("AddFace").empty());
+}
+
 TEST_F(uiTest, theUserAgentNamesTheKernelAndTheBuild)
 {
     utsname names;
