@@ -484,9 +484,10 @@ fileDataINFO* fileDB_fetch(const char* path, uint32_t length)
 
 namespace tavrix {
 
-static int vfs_fileDB_wipe_eachFile(const char*, uint32_t, void* value, va_list)
+static int vfs_fileDB_wipe_eachFile(const char* key, uint32_t keyLength, void* value, va_list)
 {
     auto* record = static_cast<vfs::fileDataINFO*>(value);
+    strdb_delete(vfs::store.fileDB, key, keyLength);
     delete record->lock;
     rofree(record);
     return 0;
@@ -514,9 +515,9 @@ void fileDB_wipe()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs: wiping fileDB!\n");
     std::lock_guard<util::mutex> guard(store.gcLock);
+    // Emptied in place rather than made again: other threads may be looking names up meanwhile (the UI
+    // Worker asks for the faces it misses), and they keep the table they hold.
     strdb_foreach(store.fileDB, vfs_fileDB_wipe_eachFile);
-    db_destroy(store.fileDB);
-    store.fileDB = createFileDB();
     // No record that is gone may stay on a stack.
     util::lfStackInit(&store.gcPending);
     util::lfStackInit(&store.gcDeferred);

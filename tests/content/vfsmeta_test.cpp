@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platformlib/util/hex.h"
@@ -193,6 +195,30 @@ TEST_F(vfsMetaTest, LoadingRestoresTheRecords)
     EXPECT_EQ(0xAABBCC02u, loaded->crc32);
     EXPECT_EQ(42u, loaded->contentVersion);
     EXPECT_EQ(10u, loaded->nameLength);
+}
+
+// Another thread looks names up while the table is wiped (the UI Worker does, for its faces): it keeps a
+// table to look in, and finds nothing once the wipe is done.
+TEST_F(vfsMetaTest, AWipeLeavesTheTableToThoseLookingUp)
+{
+    for (int round = 0; round < 20; ++round) {
+        for (const char* name : {"data/a.txt", "data/b.txt", "data/c.txt"})
+            ASSERT_TRUE(vfs::fileDB_addEntry(makeRecord(name, 1)));
+        std::atomic<bool> looking{true};
+        std::atomic<uint32_t> lookups{0};
+        std::thread reader([&] {
+            while (looking.load()) {
+                vfs::fileExists("data/b.txt");
+                lookups.fetch_add(1);
+            }
+        });
+        while (lookups.load() < 10)
+            std::this_thread::yield();
+        vfs::fileDB_wipe();
+        looking.store(false);
+        reader.join();
+        EXPECT_FALSE(vfs::fileExists("data/b.txt"));
+    }
 }
 
 // Every defect of the database: its exact message, then the rebuild the start-up makes of it.
