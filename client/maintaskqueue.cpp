@@ -5,24 +5,29 @@
 
 #include "client/clientlogger.h"
 #include "client/pooltable.h"
+#include "platformlib/posix/thread.h"
 #include "platformlib/spinlock.h"
 #include "platformlib/taskqueue.h"
 
 namespace tavrix::mainTaskQueue {
 namespace {
 
-// A static lock, so a late add still finds it after final.
-struct queueState {
-    // Guards the queue and the pool pointer: an add takes its entry under it, so final cannot delete the
-    // pool under an add.
+// A static lock, so a late add still finds it after final. An add writes every field: they share one
+// cache line.
+struct alignas(64) queueState {
+    // Held only to link one entry or to detach the list: entries come from the pool before it is taken.
     util::spinlock lock;
-    util::taskQueue<entry, util::noLock> queue;
-    Pool<entry>* pool = nullptr;
-    // Queued and not yet taken by a frame: lets an empty frame skip the lock. Written only under the lock,
-    // so a plain store suffices.
+    // Adds under way and entries queued, not yet run or dropped. An add counts itself before it looks at
+    // the pool, so final, which clears the pool first, waits for every add that may still use it; an empty
+    // frame reads 0 and skips the lock.
     std::atomic<int32_t> pending{0};
+    // Set by init, cleared by final under the lock.
+    std::atomic<Pool<entry>*> pool{nullptr};
+    util::taskQueue<entry, util::noLock> queue;
 };
 queueState state;
+
+void warnDropped() { CLIENT_LOG(util::LOG_WARN, "mainTaskQueue::add(): the queue is not initialized, task dropped\n"); }
 
 } // namespace
 
@@ -31,23 +36,33 @@ void init()
     Pool<entry>* pool = makePool<entry>(pools::mainTaskQueueEntry);
     std::lock_guard<util::spinlock> guard(state.lock);
     state.queue.takeAll();
-    state.pending = 0;
-    state.pool = pool;
+    state.pool.store(pool);
 }
 
 void add(mainTask fn, void* data, int32_t a, int32_t b, int32_t c)
 {
+    state.pending.fetch_add(1);
+    Pool<entry>* pool = state.pool.load();
+    if (!pool) {
+        state.pending.fetch_sub(1);
+        warnDropped();
+        return;
+    }
+    entry* queued = pool->get();
+    *queued = entry{nullptr, fn, data, a, b, c};
+    bool open;
     {
         std::lock_guard<util::spinlock> guard(state.lock);
-        if (state.pool) {
-            entry* queued = state.pool->get();
-            *queued = entry{nullptr, fn, data, a, b, c};
+        open = state.pool.load(std::memory_order_relaxed) != nullptr;
+        if (open)
             state.queue.push(queued);
-            state.pending.store(state.pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-            return;
-        }
     }
-    CLIENT_LOG(util::LOG_WARN, "mainTaskQueue::add(): the queue is not initialized, task dropped\n");
+    if (open)
+        return;
+    // final ran meanwhile; it waits for this add before it deletes the pool.
+    pool->put(queued);
+    state.pending.fetch_sub(1);
+    warnDropped();
 }
 
 void run()
@@ -58,14 +73,19 @@ void run()
     {
         std::lock_guard<util::spinlock> guard(state.lock);
         current = state.queue.takeAll();
-        state.pending.store(0, std::memory_order_relaxed);
     }
+    if (!current)
+        return;
+    Pool<entry>* pool = state.pool.load(std::memory_order_relaxed);
+    int32_t ran = 0;
     while (current) {
         entry* next = current->next;
         current->fn(current->data, current->a, current->b, current->c);
-        state.pool->put(current);
+        pool->put(current);
         current = next;
+        ++ran;
     }
+    state.pending.fetch_sub(ran);
 }
 
 void final()
@@ -74,16 +94,19 @@ void final()
     entry* dropped;
     {
         std::lock_guard<util::spinlock> guard(state.lock);
-        pool = state.pool;
+        pool = state.pool.exchange(nullptr);
         dropped = state.queue.takeAll();
-        state.pool = nullptr;
-        state.pending = 0;
     }
+    if (!pool)
+        return;
     while (dropped) {
         entry* next = dropped->next;
         pool->put(dropped);
+        state.pending.fetch_sub(1);
         dropped = next;
     }
+    while (state.pending.load() != 0)
+        sys::yield();
     delete pool;
 }
 

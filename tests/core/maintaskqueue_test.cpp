@@ -1,8 +1,11 @@
-// The main task queue: order of queueing across threads, tasks queued while a frame's pass runs, and
-// what final and a late add do with tasks.
+// The main task queue: order of queueing across threads, tasks queued while a frame's pass runs, a frame
+// while an add grows the pool, and what final and a late add do with tasks.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -10,6 +13,7 @@
 #include "client/cvar.h"
 #include "client/maintaskqueue.h"
 #include "core/coremodules.h"
+#include "platformlib/posix/vmem.h"
 
 namespace cvar = tavrix::cvar;
 namespace mainTaskQueue = tavrix::mainTaskQueue;
@@ -97,6 +101,113 @@ TEST_F(mainTaskQueueTest, TaskQueuedDuringAPassRunsInTheNextFrame)
     c.frame = 1;
     mainTaskQueue::run();
     EXPECT_EQ(c.order, (std::vector<int>{1, 12}));
+}
+
+// Pool growth that waits until the test lets it commit.
+struct heldGrowth {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool growing = false;
+    bool released = false;
+};
+heldGrowth* held;
+
+void* heldCommit(uint64_t bytes, bool largePages, uint32_t* error)
+{
+    {
+        std::unique_lock<std::mutex> guard(held->lock);
+        held->growing = true;
+        held->changed.notify_all();
+        held->changed.wait(guard, [] { return held->released; });
+    }
+    return tavrix::sys::vmemSystemBackend().commit(bytes, largePages, error);
+}
+
+const tavrix::sys::vmemBackend heldBackend{heldCommit, [] { return tavrix::sys::vmemSystemBackend().largePageMinimum(); }};
+
+void countTask(void* data, int32_t, int32_t, int32_t) { static_cast<std::atomic<int32_t>*>(data)->fetch_add(1); }
+
+// A queue whose pool holds one small segment, and a thread that adds more tasks than it holds, with the
+// pool's growth held until release.
+class heldGrowthTest : public mainTaskQueueTest {
+protected:
+    static constexpr int32_t TASKS = 500;
+
+    void SetUp() override
+    {
+        mainTaskQueueTest::SetUp();
+        stop(tavrix::test::MAIN_TASK_QUEUE.name);
+        cvar::set("mainTaskQueue.entry.allocStep", 32);
+        cvar::set("mainTaskQueue.entry.initialAlloc", 1);
+        start({tavrix::test::MAIN_TASK_QUEUE});
+        held = &growth;
+        tavrix::sys::vmemSetBackend(&heldBackend);
+        adder = std::thread([this] {
+            for (int32_t i = 0; i < TASKS; ++i) {
+                mainTaskQueue::add(countTask, &ran, 0, 0, 0);
+                added.fetch_add(1);
+            }
+        });
+        std::unique_lock<std::mutex> guard(growth.lock);
+        growing = growth.changed.wait_for(guard, std::chrono::seconds(30), [this] { return growth.growing; });
+    }
+
+    void TearDown() override
+    {
+        release();
+        if (adder.joinable())
+            adder.join();
+        tavrix::sys::vmemSetBackend(nullptr);
+    }
+
+    void release()
+    {
+        std::lock_guard<std::mutex> guard(growth.lock);
+        growth.released = true;
+        growth.changed.notify_all();
+    }
+
+    heldGrowth growth;
+    bool growing = false;
+    std::atomic<int32_t> ran{0};
+    std::atomic<int32_t> added{0};
+    std::thread adder;
+};
+
+// An add takes its entry, and grows the pool, before it takes the queue's spin lock: a frame meanwhile runs
+// what is queued instead of spinning until the growth ends.
+TEST_F(heldGrowthTest, AFrameRunsWhileAnAddGrowsThePool)
+{
+    ASSERT_TRUE(growing);
+    auto frame = std::async(std::launch::async, [] { mainTaskQueue::run(); });
+    const bool frameEnded = frame.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const int32_t ranDuringGrowth = ran.load();
+    const int32_t addedBeforeGrowth = added.load();
+    release();
+    frame.wait();
+    adder.join();
+    EXPECT_TRUE(frameEnded) << "the frame waited for the pool's growth";
+    EXPECT_GT(ranDuringGrowth, 0);
+    EXPECT_EQ(ranDuringGrowth, addedBeforeGrowth);
+
+    mainTaskQueue::run();
+    EXPECT_EQ(ran.load(), TASKS);
+}
+
+// final deletes the pool only once an add that is still using it has ended; that task and the later ones
+// are dropped.
+TEST_F(heldGrowthTest, FinalWaitsForAnAddUnderWay)
+{
+    ASSERT_TRUE(growing);
+    auto finalDone = std::async(std::launch::async, [this] { stop(tavrix::test::MAIN_TASK_QUEUE.name); });
+    EXPECT_EQ(finalDone.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    release();
+    finalDone.wait();
+    adder.join();
+    mainTaskQueue::run();
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_TRUE(captured.contains("mainTaskQueue::add(): the queue is not initialized, task dropped\n"));
+    EXPECT_FALSE(captured.contains("[Platform] ~Pool<MainTaskQueueEntry>:  Pool is not Empty!\n"));
 }
 
 TEST_F(mainTaskQueueTest, FinalDropsQueuedTasksAndALateAddIsDroppedWithAWarning)
