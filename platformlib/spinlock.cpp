@@ -24,6 +24,7 @@ void spinlock::lock()
         expected = 0;
 }
 
-void spinlock::unlock() { __atomic_exchange_n(&word, 0, __ATOMIC_RELEASE); }
+// A release store frees it as an exchange would, without a locked instruction.
+void spinlock::unlock() { __atomic_store_n(&word, 0, __ATOMIC_RELEASE); }
 
 } // namespace tavrix::util
