@@ -27,11 +27,12 @@ int64_t monotonicNs()
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-timespec deadlineAfter(uint32_t milliseconds)
-{
-    const int64_t at = monotonicNs() + int64_t(milliseconds) * 1000000;
-    return timespec{time_t(at / 1000000000), long(at % 1000000000)};
-}
+timespec timespecAt(int64_t monotonicAt) { return timespec{time_t(monotonicAt / 1000000000), long(monotonicAt % 1000000000)}; }
+
+timespec deadlineAfter(uint32_t milliseconds) { return timespecAt(monotonicNs() + int64_t(milliseconds) * 1000000); }
+
+// The zero of getTimeMs on the monotonic clock.
+int64_t clockZero();
 
 // Every timed wait here runs on the monotonic clock, so a change of the wall clock cannot stretch it.
 void initMonotonicCond(pthread_cond_t* cond)
@@ -317,9 +318,13 @@ condVar::condVar() : events(new osEvents) {}
 
 condVar::~condVar() { delete events; }
 
-void condVar::wait(mutex& held, uint32_t milliseconds)
+void condVar::wait(mutex& held, uint32_t milliseconds) { waitUntilNs(held, monotonicNs() + int64_t(milliseconds) * 1000000); }
+
+void condVar::waitUntil(mutex& held, int32_t clockMs) { waitUntilNs(held, clockZero() + int64_t(clockMs) * 1000000); }
+
+void condVar::waitUntilNs(mutex& held, int64_t monotonicAt)
 {
-    const timespec deadline = deadlineAfter(milliseconds);
+    const timespec deadline = timespecAt(monotonicAt);
     pthread_mutex_lock(&events->guard);
     ++events->waiters;
     held.unlock();

@@ -78,10 +78,14 @@ public:
     condVar& operator=(const condVar&) = delete;
 
     void wait(mutex& held, uint32_t milliseconds);
+    // As wait, up to the instant the millisecond clock (getTimeMs) reaches clockMs: a wait of whole
+    // milliseconds from a reading taken part way through one would end that part late.
+    void waitUntil(mutex& held, int32_t clockMs);
     void signal();
     void broadcast();
 
 private:
+    void waitUntilNs(mutex& held, int64_t monotonicNs);
     struct osEvents;
     osEvents* events;
 };

@@ -125,3 +125,19 @@ TEST(condVar, broadcastWakesEveryWaiterAndIsResetByTheLast)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     w.held.unlock();
 }
+
+// A wait up to an instant of the millisecond clock ends once the clock has reached it, never before, and
+// with the mutex held again; a due already past included.
+TEST(condVar, waitUntilEndsWhenTheClockReachesIt)
+{
+    mutex held;
+    condVar cv;
+    for (int32_t ahead : {-5, 0, 1, 7, 30}) {
+        held.lock();
+        const int32_t due = tavrix::getTimeMs() + ahead;
+        cv.waitUntil(held, due);
+        EXPECT_GE(tavrix::getTimeMs(), due) << ahead;
+        EXPECT_TRUE(lockedElsewhere(held)) << ahead;
+        held.unlock();
+    }
+}
