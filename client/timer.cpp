@@ -192,8 +192,12 @@ void timer_worker(void*)
     while (state.running) {
         const int32_t now = tavrix::getTimeMs();
         TimerListEntry* head = state.head;
-        if (!head || head->due > now) {
-            state.wake.wait(state.listLock, head ? uint32_t(head->due - now) : IDLE_WAIT_MS);
+        if (!head) {
+            state.wake.wait(state.listLock, IDLE_WAIT_MS);
+            continue;
+        }
+        if (head->due > now) {
+            state.wake.waitUntil(state.listLock, head->due);
             continue;
         }
         TimerListEntry* entry = timer_listUnlink();
