@@ -1,7 +1,8 @@
 // The content store's loads and its rebuild, each beside the usual way of doing the same work:
 // readFile of 1000 small and 10 large files, cold (read from disk and checked against the CRC-32) and warm
-// (shared from memory), against fopen/fread/fclose of the same files; reindex of a 5000-file tree against
-// sha256sum over the same files. The ratios (ours over theirs, in time) are printed at the end.
+// (shared from memory), against fopen/fread/fclose of the same files; reindex of a tree of 5000 files of
+// 4096 bytes and of one of 20000 files of 500 bytes against sha256sum over the same files. The ratios
+// (ours over theirs, in time) are printed at the end.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -28,8 +29,12 @@ constexpr int SMALL_FILES = 1000;
 constexpr uint32_t SMALL_BYTES = 2048;
 constexpr int LARGE_FILES = 10;
 constexpr uint32_t LARGE_BYTES = 8u << 20;
-constexpr int TREE_FILES = 5000;
-constexpr uint32_t TREE_BYTES = 4096;
+// The reindexed trees: tree0 and tree1.
+struct treeShape {
+    int files;
+    uint32_t bytes;
+};
+constexpr treeShape TREES[] = {{5000, 4096}, {20000, 500}};
 
 std::vector<std::string> smallPaths;
 std::vector<std::string> largePaths;
@@ -132,29 +137,35 @@ void BM_readFileLargeCold(benchmark::State& state) { coldReads(state, largePaths
 void BM_readFileLargeWarm(benchmark::State& state) { warmReads(state, largePaths); }
 void BM_freadLarge(benchmark::State& state) { freads(state, largePaths); }
 
+std::string treeName(int64_t tree) { return "tree" + std::to_string(tree); }
+
+int64_t treeBytes(int64_t tree) { return int64_t(TREES[tree].files) * TREES[tree].bytes; }
+
 void BM_reindexTree(benchmark::State& state)
 {
+    const std::string tree = treeName(state.range(0));
     for (auto _ : state) {
         vfs::cleanMetaData();
-        vfs::reindex("tree", true);
+        vfs::reindex(tree.c_str(), true);
         state.PauseTiming();
         vfs::fileDB_wipe();
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * TREE_FILES * TREE_BYTES);
+    state.SetBytesProcessed(int64_t(state.iterations()) * treeBytes(state.range(0)));
     indexLoadFiles();
 }
 
 void BM_sha256sumTree(benchmark::State& state)
 {
+    const std::string command = "find " + treeName(state.range(0)) + " -type f -print0 | xargs -0 sha256sum > /dev/null";
     for (auto _ : state)
-        if (std::system("find tree -type f -print0 | xargs -0 sha256sum > /dev/null") != 0)
+        if (std::system(command.c_str()) != 0)
             state.SkipWithError("sha256sum failed");
-    state.SetBytesProcessed(int64_t(state.iterations()) * TREE_FILES * TREE_BYTES);
+    state.SetBytesProcessed(int64_t(state.iterations()) * treeBytes(state.range(0)));
 }
 
-BENCHMARK(BM_reindexTree)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_sha256sumTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_reindexTree)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_sha256sumTree)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_readFileSmallCold)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_readFileSmallWarm)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_freadSmall)->Unit(benchmark::kMicrosecond);
@@ -176,8 +187,9 @@ int main(int argc, char** argv)
     timer_init();
     vfs::init();
     vfs::startCollection();
-    for (int i = 0; i < TREE_FILES; ++i)
-        writeFile("tree/" + std::to_string(i % 50) + "/" + std::to_string(i) + ".bin", TREE_BYTES, uint32_t(i));
+    for (int64_t tree = 0; tree < 2; ++tree)
+        for (int i = 0; i < TREES[tree].files; ++i)
+            writeFile(treeName(tree) + "/" + std::to_string(i % 50) + "/" + std::to_string(i) + ".bin", TREES[tree].bytes, uint32_t(i));
     writeLoadFiles();
     indexLoadFiles();
 
@@ -186,7 +198,8 @@ int main(int argc, char** argv)
     std::printf("\nTime ratios (below 1: the content store is faster)\n");
     const char* const pairs[][2] = {{"BM_readFileSmallCold", "BM_freadSmall"}, {"BM_readFileSmallWarm", "BM_freadSmall"},
                                     {"BM_readFileLargeCold", "BM_freadLarge"}, {"BM_readFileLargeWarm", "BM_freadLarge"},
-                                    {"BM_reindexTree/real_time", "BM_sha256sumTree/real_time"}};
+                                    {"BM_reindexTree/0/real_time", "BM_sha256sumTree/0/real_time"},
+                                    {"BM_reindexTree/1/real_time", "BM_sha256sumTree/1/real_time"}};
     for (const auto& [measured, alternative] : pairs)
         reporter.printTimeRatio(std::string(measured) + " / " + alternative, measured, alternative);
 
