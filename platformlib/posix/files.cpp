@@ -15,6 +15,31 @@ namespace tavrix::sys {
 
 inFile::~inFile() { close(); }
 
+namespace {
+
+// One status call: whether the file is a regular one, its length, and its birth time where the file system
+// keeps one, else its last modification.
+bool regularFileStatus(int fd, int64_t* bytes, int64_t* createdSeconds, int64_t* createdNanoseconds)
+{
+    struct statx info;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &info) == 0) {
+        const statx_timestamp& created = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_mtime;
+        *bytes = int64_t(info.stx_size);
+        *createdSeconds = created.tv_sec;
+        *createdNanoseconds = created.tv_nsec;
+        return S_ISREG(info.stx_mode);
+    }
+    struct stat fallback;
+    if (fstat(fd, &fallback) != 0)
+        return false;
+    *bytes = int64_t(fallback.st_size);
+    *createdSeconds = int64_t(fallback.st_mtim.tv_sec);
+    *createdNanoseconds = int64_t(fallback.st_mtim.tv_nsec);
+    return S_ISREG(fallback.st_mode);
+}
+
+} // namespace
+
 bool inFile::open(const char* path)
 {
     close();
@@ -22,8 +47,7 @@ bool inFile::open(const char* path)
     const int opened = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (opened < 0)
         return false;
-    struct stat info;
-    if (fstat(opened, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!regularFileStatus(opened, &openedLength, &createdSeconds, &createdNanoseconds)) {
         ::close(opened);
         return false;
     }
@@ -42,13 +66,7 @@ bool inFile::seek(int64_t offset, int origin) { return lseek(fd, offset, origin)
 
 int64_t inFile::tell() { return lseek(fd, 0, SEEK_CUR); }
 
-int64_t inFile::length()
-{
-    if (!seek(0, SEEK_END))
-        return -1;
-    const int64_t end = tell();
-    return end >= 0 && seek(0, SEEK_SET) ? end : -1;
-}
+int64_t inFile::length() { return fd >= 0 ? openedLength : -1; }
 
 bool inFile::readFull(void* buffer, uint64_t bytes)
 {
@@ -70,27 +88,14 @@ uint64_t inFile::creationFileTime()
     // 1970-01-01 in 100-nanosecond intervals since 1601-01-01.
     constexpr int64_t UNIX_EPOCH = 116444736000000000;
     constexpr int64_t PER_SECOND = 10000000;
-    int64_t seconds = 0;
-    int64_t nanoseconds = 0;
-    struct statx info;
-    struct stat fallback;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &info) == 0) {
-        const statx_timestamp& t = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_mtime;
-        seconds = t.tv_sec;
-        nanoseconds = t.tv_nsec;
-    } else if (fstat(fd, &fallback) == 0) {
-        seconds = fallback.st_mtim.tv_sec;
-        nanoseconds = fallback.st_mtim.tv_nsec;
-    } else {
-        return uint64_t(UNIX_EPOCH);
-    }
     // Beyond what a signed 64-bit count holds (about the year 30800) is kept at its end.
     constexpr int64_t LAST_SECOND = (INT64_MAX - UNIX_EPOCH) / PER_SECOND - 1;
-    if (seconds < -UNIX_EPOCH / PER_SECOND)
+    if (fd < 0)
+        return uint64_t(UNIX_EPOCH);
+    if (createdSeconds < -UNIX_EPOCH / PER_SECOND)
         return 0;
-    if (seconds > LAST_SECOND)
-        seconds = LAST_SECOND;
-    return uint64_t(UNIX_EPOCH + seconds * PER_SECOND + nanoseconds / 100);
+    const int64_t seconds = std::min(createdSeconds, LAST_SECOND);
+    return uint64_t(UNIX_EPOCH + seconds * PER_SECOND + createdNanoseconds / 100);
 }
 
 namespace {

@@ -22,16 +22,21 @@ public:
     bool seek(int64_t offset, int origin);
     // The position, or -1.
     int64_t tell();
-    // The opened file's length, read by seeking to its end and back to its start; -1 on failure.
+    // The file's length when it was opened; -1 when none is open.
     int64_t length();
     // Reads exactly `bytes` bytes; false on an error or when the file ends first.
     bool readFull(void* buffer, uint64_t bytes);
     // The birth time where the file system keeps one, else the last modification, as the Windows file
-    // functions give a creation time: 100-nanosecond intervals since 1601-01-01 (0 for anything earlier).
+    // functions give a creation time: 100-nanosecond intervals since 1601-01-01 (0 for anything earlier); as it was when
+    // the file was opened.
     uint64_t creationFileTime();
 
 private:
     int fd = -1;
+    // What the one status call at open found.
+    int64_t openedLength = -1;
+    int64_t createdSeconds = 0; // Unix time
+    int64_t createdNanoseconds = 0;
 };
 
 enum dirEntryKind : uint8_t {
