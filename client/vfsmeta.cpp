@@ -118,6 +118,27 @@ struct fileCloser {
 };
 typedef std::unique_ptr<FILE, fileCloser> filePtr;
 
+// The meta database as a reindex pass keeps it open for its appends, on the thread that runs the pass:
+// the trailer is read and checked at the first append, and the next node's offset is known from then on.
+struct heldDatabase {
+    bool holding = false;
+    filePtr file;
+    uint32_t nextNode = 0;
+};
+thread_local heldDatabase held;
+
+// Holds the meta database open from the first append until the pass ends.
+struct reindexPass {
+    reindexPass() { held.holding = true; }
+    ~reindexPass()
+    {
+        held.holding = false;
+        held.file.reset();
+    }
+    reindexPass(const reindexPass&) = delete;
+    reindexPass& operator=(const reindexPass&) = delete;
+};
+
 } // namespace
 
 uint32_t getLocalContentVersion() { return meta.localContentVersion; }
@@ -258,34 +279,53 @@ void cleanMetaData()
         TAVRIX_FATAL("vfs::cleanMetaData() -> failed to write(2) to data/meta/contentDB!\n");
 }
 
+// Each node goes out with its new trailer in one write at the old trailer's place. Outside a reindex pass
+// the database is opened and closed for each append; within one it stays open, and after every append holds
+// the same bytes.
 fileDataINFO* addFileToMetaData(fileDataINFO* record)
 {
-    filePtr file(std::fopen(DB_PATH, "r+b"));
-    if (!file)
-        TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to open data/meta/contentDB!\n");
-    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
-        TAVRIX_FATAL("vfs::addFileToMetaData() -> seek operation failed\n");
-    uint8_t foot[FOOT_BYTES];
-    if (std::fread(foot, FOOT_BYTES, 1, file.get()) != 1)
-        TAVRIX_FATAL("vfs::addFileToMetaData() -> read(1) failed\n");
-    if (!crcHolds(foot, FOOT_CRC))
-        TAVRIX_FATAL("vfs::addFileToMetaData() -> data/meta/contentDB corrupted while usage - I/O Failure?\n");
-    if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+    struct closeUnlessHeld {
+        ~closeUnlessHeld()
+        {
+            if (!held.holding)
+                held.file.reset();
+        }
+    } closer;
+    if (!held.file) {
+        held.file.reset(std::fopen(DB_PATH, "r+b"));
+        if (!held.file)
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to open data/meta/contentDB!\n");
+        // Unbuffered: a buffered stream reads the block around every seek before it writes.
+        std::setvbuf(held.file.get(), nullptr, _IONBF, 0);
+        if (std::fseek(held.file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> seek operation failed\n");
+        uint8_t foot[FOOT_BYTES];
+        if (std::fread(foot, FOOT_BYTES, 1, held.file.get()) != 1)
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> read(1) failed\n");
+        if (!crcHolds(foot, FOOT_CRC))
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> data/meta/contentDB corrupted while usage - I/O Failure?\n");
+        if (std::fseek(held.file.get(), -long(FOOT_BYTES), SEEK_END) != 0)
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> seek(2) operation failed\n");
+        const long position = std::ftell(held.file.get());
+        if (position < 0)
+            TAVRIX_FATAL("vfs::addFileToMetaData() -> tell operation failed\n");
+        held.nextNode = uint32_t(position);
+    } else if (std::fseek(held.file.get(), long(held.nextNode), SEEK_SET) != 0) {
         TAVRIX_FATAL("vfs::addFileToMetaData() -> seek(2) operation failed\n");
-    const long position = std::ftell(file.get());
-    if (position < 0)
-        TAVRIX_FATAL("vfs::addFileToMetaData() -> tell operation failed\n");
+    }
     // The new node takes the old trailer's place.
-    const uint32_t offset = uint32_t(position);
-    uint8_t node[NODE_BYTES] = {};
+    const uint32_t offset = held.nextNode;
+    uint8_t bytes[NODE_BYTES + FOOT_BYTES] = {};
+    uint8_t* node = bytes;
     putU32(node + NODE_MAGIC, offset - NODE_MAGIC_BASE);
     std::memcpy(node + NODE_PATH, record->name, record->nameLength);
     putRecordFields(node, record);
-    if (std::fwrite(node, NODE_BYTES, 1, file.get()) != 1)
+    buildFoot(bytes + NODE_BYTES, meta.localContentVersion, offset);
+    if (std::fwrite(bytes, sizeof(bytes), 1, held.file.get()) != 1)
         TAVRIX_FATAL("vfs::addFileToMetaData() -> write() operation failed\n");
-    buildFoot(foot, meta.localContentVersion, offset);
-    if (std::fwrite(foot, FOOT_BYTES, 1, file.get()) != 1 || std::fflush(file.get()) != 0)
+    if (std::fflush(held.file.get()) != 0)
         TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to write(f) to data/meta/contentDB!\n");
+    held.nextNode = offset + NODE_BYTES;
     record->nodeOffset = offset;
     return record;
 }
@@ -346,14 +386,8 @@ void reindexOne(const char* path)
     addFileToMetaData(record);
 }
 
-} // namespace
-
-void reindex(const char* directory, bool isDirectory)
+void reindexDirectory(const char* directory)
 {
-    if (!isDirectory) {
-        reindexOne(directory);
-        return;
-    }
     std::vector<sys::dirEntry> entries;
     sys::listDirectory(directory, entries);
     for (const sys::dirEntry& entry : entries) {
@@ -362,10 +396,21 @@ void reindex(const char* directory, bool isDirectory)
         if (path == META_FOLDER)
             continue;
         if (entry.kind == sys::DIR_ENTRY_DIRECTORY)
-            reindex(path.c_str(), true);
+            reindexDirectory(path.c_str());
         else
             reindexOne(path.c_str());
     }
+}
+
+} // namespace
+
+void reindex(const char* directory, bool isDirectory)
+{
+    reindexPass pass;
+    if (isDirectory)
+        reindexDirectory(directory);
+    else
+        reindexOne(directory);
 }
 
 int64_t fileTimeToUnix(uint64_t fileTime) { return int64_t(fileTime - FILETIME_UNIX_EPOCH) / 10000000; }

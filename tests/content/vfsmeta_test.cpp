@@ -466,6 +466,59 @@ TEST_F(vfsMetaTest, ReindexShowsEachFileAndCyclesItsProgress)
     EXPECT_TRUE(wrapped);
 }
 
+// Reads the meta database each time the reindex shows the next file, before that file is indexed.
+class databaseSnapshots final : public vfs::updateSink {
+public:
+    void setStatusText(screen, const char*, uint32_t) override
+    {
+        std::FILE* file = std::fopen(DB, "rb");
+        std::string bytes;
+        if (file) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
+                bytes.append(buffer, n);
+            std::fclose(file);
+        }
+        taken.push_back(bytes);
+    }
+    void setProgress(screen, int32_t, int32_t) override {}
+    void setURL(screen, const char*) override {}
+    int32_t showDownload() override { return 0; }
+    void leaveDownload(int32_t) override {}
+    void requestClose() override {}
+
+    std::vector<std::string> taken;
+};
+
+// The pass keeps the database open, yet after every file it holds what appending that file by itself
+// leaves: the nodes so far and a trailer that names the last of them.
+TEST_F(vfsMetaTest, ReindexLeavesAWholeDatabaseAfterEveryFile)
+{
+    for (int i = 0; i < 5; ++i)
+        dir.write("data/f" + std::to_string(i) + ".txt", std::string(size_t(100 + i), char('a' + i)));
+    databaseSnapshots snapshots;
+    vfs::setUpdateSink(&snapshots);
+    vfs::setLocalContentVersion(3);
+    vfs::cleanMetaData();
+    vfs::reindex("data", true);
+    vfs::setUpdateSink(nullptr);
+    const std::string last = dir.read(DB);
+
+    // One snapshot per file (the five and the database itself), then the final state.
+    std::vector<std::string> states = snapshots.taken;
+    states.push_back(last);
+    ASSERT_EQ(7u, states.size());
+    for (size_t k = 0; k < states.size(); ++k) {
+        const std::string& db = states[k];
+        ASSERT_EQ(2 + 192 * k + 20, db.size()) << k;
+        EXPECT_EQ(last.substr(0, 2 + 192 * k), db.substr(0, 2 + 192 * k)) << k;
+        const size_t foot = db.size() - 20;
+        EXPECT_EQ(crcOf(db.substr(foot, 16)), le32(db, foot + 16)) << k;
+        EXPECT_EQ(k == 0 ? 0u : 3u, le32(db, foot)) << k;
+        EXPECT_EQ(k == 0 ? 0xFFFFFFFEu : uint32_t(2 + 192 * (k - 1)), le32(db, foot + 12)) << k;
+    }
+}
+
 TEST_F(vfsMetaTest, ReindexTimeIsBirthElseModification)
 {
     dir.write("data/old.txt", "old");
