@@ -33,6 +33,8 @@ def default_file(port, suffix):
 class AssetHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "TavrixAssetServer/1"
+    # TCP_NODELAY: a kept-alive connection's response must not wait for the peer's delayed acknowledgement.
+    disable_nagle_algorithm = True
     root = b"."
 
     def resolve(self):
@@ -58,13 +60,17 @@ class AssetHandler(http.server.BaseHTTPRequestHandler):
             return
         with f:
             size = os.fstat(f.fileno()).st_size
+            body = f.read(size) if with_body else b""
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Content-Length", str(size))
             self.send_header("Cache-Control", "no-store")
-            self.end_headers()
-            if with_body and size:
-                self.connection.sendfile(f, 0, size)
+            self.end_headers(body)
+
+    def end_headers(self, body=b""):
+        """Ends the headers and sends them with the body in one write."""
+        self._headers_buffer.append(b"\r\n" + body)
+        self.flush_headers()
 
     def do_GET(self):
         self.send_file(True)
