@@ -175,6 +175,7 @@ void httpFixture::acceptLoop()
         const int s = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (s < 0)
             continue;
+        ++accepted;
         auto ended = std::make_shared<std::atomic<bool>>(false);
         connections.push_back({std::thread([this, s, ended] {
                                    serve(s);
@@ -296,54 +297,61 @@ std::shared_ptr<const std::string> httpFixture::contentOf(const std::string& pat
     return std::make_shared<const std::string>(bytes.str());
 }
 
+bool httpFixture::answerRequest(int s, const httpRequest& request)
+{
+    const std::string path = request.target.substr(0, request.target.find('?'));
+    std::optional<httpAnswer> given;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        recorded.push_back(request);
+        const auto found = answers.find(path);
+        if (found != answers.end())
+            given = found->second;
+    }
+    httpAnswer how = given.value_or(httpAnswer{});
+    std::shared_ptr<const std::string> content;
+    if (how.body)
+        content = std::make_shared<const std::string>(*how.body);
+    else
+        content = contentOf(path);
+    if (!content) {
+        if (!given)
+            how.status = 404;
+        content = std::make_shared<const std::string>();
+    }
+
+    std::string head = "HTTP/1.1 " + std::to_string(how.status) + " " + reasonOf(how.status) + "\r\n";
+    switch (how.frame) {
+    case httpAnswer::EXACT_LENGTH:
+        head += "Content-Length: " + std::to_string(content->size()) + "\r\n";
+        break;
+    case httpAnswer::GIVEN_LENGTH:
+        head += "Content-Length: " + how.contentLength + "\r\n";
+        break;
+    case httpAnswer::CHUNKED:
+        head += "Transfer-Encoding: chunked\r\n";
+        break;
+    case httpAnswer::NO_LENGTH:
+        break;
+    }
+    const bool kept = keepAlive && how.frame != httpAnswer::NO_LENGTH && how.closeAfter == SIZE_MAX;
+    if (!kept)
+        head += "Connection: close\r\n";
+    for (const std::string& line : how.headers)
+        head += line + "\r\n";
+    head += "\r\n";
+
+    const bool early = how.stallMs > 0 && !how.stallAfter;
+    return (!early || pause(how.stallMs)) && sendAll(s, head.data(), head.size()) &&
+           sendBody(s, how.frame == httpAnswer::CHUNKED ? chunked(*content) : *content, how) && kept;
+}
+
+void httpFixture::keepConnections() { keepAlive = true; }
+
 void httpFixture::serve(int s)
 {
-    httpRequest request;
-    if (receiveRequest(s, request)) {
-        const std::string path = request.target.substr(0, request.target.find('?'));
-        std::optional<httpAnswer> given;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            recorded.push_back(request);
-            const auto found = answers.find(path);
-            if (found != answers.end())
-                given = found->second;
-        }
-        httpAnswer how = given.value_or(httpAnswer{});
-        std::shared_ptr<const std::string> content;
-        if (how.body)
-            content = std::make_shared<const std::string>(*how.body);
-        else
-            content = contentOf(path);
-        if (!content) {
-            if (!given)
-                how.status = 404;
-            content = std::make_shared<const std::string>();
-        }
-
-        std::string head = "HTTP/1.1 " + std::to_string(how.status) + " " + reasonOf(how.status) + "\r\n";
-        switch (how.frame) {
-        case httpAnswer::EXACT_LENGTH:
-            head += "Content-Length: " + std::to_string(content->size()) + "\r\n";
-            break;
-        case httpAnswer::GIVEN_LENGTH:
-            head += "Content-Length: " + how.contentLength + "\r\n";
-            break;
-        case httpAnswer::CHUNKED:
-            head += "Transfer-Encoding: chunked\r\n";
-            break;
-        case httpAnswer::NO_LENGTH:
-            break;
-        }
-        head += "Connection: close\r\n";
-        for (const std::string& line : how.headers)
-            head += line + "\r\n";
-        head += "\r\n";
-
-        const bool early = how.stallMs > 0 && !how.stallAfter;
-        if ((!early || pause(how.stallMs)) && sendAll(s, head.data(), head.size()))
-            sendBody(s, how.frame == httpAnswer::CHUNKED ? chunked(*content) : *content, how);
-    }
+    for (httpRequest request; receiveRequest(s, request) && answerRequest(s, request);)
+        request = httpRequest{};
     ::shutdown(s, SHUT_WR);
     for (int tick = 0; tick < DRAIN_TICKS && !stopping; ++tick) {
         pollfd waiting{s, POLLIN, 0};

@@ -68,6 +68,11 @@ public:
     void answer(const std::string& path, httpAnswer how);
     std::vector<httpRequest> requests() const;
     void clearRequests();
+    // From now on a connection stays open after a whole answer, for the client's next request; by default
+    // each answer closes it.
+    void keepConnections();
+    // Connections accepted so far.
+    std::size_t acceptedConnections() const { return accepted.load(); }
 
 private:
     struct connection {
@@ -77,6 +82,8 @@ private:
 
     void acceptLoop();
     void serve(int socket);
+    // False when the connection is to be closed after the answer.
+    bool answerRequest(int socket, const httpRequest& request);
     bool receiveRequest(int socket, httpRequest& request);
     bool sendAll(int socket, const char* data, std::size_t length);
     bool sendBody(int socket, const std::string& raw, const httpAnswer& how);
@@ -89,6 +96,8 @@ private:
     int listener = -1;
     uint16_t boundPort = 0;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> keepAlive{false};
+    std::atomic<std::size_t> accepted{0};
     mutable std::mutex lock;
     std::condition_variable stopped;
     std::map<std::string, std::shared_ptr<const std::string>> files;
