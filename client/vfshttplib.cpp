@@ -33,6 +33,19 @@ struct testSeams {
 };
 testSeams seams;
 
+// Every request has a handle of its own, but their connections are kept in one process-wide cache, as the
+// platform's internet library keeps them: the next request to the same server reuses a connection instead
+// of opening one.
+struct connectionCache {
+    CURLSH* share = nullptr;
+    util::mutex lock;
+};
+connectionCache connections;
+
+void lockConnections(CURL*, curl_lock_data, curl_lock_access, void*) { connections.lock.lock(); }
+
+void unlockConnections(CURL*, curl_lock_data, void*) { connections.lock.unlock(); }
+
 uint32_t progressNow()
 {
     int32_t (*clock)() = seams.progressClock.load(std::memory_order_relaxed);
@@ -269,6 +282,7 @@ bool configure(transfer& t, char* errorText)
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &t),
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody),
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &t),
+        curl_easy_setopt(h, CURLOPT_SHARE, connections.share),
     };
     for (CURLcode result : results) {
         if (result != CURLE_OK) {
@@ -404,8 +418,18 @@ void init()
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.closing = false;
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    CURLSH* share = curl_share_init();
+    if (share && (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lockConnections) != CURLSHE_OK ||
+                  curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlockConnections) != CURLSHE_OK ||
+                  curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK)) {
+        curl_share_cleanup(share);
+        share = nullptr;
+    }
+    connections.share = share;
 }
 
+// A transfer still under way keeps the library and the connection cache: they are then left to the
+// process's end.
 void final()
 {
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -414,6 +438,8 @@ void final()
         CLIENT_LOG(util::LOG_WARN, "vfsHttpLib::final() -> a transfer is still under way, the HTTP library stays set up\n");
         return;
     }
+    if (connections.share && curl_share_cleanup(connections.share) == CURLSHE_OK)
+        connections.share = nullptr;
     curl_global_cleanup();
 }
 

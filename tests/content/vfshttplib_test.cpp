@@ -406,6 +406,27 @@ TEST_F(httpGetTest, FinalLeavesTheLibraryToATransferUnderWay)
     EXPECT_EQ(get("/after"), "after");
 }
 
+// Each request has a handle of its own, yet a server that keeps its connections sees one for all of
+// them, also from several threads one after another; a server that closes them is asked anew each time.
+TEST_F(httpGetTest, RequestsReuseAConnectionTheServerKeeps)
+{
+    server.put("/a", "alpha");
+    server.put("/b", pattern(10000));
+    EXPECT_EQ(get("/a"), "alpha");
+    EXPECT_EQ(get("/b"), pattern(10000));
+    EXPECT_EQ(server.acceptedConnections(), 2u);
+
+    tavrix::test::httpFixture keeping;
+    keeping.keepConnections();
+    keeping.put("/a", "alpha");
+    keeping.put("/b", pattern(10000));
+    EXPECT_EQ(fetch(keeping.url("/a")), "alpha");
+    EXPECT_EQ(fetch(keeping.url("/b")), pattern(10000));
+    std::thread([&] { EXPECT_EQ(fetch(keeping.url("/a")), "alpha"); }).join();
+    EXPECT_EQ(keeping.acceptedConnections(), 1u);
+    EXPECT_EQ(keeping.requests().size(), 3u);
+}
+
 struct paceStep {
     uint32_t now;
     uint32_t received;
