@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Content update on loopback: the real client against curl, for a first start (a generated version of
-# 2000 files / 200 MB to fetch) and a second start (nothing to fetch).
+# 2000 files / 200 MB to fetch: the bundled content and random files) and a second start (nothing to fetch).
 #
 #     bench/contentupdate_bench.sh [build-dir]      build-dir defaults to build/ and holds client/tavrix
 #
-# A client start is timed from its launch to the first client.log line that shows the content is
-# current: the status "Everything is up-to-date" when the loading screen logs it, else the switch to the
-# menu that follows it. The baselines are one curl process fetching every URL in turn over one reused
-# connection (first start), and currentVersion.txt plus the file list (second start). The client only
-# ever asks 127.0.0.1:8090, so that port must be free. Without a display it runs under xvfb-run.
+# A client start is timed from its launch to the log line that ends its content step ("Async
+# Initialization of VFS took"): the content is then current and the pages are set. The baselines are one
+# curl process fetching every URL in turn over the connection it keeps, as the client keeps its own
+# (first start), and currentVersion.txt plus the file list (second start). The client only ever asks
+# 127.0.0.1:8090, so that port must be free. Without a display it runs under xvfb-run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -16,8 +16,7 @@ client="$build/client/tavrix"
 port=8090
 files=2000
 file_size=$((200 * 1000 * 1000 / files))
-up_to_date="Everything is up-to-date"
-menu="renderMode::switchMode() Switching to: Menu"
+content_current="Async Initialization of VFS took"
 
 [ -x "$client" ] || { echo "no client at $client; build the tavrix target first" >&2; exit 1; }
 if [ -z "${DISPLAY:-}" ]; then
@@ -39,16 +38,13 @@ trap cleanup EXIT
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# The menu pages the client needs, the rest random files of one size.
+# The bundled content, so that the client starts as it does at home, and random files of one size.
+cp -r "$root/content" "$work/tree"
 python3 - "$work/tree" "$files" "$file_size" <<'EOF'
 import os, sys
 root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-pages = ["mainMenu.titleScreen", "sys.loadingScreenWindow", "sys.downloadWindow"]
-for page in pages:
-    os.makedirs(f"{root}/data/ui/{page}")
-    with open(f"{root}/data/ui/{page}/index.html", "w") as f:
-        f.write("<html><body>bench</body></html>\n")
-for i in range(count - len(pages)):
+bundled = sum(len(names) for _, _, names in os.walk(f"{root}/data"))
+for i in range(count - bundled):
     folder = f"{root}/data/bench/d{i // 100:02d}"
     os.makedirs(folder, exist_ok=True)
     with open(f"{folder}/f{i:04d}.bin", "wb") as f:
@@ -70,7 +66,7 @@ client_run() {
   (cd "$dir" && ALSOFT_DRIVERS=null exec "$client") >"$dir/stdout.log" 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    if grep -qaF -e "$up_to_date" -e "$menu" "$dir/client.log" 2>/dev/null; then
+    if grep -qaF "$content_current" "$dir/client.log" 2>/dev/null; then
       elapsed=$(($(now_ms) - start))
       break
     fi
@@ -111,6 +107,6 @@ second_client=$(client_run "vfs: Local Assetserver returned Content Version $ver
 second_curl=$(curl_run currentVersion.txt "$version/fileDB.txt")
 
 ratio() { python3 -c "print(f'{$1 / max($2, 1):.2f}')"; }
-echo "content update, ${#paths[@]} files of $file_size bytes on 127.0.0.1:$port"
+echo "content update, ${#paths[@]} files (the bundled content, the rest of $file_size bytes each) on 127.0.0.1:$port"
 echo "first start:  client $first_client ms, curl (one process, all URLs in turn) $first_curl ms, client/curl $(ratio "$first_client" "$first_curl")"
 echo "second start: client $second_client ms, curl (currentVersion.txt + fileDB.txt) $second_curl ms, client/curl $(ratio "$second_client" "$second_curl")"
