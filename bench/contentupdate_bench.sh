@@ -5,7 +5,8 @@
 #     bench/contentupdate_bench.sh [build-dir]      build-dir defaults to build/ and holds client/tavrix
 #
 # A client start is timed from its launch to the log line that ends its content step ("Async
-# Initialization of VFS took"): the content is then current and the pages are set. The baselines are one
+# Initialization of VFS took"): the content is then current and the pages are set. That line's own time
+# (the content step alone, without the window's and the engine's start) is shown beside. The baselines are one
 # curl process fetching every URL in turn over the connection it keeps, as the client keeps its own
 # (first start), and currentVersion.txt plus the file list (second start). The client only ever asks
 # 127.0.0.1:8090, so that port must be free. Without a display it runs under xvfb-run.
@@ -56,8 +57,9 @@ python3 "$root/tools/assetserver.py" start "$work/assets" --port "$port" --pid-f
   --log "$work/assetserver.log" >/dev/null 2>"$work/assetserver.start" || { cat "$work/assetserver.start" >&2; exit 1; }
 base="http://127.0.0.1:$port"
 
-# Milliseconds from launch until the content is current; the client is then ended and waited for. The
-# log must hold the first line given and not the second, which tells whether this start fetched anything.
+# Milliseconds from launch until the content is current, and of the content step as the client logs it;
+# the client is then ended and waited for. The log must hold the first line given and not the second,
+# which tells whether this start fetched anything.
 client_run() {
   local expected=$1 unexpected=$2 dir="$work/run" start pid elapsed=""
   mkdir -p "$dir"
@@ -84,7 +86,7 @@ client_run() {
     tail -n 20 "$dir/client.log" >&2
     exit 1
   fi
-  echo "$elapsed"
+  echo "$elapsed $(grep -aoE "$content_current [0-9]+" "$dir/client.log" | grep -oE '[0-9]+$')"
 }
 
 # Milliseconds for one curl process fetching the given paths into a fresh folder.
@@ -101,12 +103,12 @@ curl_run() {
 }
 
 mapfile -t paths < <(cd "$work/tree" && find data -type f | sort)
-first_client=$(client_run "vfs: Update to Content-Version $version complete" "downloadAndPatch()")
+read -r first_client first_step < <(client_run "vfs: Update to Content-Version $version complete" "downloadAndPatch()")
 first_curl=$(curl_run "${paths[@]/#/$version/}")
-second_client=$(client_run "vfs: Local Assetserver returned Content Version $version" "vfs: Update Required")
+read -r second_client second_step < <(client_run "vfs: Local Assetserver returned Content Version $version" "vfs: Update Required")
 second_curl=$(curl_run currentVersion.txt "$version/fileDB.txt")
 
 ratio() { python3 -c "print(f'{$1 / max($2, 1):.2f}')"; }
 echo "content update, ${#paths[@]} files (the bundled content, the rest of $file_size bytes each) on 127.0.0.1:$port"
-echo "first start:  client $first_client ms, curl (one process, all URLs in turn) $first_curl ms, client/curl $(ratio "$first_client" "$first_curl")"
-echo "second start: client $second_client ms, curl (currentVersion.txt + fileDB.txt) $second_curl ms, client/curl $(ratio "$second_client" "$second_curl")"
+echo "first start:  client $first_client ms (content step $first_step ms), curl (one process, all URLs in turn) $first_curl ms, client/curl $(ratio "$first_client" "$first_curl") (content step $(ratio "$first_step" "$first_curl"))"
+echo "second start: client $second_client ms (content step $second_step ms), curl (currentVersion.txt + fileDB.txt) $second_curl ms, client/curl $(ratio "$second_client" "$second_curl") (content step $(ratio "$second_step" "$second_curl"))"
