@@ -48,6 +48,44 @@ TEST(strdbTest, hashValues)
     EXPECT_EQ(strdb_hash("abc") % RBDB_BUCKET_COUNT, 2002u);
 }
 
+// The two mixing rounds per byte as they are specified, for texts the fixed values above do not reach.
+uint32_t referenceHash(const std::string& text)
+{
+    static const uint32_t mix[16] = {
+        0x49848F1B, 0xE6255DBA, 0x36DA5BDC, 0x47BF94E9, 0x8CBCCE22, 0x559FC06A, 0xD268F536, 0xE10AF79A,
+        0xC1AF4D69, 0x1D2917B5, 0xEC4C304D, 0x9EE5016C, 0x69232F74, 0xFEAD7BB3, 0xE9089AB6, 0xF012F6AE,
+    };
+    uint32_t h = 0;
+    for (unsigned char c : text) {
+        h ^= mix[(h + c) & 15];
+        h = (h << 1) | (h >> 31);
+        h ^= mix[(h + (c >> 4)) & 15];
+        h = (h << 2) | (h >> 30);
+    }
+    return h;
+}
+
+// Every byte after prefixes that leave the hash in each of its states, and random texts of every length
+// up to 200.
+TEST(strdbTest, hashAgreesWithTheRoundsOnAnyText)
+{
+    std::mt19937 random(7);
+    std::vector<std::string> prefixes = {""};
+    for (int i = 0; i < 300; ++i)
+        prefixes.push_back(std::string(1 + i % 5, char(1 + random() % 255)) + char(1 + random() % 255));
+    for (const std::string& prefix : prefixes)
+        for (int c = 1; c < 256; ++c) {
+            const std::string text = prefix + char(c);
+            ASSERT_EQ(strdb_hash(text.c_str()), referenceHash(text)) << prefix.size() << " " << c;
+        }
+    for (size_t length = 0; length <= 200; ++length) {
+        std::string text(length, '\0');
+        for (char& c : text)
+            c = char(1 + random() % 255);
+        ASSERT_EQ(strdb_hash(text.c_str()), referenceHash(text)) << length;
+    }
+}
+
 class strdbChainTest : public ::testing::Test {
 protected:
     rbdb* table = nullptr;
