@@ -87,6 +87,8 @@ struct transferRegistry {
     std::mutex lock;
     transfer* active = nullptr;
     std::atomic<bool> closing{false};
+    // Between init and the final that cleans the library up; under the lock.
+    bool setUp = false;
 };
 transferRegistry registry;
 
@@ -417,6 +419,10 @@ void init()
 {
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.closing = false;
+    // A final under a transfer left the library and its cache set up.
+    if (registry.setUp)
+        return;
+    registry.setUp = true;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     CURLSH* share = curl_share_init();
     if (share && (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lockConnections) != CURLSHE_OK ||
@@ -438,9 +444,12 @@ void final()
         CLIENT_LOG(util::LOG_WARN, "vfsHttpLib::final() -> a transfer is still under way, the HTTP library stays set up\n");
         return;
     }
+    if (!registry.setUp)
+        return;
     if (connections.share && curl_share_cleanup(connections.share) == CURLSHE_OK)
         connections.share = nullptr;
     curl_global_cleanup();
+    registry.setUp = false;
 }
 
 void abortTransfers()
