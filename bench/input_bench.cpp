@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "bench/glcontext.h"
 #include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/input.h"
@@ -183,20 +184,11 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/tavrix-input-bench-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
         return 1;
-    if (tavrix::windowing::init() != GLFW_TRUE) {
-        std::fprintf(stderr, "no display: the input benchmark needs a window with an OpenGL 2.1 context\n");
-        return 1;
-    }
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 2);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 1);
-    mainWindow = glfwCreateWindow(64, 64, "input bench", nullptr, nullptr);
+    mainWindow = tavrix::bench::openHiddenContext("input bench");
     if (!mainWindow) {
-        std::fprintf(stderr, "no OpenGL 2.1 context\n");
+        std::fprintf(stderr, "the input benchmark needs a display with an OpenGL 2.1 context (run under xvfb-run)\n");
         return 1;
     }
-    glfwMakeContextCurrent(mainWindow);
-    glewInit();
     roalloc_init();
     tavrix::cvar::init();
     timer_init();

@@ -25,8 +25,8 @@
 #include "client/texturemgrlocal.h"
 #include "client/timer.h"
 #include "client/vfs.h"
-#include "client/windowing.h"
 #include "platformlib/allocator/roalloc.h"
+#include "glcontext.h"
 #include "ratioreporter.h"
 #include "content/contentrecord.h"
 #include "render/imagefiles.h"
@@ -266,19 +266,7 @@ BENCHMARK(BM_inlineCachedStart)->Unit(benchmark::kMillisecond)->UseRealTime()->I
 BENCHMARK(BM_managerRequests)->Iterations(REQUESTS_PER_THREAD)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_stdRequests)->Iterations(REQUESTS_PER_THREAD)->Threads(1)->Threads(8)->UseRealTime();
 
-bool openContext()
-{
-    if (windowing::init() != GLFW_TRUE)
-        return false;
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 2);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 1);
-    GLFWwindow* window = glfwCreateWindow(64, 64, "texture bench", nullptr, nullptr);
-    if (!window)
-        return false;
-    glfwMakeContextCurrent(window);
-    return glewInit() == GLEW_OK && GLEW_EXT_texture_compression_s3tc;
-}
+bool openContext() { return tavrix::bench::openHiddenContext("texture bench") && GLEW_EXT_texture_compression_s3tc; }
 
 } // namespace
 

@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "bench/glcontext.h"
 #include "bench/ratioreporter.h"
 #include "client/cvar.h"
 #include "client/maintaskqueue.h"
@@ -155,20 +156,11 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/tavrix-ui-bench-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
         return 1;
-    if (tavrix::windowing::init() != GLFW_TRUE) {
-        std::fprintf(stderr, "no display: the UI benchmark needs an OpenGL 2.1 context\n");
-        return 1;
-    }
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 2);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 1);
-    GLFWwindow* window = glfwCreateWindow(64, 64, "ui bench", nullptr, nullptr);
+    GLFWwindow* window = tavrix::bench::openHiddenContext("ui bench");
     if (!window) {
-        std::fprintf(stderr, "no OpenGL 2.1 context\n");
+        std::fprintf(stderr, "the UI benchmark needs a display with an OpenGL 2.1 context (run under xvfb-run)\n");
         return 1;
     }
-    glfwMakeContextCurrent(window);
-    glewInit();
     roalloc_init();
     tavrix::cvar::init();
     timer_init();
