@@ -56,18 +56,6 @@ int32_t le32(const std::string& bytes, size_t at)
     return int32_t(value);
 }
 
-// The log's time, in seconds, of the first line holding the text; -1 when there is none.
-double secondsOf(const std::string& log, const std::string& text)
-{
-    const size_t found = log.find(text);
-    if (found == std::string::npos)
-        return -1;
-    const size_t lineStart = log.rfind("\r\n", found);
-    double seconds = -1;
-    std::sscanf(log.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 2), "[%lf]", &seconds);
-    return seconds;
-}
-
 bool resizeWindow(const char* name, unsigned width, unsigned height)
 {
     Display* display = XOpenDisplay(nullptr);
@@ -175,7 +163,7 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
         if (!d.empty() && d[0] == 'P')
             perf.push_back(d);
     // First due at 1000 ms on the client's clock, then every 334 ms until the shutdown removes the timer.
-    const double end = secondsOf(log, "Finalization - Begin");
+    const double end = tavrix::test::secondsOf(log, "Finalization - Begin");
     ASSERT_GT(end, 2.0);
     const int expected = int(std::floor((end - 1.0) / 0.334)) + 1;
     EXPECT_GE(int(perf.size()), expected - 2) << end;

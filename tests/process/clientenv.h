@@ -2,6 +2,7 @@
 // What every whole-process test gives the client it starts, and what it expects of every run's log.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,18 @@ struct bundledRun {
     tempDir dir;
     localAssetServer assets;
 };
+
+// The log's time, in seconds, of the first line holding the text; -1 when there is none.
+inline double secondsOf(const std::string& log, const std::string& text)
+{
+    const size_t found = log.find(text);
+    if (found == std::string::npos)
+        return -1;
+    const size_t lineStart = log.rfind("\r\n", found);
+    double seconds = -1;
+    std::sscanf(log.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 2), "[%lf]", &seconds);
+    return seconds;
+}
 
 inline std::string readWhole(const std::filesystem::path& path)
 {

@@ -30,18 +30,6 @@ const std::string SMALL_WINDOW = "20131017\n11:video.width:i:320\n12:video.heigh
 
 bool hasDisplay() { return std::getenv("DISPLAY") != nullptr; }
 
-// The log's time, in seconds, of the first line holding the text; -1 when there is none.
-double secondsOf(const std::string& log, const std::string& text)
-{
-    const size_t found = log.find(text);
-    if (found == std::string::npos)
-        return -1;
-    const size_t lineStart = log.rfind("\r\n", found);
-    double seconds = -1;
-    std::sscanf(log.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 2), "[%lf]", &seconds);
-    return seconds;
-}
-
 // An asset server that takes every connection and never answers: the kernel accepts them into the backlog,
 // and the requests sent on them wait there.
 class silentServer {
@@ -93,8 +81,8 @@ TEST(shutdownProcess, closeRequestBeforeTheWindowWaitsForIt)
     EXPECT_EQ(client.stderrText(), "");
 
     const std::string log = dir.read("client.log");
-    const double started = secondsOf(log, "Initialization successful\r\n");
-    const double closing = secondsOf(log, "Finalization - Begin\r\n");
+    const double started = tavrix::test::secondsOf(log, "Initialization successful\r\n");
+    const double closing = tavrix::test::secondsOf(log, "Finalization - Begin\r\n");
     ASSERT_GE(started, 0) << log;
     ASSERT_GE(closing, started) << log;
     // Without an asset server the update itself closes the window, but only ten seconds after its report.
