@@ -29,7 +29,7 @@ constexpr int SMALL_FILES = 1000;
 constexpr uint32_t SMALL_BYTES = 2048;
 constexpr int LARGE_FILES = 10;
 constexpr uint32_t LARGE_BYTES = 8u << 20;
-// The reindexed trees: tree0 and tree1.
+// The reindexed trees: data/tree0 and data/tree1 (reindexing takes only content paths, under data/).
 struct treeShape {
     int files;
     uint32_t bytes;
@@ -60,11 +60,12 @@ void writeLoadFiles()
     }
 }
 
-// The load benchmarks' files in the file table.
+// The load benchmarks' files in the file table, and not the trees.
 void indexLoadFiles()
 {
     vfs::cleanMetaData();
-    vfs::reindex("data", true);
+    vfs::reindex("data/small", true);
+    vfs::reindex("data/large", true);
 }
 
 void readAll(const std::vector<std::string>& paths)
@@ -142,7 +143,7 @@ void BM_readFileLargeCold(benchmark::State& state) { coldReads(state, largePaths
 void BM_readFileLargeWarm(benchmark::State& state) { warmReads(state, largePaths); }
 void BM_freadLarge(benchmark::State& state) { freads(state, largePaths); }
 
-std::string treeName(int64_t tree) { return "tree" + std::to_string(tree); }
+std::string treeName(int64_t tree) { return "data/tree" + std::to_string(tree); }
 
 int64_t treeBytes(int64_t tree) { return int64_t(TREES[tree].files) * TREES[tree].bytes; }
 
