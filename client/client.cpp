@@ -47,6 +47,7 @@ struct framePacer {
     bool swapIntervalAsked = false;
     double period = 0.0;      // seconds between the display's refreshes
     uint32_t quickFrames = 0; // frames in a row that ended well within a period
+    uint32_t slowFrames = 0;  // while pacing: frames in a row that did not
     double nextFrame = 0.0;   // while pacing: when the next frame begins
 };
 
@@ -305,24 +306,34 @@ void preparePacing()
 
 // After each frame: once frames keep ending well within a refresh period although the swap interval was
 // asked for, the swap does not wait for the display, and the loop sleeps until the next period begins.
-// Without the swap interval frames run as fast as they come.
+// Pacing ends only when as many frames in a row take most of a period, as a swap that waits for the display
+// makes them: one slow frame on a busy machine does not end it. Without the swap interval frames run as
+// fast as they come.
 void paceFrame()
 {
     framePacer& pacer = state.pacing;
     if (!pacer.swapIntervalAsked)
         return;
     const double now = glfwGetTime();
+    const bool pacing = pacer.quickFrames == QUICK_FRAMES_BEFORE_PACING;
     if (now - state.lastFrameTime >= pacer.period * QUICK_FRAME_SHARE) {
-        pacer.quickFrames = 0;
-        return;
-    }
-    if (pacer.quickFrames < QUICK_FRAMES_BEFORE_PACING) {
+        if (!pacing || ++pacer.slowFrames == QUICK_FRAMES_BEFORE_PACING) {
+            pacer.quickFrames = 0;
+            pacer.slowFrames = 0;
+            return;
+        }
+    } else if (!pacing) {
         if (++pacer.quickFrames < QUICK_FRAMES_BEFORE_PACING)
             return;
         pacer.nextFrame = state.lastFrameTime;
+    } else {
+        pacer.slowFrames = 0;
     }
-    // A loop that fell behind starts again from now instead of catching up.
-    pacer.nextFrame = std::max(pacer.nextFrame + pacer.period, now);
+    // As a display refreshes: a frame that missed its period waits for the next one, and none comes early
+    // to catch up.
+    pacer.nextFrame += pacer.period;
+    if (pacer.nextFrame <= now)
+        pacer.nextFrame += (std::floor((now - pacer.nextFrame) / pacer.period) + 1.0) * pacer.period;
     tavrix::sys::sleepMs(uint32_t(std::lround((pacer.nextFrame - now) * 1000.0)));
 }
 
