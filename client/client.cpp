@@ -72,7 +72,7 @@ constexpr uint32_t RENDER_THREAD_JOIN_MS = 5000;
 // When no display tells its refresh rate.
 constexpr int DEFAULT_REFRESH_HZ = 60;
 // A swap that waits for the display keeps each frame close to a period long. Pacing starts after this
-// many frames in a row under three quarters of one, and stops at the first frame that is not.
+// many frames in a row under three quarters of one, and stops after as many in a row that are not.
 constexpr uint32_t QUICK_FRAMES_BEFORE_PACING = 8;
 constexpr double QUICK_FRAME_SHARE = 0.75;
 
@@ -306,9 +306,8 @@ void preparePacing()
 
 // After each frame: once frames keep ending well within a refresh period although the swap interval was
 // asked for, the swap does not wait for the display, and the loop sleeps until the next period begins.
-// Pacing ends only when as many frames in a row take most of a period, as a swap that waits for the display
-// makes them: one slow frame on a busy machine does not end it. Without the swap interval frames run as
-// fast as they come.
+// One slow frame on a busy machine does not end the pacing; a swap that starts waiting for the display
+// makes every frame slow. Without the swap interval frames run as fast as they come.
 void paceFrame()
 {
     framePacer& pacer = state.pacing;
