@@ -27,7 +27,7 @@ using tavrix::test::screenshot;
 constexpr uint32_t VERSION = 1;
 constexpr int START_MS = 60000;
 constexpr int CLOSE_MS = 20000;
-// A held file keeps its screen up this long; the picture is taken half-way.
+// A held file keeps its screen up this long; the picture is taken while it is held.
 constexpr uint32_t HOLD_MS = 4000;
 constexpr int SETTLE_MS = 1500;
 constexpr int32_t WIDTH = 800;
@@ -36,14 +36,8 @@ constexpr int32_t HEIGHT = 600;
 // The bundled content published as one version, served on the asset server's port by a server of the
 // test's own, which can hold back a file.
 struct publishedContent {
-    publishedContent()
-    {
-        const std::string publish = "python3 '" TAVRIX_SOURCE_DIR "/tools/publish.py' '" TAVRIX_SOURCE_DIR "/content' '" +
-                                    folder.path() + "/assets' " + std::to_string(VERSION) + " >/dev/null";
-        published = std::system(publish.c_str()) == 0;
-    }
     tavrix::test::tempDir folder;
-    bool published = false;
+    bool published = tavrix::test::publishContent(TAVRIX_SOURCE_DIR, folder.path() + "/assets", VERSION);
 };
 
 std::string pathOf(const std::string& content) { return "/" + std::to_string(VERSION) + "/" + content; }

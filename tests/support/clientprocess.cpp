@@ -127,17 +127,22 @@ constexpr int START_WAIT_SECONDS = 120;
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 } // namespace
 
+bool publishContent(const std::string& sourceDir, const std::string& assets, uint32_t version)
+{
+    const std::string publish = "python3 " + quoted(sourceDir + "/tools/publish.py") + " " + quoted(sourceDir + "/content") +
+                                " " + quoted(assets) + " " + std::to_string(version) + " >/dev/null";
+    return std::system(publish.c_str()) == 0;
+}
+
 localAssetServer::localAssetServer(const std::string& sourceDir, uint32_t version) : tools(sourceDir + "/tools/")
 {
     char pattern[] = "/tmp/tavrix-assets-XXXXXX";
     if (!mkdtemp(pattern))
         return;
     folder = pattern;
-    const std::string publish = "python3 " + quoted(tools + "publish.py") + " " + quoted(sourceDir + "/content") + " " +
-                                quoted(folder + "/assets") + " " + std::to_string(version) + " >/dev/null";
     const std::string start = "python3 " + quoted(tools + "assetserver.py") + " start " + quoted(folder + "/assets") +
                               " --pid-file " + quoted(folder + "/pid") + " --log " + quoted(folder + "/log") + " >/dev/null 2>&1";
-    if (std::system(publish.c_str()) != 0)
+    if (!publishContent(sourceDir, folder + "/assets", version))
         return;
     // The port is fixed: another test run on the machine may hold it for a while.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(START_WAIT_SECONDS);

@@ -36,6 +36,9 @@ private:
     std::string errorsPath;
 };
 
+// The tree's content/ published into the folder `assets` as one version, as tools/publish.py publishes it.
+bool publishContent(const std::string& sourceDir, const std::string& assets, uint32_t version);
+
 // The local asset server as a real run has it: the tree's content/ published as one version and served by
 // tools/assetserver.py on 127.0.0.1:8090, for as long as the object lives. Tests that start one hold the
 // port's CTest resource lock.
