@@ -265,7 +265,7 @@ TEST_F(uiTest, windowsAreOrderedFrontToBackWithTheAlwaysOnTopFirst)
 TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
 {
     cvar::set("ui.windowCleanup.gcInterval", 3600000);
-    cvar::set("ui.windowCleanup.gcStepAfter", 200);
+    cvar::set("ui.windowCleanup.gcStepAfter", 500);
     startUI();
     uiWindow* window = newWindow("gone", nullptr);
     ASSERT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
@@ -273,24 +273,25 @@ TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
     const GLuint texture = window->texture;
     ASSERT_TRUE(glIsTexture(texture));
 
-    const int32_t destroyed = getTimeMs();
     ui::destroyWindow(window);
+    // Read after the call: the window's own time is no earlier than this.
+    const int32_t destroyed = getTimeMs();
     ui::doWindowCleanUp(0, nullptr, nullptr);
     drainWorker();
     EXPECT_FALSE(engine->called("View::Shutdown")) << "not due yet";
     mainTaskQueue::run();
     EXPECT_TRUE(glIsTexture(texture));
 
-    ASSERT_TRUE(eventually([&] { return getTimeMs() - destroyed >= 200; }));
-    const int32_t released = getTimeMs();
+    ASSERT_TRUE(eventually([&] { return getTimeMs() - destroyed >= 500; }));
     ui::doWindowCleanUp(0, nullptr, nullptr);
+    const int32_t released = getTimeMs();
     drainWorker();
     EXPECT_TRUE(engine->called("View::Shutdown"));
     EXPECT_TRUE(glIsTexture(texture)) << "the OpenGL objects go on the OpenGL thread";
     mainTaskQueue::run();
     EXPECT_FALSE(glIsTexture(texture));
 
-    ASSERT_TRUE(eventually([&] { return getTimeMs() - released >= 200; }));
+    ASSERT_TRUE(eventually([&] { return getTimeMs() - released >= 500; }));
     ui::doWindowCleanUp(0, nullptr, nullptr);
 }
 
