@@ -525,8 +525,12 @@ void logger::fileHook(void* user, const message* record)
 {
     FILE* file = static_cast<logFile*>(user)->file;
     char prefix[PREFIX_SIZE];
-    std::fwrite(prefix, 1, formatPrefix(prefix, record->time, uint32_t(record->level)), file);
+    const size_t length = formatPrefix(prefix, record->time, uint32_t(record->level));
+    // One hold of the file's lock for the line: the text's write takes it again without waiting.
+    flockfile(file);
+    fwrite_unlocked(prefix, 1, length, file);
     writeTextMode(file, record->text, record->textLength);
+    funlockfile(file);
 }
 
 // Sockets need no start-up or clean-up here, unlike Winsock; the console starts with its socket.
