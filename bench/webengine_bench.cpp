@@ -1,6 +1,7 @@
 // The web engine at the client's screen size (1280 x 1024): loading and first painting each bundled page,
-// repainting an unchanged page, and one worker cycle of an idle view, each against the budget of one frame
-// at 60 Hz. The repaint sits beside clearing the surface with cairo, the floor of every repaint.
+// repainting an unchanged page, one worker cycle of an idle view, and one worker cycle of the loading page
+// that takes a burst of status texts (as a content update sets one a file), each against the budget of one
+// frame at 60 Hz. The repaint sits beside clearing the surface with cairo, the floor of every repaint.
 #include "ratioreporter.h"
 #include "webengine/enginehost.h"
 
@@ -106,6 +107,35 @@ void idleCycle(benchmark::State& state, const std::string& url)
         state.SkipWithError("an idle view repainted");
 }
 
+// A status text as the loading screen sets it: the markup with every byte escaped.
+std::string statusStatement(const std::string& markup)
+{
+    std::string script = "document.getElementById('status').innerHTML = \"";
+    char escape[8];
+    for (unsigned char c : markup) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", c);
+        script += escape;
+    }
+    return script + "\";";
+}
+
+constexpr int kStatusTextsPerCycle = 16;
+
+void statusTextBurst(benchmark::State& state)
+{
+    if (!host().load(pageURL("sys.loadingScreenWindow")))
+        state.SkipWithError("the page did not load");
+    std::vector<std::string> statements;
+    for (int i = 0; i < kStatusTextsPerCycle; ++i)
+        statements.push_back(statusStatement("Writing 'data/bench/d00/f" + std::to_string(1000 + i) + ".bin' to Disk"));
+    for (auto _ : state) {
+        for (const std::string& statement : statements)
+            if (!host().view->EvaluateScript(statement.c_str()))
+                state.SkipWithError("a status text was refused");
+        host().view->Update(0);
+    }
+}
+
 void clearSurface(benchmark::State& state)
 {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kWidth, kHeight);
@@ -141,6 +171,8 @@ int main(int argc, char** argv)
         names.push_back(std::string("webengine/idleCycle/") + page);
         benchmark::RegisterBenchmark(names.back().c_str(), idleCycle, url)->Unit(benchmark::kMicrosecond);
     }
+    names.push_back("webengine/statusTextBurst/" + std::to_string(kStatusTextsPerCycle));
+    benchmark::RegisterBenchmark(names.back().c_str(), statusTextBurst)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("webengine/clearSurface", clearSurface)->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     tavrix::bench::ratioReporter reporter;
