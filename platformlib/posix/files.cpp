@@ -253,6 +253,22 @@ void parentDirectory::close()
     fd = -1;
 }
 
+namespace {
+
+// Opened first and made only when missing: in a content tree nearly every folder exists already.
+int openOrMakeDirectory(int dir, const char* name)
+{
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const int opened = openat(dir, name, flags);
+    if (opened >= 0 || errno != ENOENT)
+        return opened;
+    if (mkdirat(dir, name, 0777) != 0 && errno != EEXIST)
+        return -1;
+    return openat(dir, name, flags);
+}
+
+} // namespace
+
 bool parentDirectory::open(const char* path, uint32_t* failedLength)
 {
     close();
@@ -261,9 +277,7 @@ bool parentDirectory::open(const char* path, uint32_t* failedLength)
     const char* component = path;
     for (const char* slash = std::strchr(component, '/'); dir >= 0 && slash; slash = std::strchr(component, '/')) {
         const std::string directory(component, slash);
-        int next = -1;
-        if (mkdirat(dir, directory.c_str(), 0777) == 0 || errno == EEXIST)
-            next = openat(dir, directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = openOrMakeDirectory(dir, directory.c_str());
         ::close(dir);
         dir = next;
         *failedLength = uint32_t(slash - path);
