@@ -17,6 +17,7 @@ namespace {
 
 using tavrix::test::bytesStream;
 using tavrix::test::recordingClient;
+using tavrix::test::statusStatement;
 using tavrix::test::tableHandler;
 
 constexpr int kWidth = 1280;
@@ -105,18 +106,6 @@ void idleCycle(benchmark::State& state, const std::string& url)
     }
     if (host().client.repaints != repaints)
         state.SkipWithError("an idle view repainted");
-}
-
-// A status text as the loading screen sets it: the markup with every byte escaped.
-std::string statusStatement(const std::string& markup)
-{
-    std::string script = "document.getElementById('status').innerHTML = \"";
-    char escape[8];
-    for (unsigned char c : markup) {
-        std::snprintf(escape, sizeof escape, "\\x%02x", c);
-        script += escape;
-    }
-    return script + "\";";
 }
 
 constexpr int kStatusTextsPerCycle = 16;

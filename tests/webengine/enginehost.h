@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -321,6 +322,18 @@ inline void addClientFonts(eawebkit::Instance& engine, bytesStream::counters& co
 inline eawebkit::ViewParameters clientViewParameters(void* userData, int32_t width, int32_t height)
 {
     return {0, 0, userData, 0, width, height, 0xFFFFFFFFu, 512, true, true, true, true, false};
+}
+
+// A status text as the loading screen sets it: the markup with every byte escaped.
+inline std::string statusStatement(const std::string& markup)
+{
+    std::string script = "document.getElementById('status').innerHTML = \"";
+    char escape[8];
+    for (unsigned char c : markup) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", c);
+        script += escape;
+    }
+    return script + "\";";
 }
 
 } // namespace tavrix::test

@@ -111,18 +111,6 @@ TEST_F(renderTest, TheBarSitsWhereItsStyleSheetPutsItAndFollowsTheProgress)
     EXPECT_EQ(pixel(view, 520, 20), kTrack);
 }
 
-// The statement the screens write for a status text, with the "\xHH" escapes the client writes.
-std::string statusStatement(const std::string& markup)
-{
-    std::string script = "document.getElementById('status').innerHTML = \"";
-    char escape[8];
-    for (unsigned char c : markup) {
-        std::snprintf(escape, sizeof escape, "\\x%02x", c);
-        script += escape;
-    }
-    return script + "\";";
-}
-
 TEST_F(renderTest, TheStatusTakesTheMarkupAndTheTitleIsStored)
 {
     eawebkit::View* view = newView(640, 120);
