@@ -210,14 +210,16 @@ struct logger::core {
     void sendName(uint8_t type);
     void sendDatagram(const uint8_t* data, size_t size) { sys::udpSendTo(udpSocket, udpTarget, data, size); }
 
-    std::atomic<bool> running{false};
+    // Each group on a cache line of its own: the flags that every call and every record the worker writes
+    // read, the counts that every call writes, the count the worker writes, and the queue both take.
+    alignas(64) std::atomic<bool> running{false};
     // Set when the worker outlived the first join: it writes nothing more.
     std::atomic<bool> dropping{false};
-    std::atomic<int32_t> callsUnderWay{0};
+    alignas(64) std::atomic<int32_t> callsUnderWay{0};
     // Records queued so far and records through the hooks, for flush.
     std::atomic<uint64_t> queued{0};
     alignas(64) std::atomic<uint64_t> handled{0};
-    taskQueue<message, spinlock> queue;
+    alignas(64) taskQueue<message, spinlock> queue;
     recordPool pool;
     spinlock hooksLock;
     hook* hookHead = nullptr;
