@@ -147,8 +147,9 @@ bool assignSurfaces(blockType* bt, jsonValue value)
         CLIENT_LOG(util::LOG_ERROR, "blockTypeRegistry: defineBlockFromJson(%s) -> surface expects to be ARRAY\n", bt->sysName);
         return false;
     }
-    // A second "surface" replaces the first.
+    // A second "surface" replaces the first: until it is whole, the block has none.
     freeSurfaceNames(bt);
+    bt->assignedKeys &= ~KEY_SURFACE;
     uint32_t index = 0;
     for (jsonNode* node : value) {
         if (index == BLOCKTYPE_SURFACES) {
