@@ -367,7 +367,8 @@ void readSettings()
     if (!(state.anisotropy >= 1.0f))
         state.anisotropy = 1.0f;
     else if (state.anisotropy > 1.0f)
-        CLIENT_LOG(util::LOG_INFO, "textureMgr: Anisotropic Samples: %d\n", int(state.anisotropy));
+        // Bounded for the conversion only: the driver clamps the value itself.
+        CLIENT_LOG(util::LOG_INFO, "textureMgr: Anisotropic Samples: %d\n", int(std::min(state.anisotropy, 1e9f)));
 }
 
 // Deletes the OpenGL texture only while a context is current: at shutdown the window may be gone.
