@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 
 #include "client/blocktyperegistry.h"
 #include "client/clientlogger.h"
@@ -90,11 +91,16 @@ void destroyWindow()
     tavrix::client::window = nullptr;
 }
 
-// The content update's reports go to the screens; its close request to the window.
+// The content update's reports go to the screens; its close request to the window. A content-store worker
+// may still report (an emergency download of a late texture) while the client shuts down: once the
+// screens are about to go, reports reach nothing, and close waits for a report under way.
 class screenReports final : public tavrix::vfs::updateSink {
 public:
     void setStatusText(screen on, const char* text, uint32_t length) override
     {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        if (!open)
+            return;
         if (on == DOWNLOAD_SCREEN)
             tavrix::rmDownload::setStatusText(text, length);
         else
@@ -102,6 +108,9 @@ public:
     }
     void setProgress(screen on, int32_t done, int32_t total) override
     {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        if (!open)
+            return;
         if (on == DOWNLOAD_SCREEN)
             tavrix::rmDownload::setProgress(done, total);
         else
@@ -109,6 +118,9 @@ public:
     }
     void setURL(screen on, const char* url) override
     {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        if (!open)
+            return;
         switch (on) {
         case LOADING_SCREEN:
             tavrix::rmLoadingScreen::setURL(url);
@@ -121,12 +133,33 @@ public:
             break;
         }
     }
-    int32_t showDownload() override { return tavrix::renderMode::switchMode(tavrix::renderMode::MODE_DOWNLOAD); }
+    int32_t showDownload() override
+    {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        return open ? tavrix::renderMode::switchMode(tavrix::renderMode::MODE_DOWNLOAD) : tavrix::renderMode::MODE_DOWNLOAD;
+    }
     void leaveDownload(int32_t previous) override
     {
-        tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_DOWNLOAD, previous);
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        if (open)
+            tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_DOWNLOAD, previous);
     }
     void requestClose() override { tavrix::client::requestClose(); }
+
+    void reopen()
+    {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        open = true;
+    }
+    void close()
+    {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        open = false;
+    }
+
+private:
+    tavrix::util::mutex lock;
+    bool open = true;
 };
 screenReports reports;
 
@@ -417,6 +450,7 @@ bool init()
     registerVariables();
 
     timer_init();
+    reports.reopen();
     vfs::setUpdateSink(&reports);
     vfs::init();
     fsCache::init();
@@ -501,6 +535,7 @@ void final()
         endLeavingAStepBehind();
     blockTypeRegistry::final();
     worldFactory::final();
+    reports.close();
     renderMode::final();
     ui::final();
     Input::final();
