@@ -263,7 +263,7 @@ void logVideoCard()
 }
 
 // OpenGL 2.1 with vertex and fragment shaders and vertex array objects (core from 3.0, an extension
-// before); otherwise the window goes and the start-up fails.
+// before, and their entry points loaded either way); otherwise the window goes and the start-up fails.
 bool checkCapabilities()
 {
     const char* missing = nullptr;
@@ -271,7 +271,7 @@ bool checkCapabilities()
         missing = "Your Graphics Hardware seems to have no support for OpenGL 2.1\n";
     else if (!GLEW_ARB_fragment_shader || !GLEW_ARB_vertex_shader)
         missing = "Your Graphics Hardware seems to have no support for Shaders\n";
-    else if (!GLEW_VERSION_3_0 && !GLEW_ARB_vertex_array_object)
+    else if ((!GLEW_VERSION_3_0 && !GLEW_ARB_vertex_array_object) || !glGenVertexArrays || !glBindVertexArray)
         missing = "Your Graphics Hardware seems to have no support for Vertex Array Objects\n";
     if (!missing)
         return true;
