@@ -190,10 +190,14 @@ void engineView::relayout()
     dirty = true;
 }
 
+int32_t engineView::scrollBottom() const
+{
+    return shown ? std::max(0, shown->documentHeight() - height) : 0;
+}
+
 void engineView::clampScroll()
 {
-    int32_t bottom = shown ? std::max(0, shown->documentHeight() - height) : 0;
-    scrollY = std::clamp(scrollY, 0, bottom);
+    scrollY = std::clamp(scrollY, 0, scrollBottom());
 }
 
 void engineView::paint()
@@ -290,8 +294,10 @@ void engineView::OnMouseWheelEvent(const MouseWheelEvent& event)
     guardedCall([&] {
         record("wheel " + std::to_string(event.delta));
         int32_t before = scrollY;
-        scrollY -= int32_t(std::lround(double(event.delta) * event.lineDelta));
-        clampScroll();
+        // In double and clamped before it is a pixel count again: an extreme delta would overflow one.
+        double target = scrollY - std::round(double(event.delta) * event.lineDelta);
+        if (!std::isnan(target))
+            scrollY = int32_t(std::clamp(target, 0.0, double(scrollBottom())));
         dirty |= scrollY != before;
     });
 }

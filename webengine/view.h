@@ -64,6 +64,7 @@ private:
     void paint();
     void repaint();
     void followLink();
+    int32_t scrollBottom() const;
     void clampScroll();
     void clampPoint(int32_t& x, int32_t& y) const;
     void record(std::string event);

@@ -4,6 +4,7 @@
 #include <cairo.h>
 
 #include <cstdlib>
+#include <limits>
 
 namespace tavrix::test {
 namespace {
@@ -220,8 +221,8 @@ TEST_F(renderTest, TheWheelScrollsByItsDeltaWithinTheDocument)
                        "<body style='margin:0'><div style='height:100px;background:#ff0000'></div>"
                        "<div style='height:200px;background:#0000ff'></div></body>"),
               eawebkit::kLoadCompleted);
-    auto wheel = [&](int32_t delta) {
-        view->OnMouseWheelEvent({delta, 1.0f, -1, -1, -1, -1, 0});
+    auto wheel = [&](int32_t delta, float lineDelta = 1.0f) {
+        view->OnMouseWheelEvent({delta, lineDelta, -1, -1, -1, -1, 0});
         view->Update(0);
     };
     wheel(-32);
@@ -237,6 +238,23 @@ TEST_F(renderTest, TheWheelScrollsByItsDeltaWithinTheDocument)
     wheel(1000);
     EXPECT_NE(describe(view).find("scroll=0,0\n"), std::string::npos);
     EXPECT_EQ(pixel(view, 50, 0), kRed);
+
+    // Distances beyond any pixel count stop at the ends too; one that is not a number moves nothing.
+    const struct {
+        int32_t delta;
+        float lineDelta;
+        const char* scroll;
+    } extremes[] = {
+        {INT32_MIN, 1.0f, "scroll=0,200\n"},
+        {INT32_MAX, 1.0f, "scroll=0,0\n"},
+        {-1, 1e30f, "scroll=0,200\n"},
+        {1, std::numeric_limits<float>::infinity(), "scroll=0,0\n"},
+        {-1, std::numeric_limits<float>::quiet_NaN(), "scroll=0,0\n"},
+    };
+    for (const auto& e : extremes) {
+        wheel(e.delta, e.lineDelta);
+        EXPECT_NE(describe(view).find(e.scroll), std::string::npos) << e.delta << " x " << e.lineDelta;
+    }
 }
 
 TEST_F(renderTest, InputIsRecordedWithEdgeCoordinatesClamped)
