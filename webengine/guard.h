@@ -5,6 +5,9 @@
 
 namespace eawebkit::engine {
 
+// For a failure that has no one to be reported to.
+inline void ignore(const char*) {}
+
 template <class Report>
 void reportFailure(Report&& report, const std::exception& e) noexcept
 {

@@ -13,9 +13,6 @@ constexpr char kVersion[] = "13.3.2.0.0";
 constexpr uint32_t kDefaultJavaScriptStack = 1 << 20;
 constexpr size_t kMaxPathBytes = 4096;
 
-// A failure outside a view has no one to be reported to.
-void ignore(const char*) {}
-
 std::string boundedCopy(const char* text)
 {
     return text ? std::string(text, strnlen(text, kMaxPathBytes)) : std::string();
@@ -53,9 +50,13 @@ bool engineInstance::Init(const AppCallbacks& callbacks, const AppSystems& syste
 
 void engineInstance::SetParameters(const Parameters& changed)
 {
-    if (&changed != &parameters)
-        parameters = changed;
-    engine.text.configure(parameters);
+    guarded(
+        [&] {
+            if (&changed != &parameters)
+                parameters = changed;
+            engine.text.configure(parameters);
+        },
+        ignore);
 }
 
 void engineInstance::SetRAMCacheUsage(uint32_t size, uint32_t minDeadSize, uint32_t maxDeadSize)
@@ -105,11 +106,15 @@ View* engineInstance::CreateView()
 
 void engineInstance::Shutdown()
 {
-    if (shutDown)
-        return;
-    shutDown = true;
-    views.clear();
-    engine.transports.shutdown();
+    guarded(
+        [&] {
+            if (shutDown)
+                return;
+            shutDown = true;
+            views.clear();
+            engine.transports.shutdown();
+        },
+        ignore);
 }
 
 void engineInstance::Destroy()

@@ -1,6 +1,7 @@
 #include "webengine/textsystem.h"
 
 #include "webengine/asciitext.h"
+#include "webengine/guard.h"
 #include "webengine/images.h"
 #include "webengine/url.h"
 
@@ -194,26 +195,34 @@ textSystem::~textSystem() = default;
 
 bool textSystem::AddFace(Stream* stream)
 {
-    if (!stream || !library->handle)
-        return false;
-    auto added = std::make_unique<face>();
-    {
-        streamReference reference(stream);
-        if (!readWhole(*stream, added->bytes))
-            return false;
-    }
-    if (FT_New_Memory_Face(library->handle, added->bytes.data(), FT_Long(added->bytes.size()), 0, &added->ft) != 0) {
-        added->ft = nullptr;
-        return false;
-    }
-    if (!FT_IS_SCALABLE(added->ft) || !added->ft->family_name)
-        return false;
-    added->family = familyKey(added->ft->family_name);
-    added->bold = added->ft->style_flags & FT_STYLE_FLAG_BOLD;
-    added->italic = added->ft->style_flags & FT_STYLE_FLAG_ITALIC;
-    faces.push_back(std::move(added));
-    ++faceGeneration;
-    return true;
+    return guarded(
+        false,
+        [&] {
+            if (!stream || !library->handle)
+                return false;
+            std::unique_ptr<face> added;
+            {
+                // Taken first, so that the stream is released even when no copy can be made.
+                streamReference reference(stream);
+                added = std::make_unique<face>();
+                if (!readWhole(*stream, added->bytes))
+                    return false;
+            }
+            if (FT_New_Memory_Face(library->handle, added->bytes.data(), FT_Long(added->bytes.size()), 0,
+                                   &added->ft) != 0) {
+                added->ft = nullptr;
+                return false;
+            }
+            if (!FT_IS_SCALABLE(added->ft) || !added->ft->family_name)
+                return false;
+            added->family = familyKey(added->ft->family_name);
+            added->bold = added->ft->style_flags & FT_STYLE_FLAG_BOLD;
+            added->italic = added->ft->style_flags & FT_STYLE_FLAG_ITALIC;
+            faces.push_back(std::move(added));
+            ++faceGeneration;
+            return true;
+        },
+        ignore);
 }
 
 void textSystem::configure(const Parameters& parameters)

@@ -327,11 +327,16 @@ bool engineView::EvaluateScript(const char* script)
 
 void engineView::Shutdown()
 {
-    pending.reset();
-    shown.reset();
-    // The call frees this view, its own copy of the callback with it.
-    std::function<void(engineView*)> release = std::move(ended);
-    release(this);
+    // Reported to no one: the view may be gone by the time a failure is seen.
+    guarded(
+        [&] {
+            pending.reset();
+            shown.reset();
+            // The call frees this view, its own copy of the callback with it.
+            std::function<void(engineView*)> release = std::move(ended);
+            release(this);
+        },
+        ignore);
 }
 
 void engineView::Lock(SurfaceDescriptor* out, const IntRect* rect)
