@@ -239,8 +239,9 @@ protected:
 };
 
 // Host-implemented: serves one or more schemes. The engine calls InitJob, Connect, Transfer, Disconnect and
-// ShutdownJob for one job, each returning at once. InitJob, Connect and Transfer are called again in later
-// cycles until the handler sets `done`; Disconnect and ShutdownJob once. A job whose InitJob or Connect
+// ShutdownJob for one job, each returning at once. InitJob is called once (it takes the job; one not done
+// puts Connect off to a later cycle); Connect and Transfer are called again in later cycles until the
+// handler sets `done`; Disconnect and ShutdownJob once. A job whose InitJob or Connect
 // returns false fails; one that is cancelled or times out goes straight to ShutdownJob.
 class TransportHandler {
 public:

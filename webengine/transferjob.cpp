@@ -57,15 +57,16 @@ void transferJob::advance()
         bool done = false;
         switch (at) {
         case step::initJob:
+            // Called once: the handler takes its job here, a second call would take another.
             if (!handler.InitJob(&info, done)) {
                 at = step::ended;
                 failure = kLoadErrorRefused;
                 return;
             }
             open = true;
+            at = step::connect;
             if (!done)
                 return;
-            at = step::connect;
             break;
         case step::connect:
             if (!handler.Connect(&info, done)) {

@@ -21,8 +21,8 @@ public:
     transferJob(const transferJob&) = delete;
     transferJob& operator=(const transferJob&) = delete;
 
-    // InitJob, Connect and Transfer are repeated on later calls until the handler reports them done;
-    // Disconnect and ShutdownJob are called once.
+    // InitJob is called once (one not done puts Connect off to the next call); Connect and Transfer are
+    // repeated on later calls until the handler reports them done; Disconnect and ShutdownJob once.
     void advance();
     bool finished() const { return at == step::ended; }
     bool succeeded() const { return finished() && failure == kLoadErrorNone; }

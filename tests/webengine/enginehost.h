@@ -144,6 +144,7 @@ public:
     std::map<std::string, file> files;
     std::vector<std::string> calls; // "<operation> <url>"
     int liveJobs = 0;
+    bool initJobsDone = true; // false: InitJob takes the job but leaves `done` unset
 
     bool Init(const char16_t* scheme) override
     {
@@ -160,7 +161,7 @@ public:
         calls.push_back("InitJob " + narrow(info->effectiveURL));
         info->handlerData = new job{narrow(info->effectiveURL), 0};
         ++liveJobs;
-        done = true;
+        done = initJobsDone;
         return true;
     }
     bool Connect(eawebkit::TransportInfo* info, bool& done) override

@@ -155,6 +155,14 @@ TEST_F(pageLoadTest, APendingTransferCountsOnlyOnceItIsDone)
     EXPECT_EQ(pixel(view, 10, 10), kGreen);
 }
 
+TEST_F(pageLoadTest, InitJobIsCalledOnceEvenWhenItIsNotDone)
+{
+    handler.initJobsDone = false;
+    ASSERT_EQ(loadPage(view, "once", "<body>"), eawebkit::kLoadCompleted);
+    EXPECT_EQ(handler.callsOf("InitJob").size(), 1u);
+    EXPECT_EQ(handler.liveJobs, 0);
+}
+
 TEST_F(pageLoadTest, ANewAddressCancelsEveryJobInFlight)
 {
     handler.files["file://ui/stuck/a.png"] = {"", 0, true};
