@@ -15,9 +15,7 @@ namespace tavrix {
 namespace {
 
 using jobInfo = uiVFSTransportHandlerAssetScheme::jobInfo;
-
-// The content store's workers finish a pending load in well under this.
-constexpr int32_t PENDING_LOADS_WAIT_MS = 5000;
+using loadShare = uiVFSTransportHandlerAssetScheme::loadShare;
 
 constexpr char EMBEDDED_PREFIX[] = "embedded/";
 constexpr char UI_PREFIX[] = "ui/";
@@ -43,24 +41,34 @@ void markFailed(jobInfo* job)
     job->size = 0;
 }
 
+// Gives one use up; the last frees the pool. Returns the uses left.
+int32_t releaseUse(loadShare* shared)
+{
+    const int32_t left = shared->users.fetch_sub(1) - 1;
+    if (left == 0) {
+        delete shared->pool;
+        delete shared;
+    }
+    return left;
+}
+
 } // namespace
 
-uiVFSTransportHandlerAssetScheme::uiVFSTransportHandlerAssetScheme() : pool(nullptr), pendingLoads(0)
+uiVFSTransportHandlerAssetScheme::uiVFSTransportHandlerAssetScheme(int32_t pendingLoadsWaitMs_)
+    : shared(new loadShare), pendingLoadsWaitMs(pendingLoadsWaitMs_)
 {
-    pool = makePool<jobInfo>(pools::vfsAssetSchemeJobInfo, jobInit, jobRelease);
+    shared->pool = makePool<jobInfo>(pools::vfsAssetSchemeJobInfo, jobInit, jobRelease);
+    shared->users.store(1);
 }
 
 uiVFSTransportHandlerAssetScheme::~uiVFSTransportHandlerAssetScheme()
 {
     const int32_t start = getTimeMs();
-    while (pendingLoads.load() > 0 && getTimeMs() - start < PENDING_LOADS_WAIT_MS)
+    while (shared->users.load() > 1 && getTimeMs() - start < pendingLoadsWaitMs)
         sys::sleepMs(1);
-    const int32_t pending = pendingLoads.load();
-    if (pending > 0) {
-        CLIENT_LOG(util::LOG_ERROR, "uiVFSTransportHandlerAssetScheme: %d content loads still pending, the job pool is left allocated\n", pending);
-        return;
-    }
-    delete pool;
+    const int32_t pending = releaseUse(shared);
+    if (pending > 0)
+        CLIENT_LOG(util::LOG_ERROR, "uiVFSTransportHandlerAssetScheme: %d content loads still pending, the last of them frees the job pool\n", pending);
 }
 
 bool uiVFSTransportHandlerAssetScheme::Init(const char16_t*) { return true; }
@@ -80,7 +88,7 @@ bool uiVFSTransportHandlerAssetScheme::InitJob(eawebkit::TransportInfo* info, bo
         CLIENT_LOG(util::LOG_ERROR, "uiVFSTransportHandlerAssetScheme::InitJob() -> Malformed effectiveURL(%s)\n", url);
         return false;
     }
-    jobInfo* job = pool->get();
+    jobInfo* job = shared->pool->get();
     job->handler = this;
     job->info = info;
     job->size = 0;
@@ -132,24 +140,24 @@ void uiVFSTransportHandlerAssetScheme::connectContentFile(jobInfo* job, const ch
     job->failed = 0;
     // The store's one path check refuses a path that would leave data/ui/ (and one over 127 bytes) as absent.
     if (vfs::fileExists(contentPath)) {
-        pendingLoads.fetch_add(1);
-        vfs::asyncLoad(contentPath, onVfsFileRead, this, job);
+        shared->users.fetch_add(1);
+        vfs::asyncLoad(contentPath, onVfsFileRead, shared, job);
         return;
     }
     CLIENT_LOG(util::LOG_ERROR, "uiVFSTransportHandlerAssetScheme: File Not found '%s' [Path: %s]\n", job->path, contentPath);
     markFailed(job);
 }
 
-void uiVFSTransportHandlerAssetScheme::onVfsFileRead(const char*, void* data, uint32_t size, void* handlerArg, void* jobArg)
+void uiVFSTransportHandlerAssetScheme::onVfsFileRead(const char*, void* data, uint32_t size, void* sharedArg, void* jobArg)
 {
-    auto* handler = static_cast<uiVFSTransportHandlerAssetScheme*>(handlerArg);
+    auto* shared = static_cast<loadShare*>(sharedArg);
     auto* job = static_cast<jobInfo*>(jobArg);
     job->lock->lock();
     if (job->abandoned == 1) {
         job->lock->unlock();
         if (data)
             vfs::releaseFile(data);
-        handler->pool->put(job);
+        shared->pool->put(job);
     } else {
         if (data) {
             job->data = static_cast<const char*>(data);
@@ -159,8 +167,8 @@ void uiVFSTransportHandlerAssetScheme::onVfsFileRead(const char*, void* data, ui
         }
         job->lock->unlock();
     }
-    // The last touch of the handler: its destructor may go on from here.
-    handler->pendingLoads.fetch_sub(1);
+    // The handler may be gone: only the shared part is touched.
+    releaseUse(shared);
 }
 
 bool uiVFSTransportHandlerAssetScheme::Transfer(eawebkit::TransportInfo* info, bool& done)
@@ -200,7 +208,7 @@ bool uiVFSTransportHandlerAssetScheme::ShutdownJob(eawebkit::TransportInfo* info
                 vfs::releaseFile(const_cast<char*>(job->data));
             job->data = nullptr;
             job->lock->unlock();
-            pool->put(job);
+            shared->pool->put(job);
         } else {
             job->abandoned = 1;
             job->lock->unlock();

@@ -30,8 +30,19 @@ public:
         char path[257];     // the URL after "://"
     };
 
-    uiVFSTransportHandlerAssetScheme();
-    // Waits (bounded) for the content loads still pending, whose callbacks use the job pool.
+    // What a pending load touches when it completes, so that one which outlives the handler's bounded wait
+    // finds it still there: the handler and each pending load hold one use, and the last frees the pool.
+    struct loadShare : public roAlloc {
+        Pool<jobInfo>* pool;
+        std::atomic<int32_t> users;
+    };
+
+    // The content store's workers finish a pending load in well under the default bound.
+    static constexpr int32_t PENDING_LOADS_WAIT_MS = 5000;
+
+    explicit uiVFSTransportHandlerAssetScheme(int32_t pendingLoadsWaitMs = PENDING_LOADS_WAIT_MS);
+    // Waits (bounded) for the content loads still pending, whose callbacks use the job pool; past the
+    // bound the last of them frees it.
     ~uiVFSTransportHandlerAssetScheme() override;
     uiVFSTransportHandlerAssetScheme(const uiVFSTransportHandlerAssetScheme&) = delete;
     uiVFSTransportHandlerAssetScheme& operator=(const uiVFSTransportHandlerAssetScheme&) = delete;
@@ -48,14 +59,14 @@ public:
     bool IsLocal() override;
 
     // The content store's load callback, on one of its workers.
-    static void onVfsFileRead(const char* name, void* data, uint32_t size, void* handler, void* job);
+    static void onVfsFileRead(const char* name, void* data, uint32_t size, void* shared, void* job);
 
 private:
     // Under the job's lock: a file under data/ui/ that exists starts loading, else the job is failed.
     void connectContentFile(jobInfo* job, const char* rest);
 
-    Pool<jobInfo>* pool;
-    std::atomic<int32_t> pendingLoads;
+    loadShare* shared;
+    int32_t pendingLoadsWaitMs;
 };
 
 } // namespace tavrix
