@@ -485,6 +485,17 @@ void appendCleanup(int32_t stage, int32_t time, uiWindow* window)
     state.cleanupTail = record;
 }
 
+// Records whose windows still wait for their first stage's tasks, back at the head of the queue in their
+// order: no record there is older.
+void requeueCleanups(wcElem* first, wcElem* last)
+{
+    std::lock_guard<util::mutex> guard(state.cleanupLock);
+    last->next = state.cleanupHead;
+    state.cleanupHead = first;
+    if (!state.cleanupTail)
+        state.cleanupTail = last;
+}
+
 // The longest due prefix of the queue, taken off it.
 wcElem* takeDueCleanups(int32_t now, int32_t stepAfter)
 {
@@ -874,6 +885,8 @@ bool doWindowCleanUp(int32_t, void*, void*)
     const int32_t stepAfter = cvar::getI32("ui.windowCleanup.gcStepAfter");
     const int32_t now = getTimeMs();
     wcElem* record = takeDueCleanups(now, stepAfter);
+    wcElem* waitingHead = nullptr;
+    wcElem* waitingTail = nullptr;
     while (record) {
         wcElem* next = record->next;
         if (!isDue(record->time, now, stepAfter))
@@ -882,12 +895,24 @@ bool doWindowCleanUp(int32_t, void*, void*)
             postTask(uiWindow::taskReleaseView, record->window, nullptr);
             mainTaskQueue::add(uiWindow::taskGLCleanup, record->window, 0, 0, 0);
             appendCleanup(1, now, record->window);
+        } else if (record->window->viewReleased.load() != 1 || record->window->glReleased.load() != 1) {
+            // A stalled worker or frame loop has not run them yet: the window waits for a later run.
+            record->next = nullptr;
+            if (waitingTail)
+                waitingTail->next = record;
+            else
+                waitingHead = record;
+            waitingTail = record;
+            record = next;
+            continue;
         } else {
             delete record->window;
         }
         state.cleanupPool->put(record);
         record = next;
     }
+    if (waitingHead)
+        requeueCleanups(waitingHead, waitingTail);
     return false;
 }
 

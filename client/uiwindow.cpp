@@ -262,7 +262,8 @@ uint32_t uiTranslateGlfwKey(int32_t key) { return key >= 0 && key < KEY_COUNT ? 
 
 uiWindow::uiWindow(const char* name_, const char* page_, int32_t width_, int32_t height_, int32_t x_, int32_t y_,
                    bool hidden_)
-    : loaded(0), next(nullptr), prev(nullptr), initCount(1), closing(0), name(rostrdup(name_)), page(copyOf(page_)),
+    : loaded(0), next(nullptr), prev(nullptr), initCount(1), closing(0), viewReleased(0), glReleased(0),
+      name(rostrdup(name_)), page(copyOf(page_)),
       view(nullptr), repaint(0), pixels(nullptr), newPixels(0), capW(0), capH(0), texture(NO_TEXTURE), hasContent(0), resized(0),
       buffer(nullptr), attribs(nullptr), x(x_), y(y_), height(height_), width(width_), hidden(hidden_ ? 1 : 0),
       alwaysOnTop(0), fitToScreen(0), inputMask(0), viewWidth(0), viewHeight(0), imageWidth(0), imageHeight(0)
@@ -424,10 +425,11 @@ void uiWindow::taskCreateView(void* window, void*)
 void uiWindow::taskReleaseView(void* window, void*)
 {
     uiWindow* self = windowOf(window);
-    if (!self->view)
-        return;
-    self->view->Shutdown();
-    self->view = nullptr;
+    if (self->view) {
+        self->view->Shutdown();
+        self->view = nullptr;
+    }
+    self->viewReleased.store(1);
 }
 
 void uiWindow::awesomiumSetURL(void* window, void* url)
@@ -563,6 +565,7 @@ void uiWindow::taskGLCleanup(void* window, int32_t, int32_t, int32_t)
         glDeleteTextures(1, &name);
         self->texture = NO_TEXTURE;
     }
+    self->glReleased.store(1);
 }
 
 void uiWindow::onLoadCompleted()

@@ -144,6 +144,10 @@ public:
     // Drawable at 3: construction, the OpenGL set-up and the view's creation each count one.
     std::atomic<int32_t> initCount;
     std::atomic<int32_t> closing;
+    // Set by taskReleaseView and taskGLCleanup as their last step: the clean-up deletes the window only
+    // once both have run.
+    std::atomic<int32_t> viewReleased;
+    std::atomic<int32_t> glReleased;
     char* name;
     char* page; // or null
     // Guards position, size, hidden flag and input mask, and the draw.

@@ -295,6 +295,31 @@ TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
     ui::doWindowCleanUp(0, nullptr, nullptr);
 }
 
+// A run that finds the view's release or the OpenGL clean-up still queued leaves the window for a later
+// run: neither task ever meets a deleted window, however short the step or stalled the two queues.
+TEST_F(uiTest, aWindowIsDeletedOnlyOnceItsReleaseTasksHaveRun)
+{
+    cvar::set("ui.windowCleanup.gcInterval", 3600000);
+    cvar::set("ui.windowCleanup.gcStepAfter", 0);
+    startUI();
+    newWindow("kept", nullptr);
+    uiWindow* window = newWindow("gone", nullptr);
+    ui::destroyWindow(window);
+    holdWorker();
+    ui::doWindowCleanUp(0, nullptr, nullptr);
+    ui::doWindowCleanUp(0, nullptr, nullptr);
+    // Out of the tracking allocator's quarantine, back to the heap: a task that meets a deleted window is
+    // then caught by the address sanitizer.
+    rofree(roalloc(2u << 20));
+    releaseWorker();
+    drainWorker();
+    EXPECT_EQ(1u, engine->callsStartingWith("View::Shutdown").size());
+    ui::doWindowCleanUp(0, nullptr, nullptr);
+    rofree(roalloc(2u << 20));
+    mainTaskQueue::run();
+    ui::doWindowCleanUp(0, nullptr, nullptr);
+}
+
 TEST_F(uiTest, theTimerReleasesADestroyedWindow)
 {
     cvar::set("ui.windowCleanup.gcInterval", 10);
