@@ -717,8 +717,8 @@ uint32_t worker(util::thread*)
     return 0;
 }
 
-// A worker that outlives its join keeps the engine, its library, the windows and the queues it may
-// still touch.
+// A worker that outlives its join keeps the engine, its library, the windows, the queues and the windows'
+// host (with the program they draw with) that it may still touch.
 void final()
 {
     bool workerEnded = true;
@@ -752,16 +752,16 @@ void final()
         state.cleanupPool = nullptr;
         delete state.inputPool;
         state.inputPool = nullptr;
+        delete state.windowPos;
+        delete state.mvp;
+        delete state.tex0;
+        delete state.program;
+        uiWindow::setHost(nullptr);
+        state.windowPos = nullptr;
+        state.mvp = nullptr;
+        state.tex0 = nullptr;
+        state.program = nullptr;
     }
-    delete state.windowPos;
-    delete state.mvp;
-    delete state.tex0;
-    delete state.program;
-    uiWindow::setHost(nullptr);
-    state.windowPos = nullptr;
-    state.mvp = nullptr;
-    state.tex0 = nullptr;
-    state.program = nullptr;
 }
 
 void postTask(workerTask fn, void* a, void* b, workerTask drop)
