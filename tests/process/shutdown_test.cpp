@@ -93,8 +93,8 @@ TEST(shutdownProcess, closeRequestBeforeTheWindowWaitsForIt)
 
 // The window is closed while the start-up's content check waits on a server that never answers: the
 // shutdown ends the download at once, so the step stops in time and the normal shutdown runs, with the
-// settings saved and the console hearing it stop. (A step that does not stop is left behind, as the core
-// tests show.)
+// settings saved and the console hearing it stop. (A step that does not stop is left behind, as the next
+// test shows.)
 TEST(shutdownProcess, windowClosedWhileAStartupStepIsStuck)
 {
     if (!hasDisplay())
@@ -124,6 +124,42 @@ TEST(shutdownProcess, windowClosedWhileAStartupStepIsStuck)
         EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
     // Loaded without persistence and never registered: not saved.
     EXPECT_EQ(saved.find("1:s:"), std::string::npos) << saved;
+    const auto datagrams = console.receiveUntil('S', 5000);
+    ASSERT_FALSE(datagrams.empty());
+    EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
+}
+
+// The window is closed while the world's object pools are made, a step that cannot be stopped: pools made
+// this large take several seconds. Once the step outlives its bound the shutdown leaves it behind: the
+// settings are saved, the console hears the stop, and the process ends by itself.
+TEST(shutdownProcess, windowClosedWhileAStepThatCannotStopRunsLeavesItBehind)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::bundledRun run(1);
+    ASSERT_TRUE(run.assets.started());
+    // 15 million blocks of 64 bytes a place: 960 MB to commit, below the pools' ceiling.
+    const std::string blocks = "31:worldFactory.Block.initialAlloc:i:15000000\n";
+    run.dir.write("cvar.db", SMALL_WINDOW + blocks);
+    tavrix::test::udpListener console(5555);
+    ASSERT_TRUE(console.bound());
+
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    // The steps run in order: the pools are being made from here on.
+    ASSERT_TRUE(client.waitForLog("Async Initialization of TextureMgr took", START_MS)) << run.dir.read("client.log");
+    ASSERT_EQ(std::system(CLOSEWINDOW_BINARY), 0);
+    EXPECT_EQ(client.wait(CLOSE_MS), 0);
+    EXPECT_EQ(client.stderrText(), "");
+
+    const std::string log = run.dir.read("client.log");
+    EXPECT_NE(log.find("client::final() -> a start-up step is still running: the settings are saved and the process "
+                       "ends without its shutdown\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Async Initialization of worldFactory took"), std::string::npos) << log;
+    const std::string saved = run.dir.read("cvar.db");
+    for (const std::string& entry : {std::string("11:video.width:i:320\n"), blocks, std::string("12:ui.updateFPS:i:60\n")})
+        EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
     const auto datagrams = console.receiveUntil('S', 5000);
     ASSERT_FALSE(datagrams.empty());
     EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
