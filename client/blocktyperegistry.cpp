@@ -382,8 +382,8 @@ void clear()
     // The textures' uploads are main tasks. On the OpenGL thread (the shutdown's, once the frame loop has
     // ended) no frame runs them while this waits, so the wait runs them itself.
     const bool onOpenGLThread = glfwGetCurrentContext() != nullptr;
-    const int32_t until = getTimeMs() + int32_t(CLEAR_WAIT_MS);
-    while (state.waiting.load() != 0 && getTimeMs() - until < 0) {
+    const int32_t start = getTimeMs();
+    while (state.waiting.load() != 0 && msSince(start) < int32_t(CLEAR_WAIT_MS)) {
         if (onOpenGLThread)
             mainTaskQueue::run();
         sys::yield();

@@ -123,7 +123,7 @@ uint32_t worker(util::thread*)
             finishStep(step);
             return 1;
         }
-        out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Async Initialization of %s took %u ms\n", step->name, uint32_t(getTimeMs() - started));
+        out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Async Initialization of %s took %u ms\n", step->name, uint32_t(msSince(started)));
         finishStep(step);
     }
     if (!startup.stopping)

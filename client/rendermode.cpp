@@ -58,7 +58,7 @@ void waitForLoadingPage()
 {
     const int32_t start = getTimeMs();
     while (!rmLoadingScreen::isLoaded()) {
-        if (int32_t(uint32_t(getTimeMs()) - uint32_t(start)) > state.loadingPageWaitMs)
+        if (msSince(start) > state.loadingPageWaitMs)
             TAVRIX_FATAL("Something went wrong, or your Computer is too busy to run Tavrix\n\nWe could'nt initialize our Loadingscreen!\n");
         sys::sleepMs(LOADING_PAGE_POLL_MS);
     }

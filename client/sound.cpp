@@ -109,9 +109,9 @@ void dropQueue()
 // Either a request sees the running flag cleared, or final sees it counted (both sequentially consistent).
 bool waitForRequests()
 {
-    const int32_t deadline = getTimeMs() + int32_t(REQUESTS_WAIT_MS);
+    const int32_t start = getTimeMs();
     while (state.requestsUnderWay.load() != 0) {
-        if (getTimeMs() >= deadline)
+        if (msSince(start) >= int32_t(REQUESTS_WAIT_MS))
             return false;
         sys::yield();
     }

@@ -397,8 +397,8 @@ int final_sub_eachName(const char*, uint32_t, void* value, va_list)
 
 bool waitForLoads(uint32_t milliseconds)
 {
-    const int32_t until = getTimeMs() + int32_t(milliseconds);
-    while (state.loadsInFlight.load() > 0 && getTimeMs() - until < 0)
+    const int32_t start = getTimeMs();
+    while (state.loadsInFlight.load() > 0 && msSince(start) < int32_t(milliseconds))
         sys::sleepMs(1);
     return state.loadsInFlight.load() == 0;
 }
@@ -509,10 +509,10 @@ void loadDefaultTexture()
 
 void awaitDefaultTexture(uint32_t milliseconds)
 {
-    const int32_t until = getTimeMs() + int32_t(milliseconds);
+    const int32_t start = getTimeMs();
     std::lock_guard<util::mutex> guard(state.defaultLock);
     while (!state.defaultTexture.load()) {
-        const int32_t left = until - getTimeMs();
+        const int32_t left = int32_t(milliseconds) - msSince(start);
         if (orderedAsyncStartupMgr::shuttingDown())
             return;
         if (left <= 0)

@@ -457,7 +457,7 @@ void runCycles(int32_t fps)
         retryMissingFonts(cycleStart);
         state.engine->Tick();
         updateViews();
-        const int32_t elapsed = getTimeMs() - cycleStart;
+        const int32_t elapsed = msSince(cycleStart);
         if (elapsed < frameMs) {
             late = 0;
             state.queue.waitWhileEmpty(state.running, uint32_t(frameMs - elapsed));
@@ -466,7 +466,7 @@ void runCycles(int32_t fps)
                 CLIENT_LOG(util::LOG_WARN, "ui::worker - can't keep up the desired update rate of %u FPS (since %u fps)\n", uint32_t(fps), late);
             sys::yield();
         }
-        lastFrameMs.store(getTimeMs() - cycleStart);
+        lastFrameMs.store(msSince(cycleStart));
     }
 }
 
@@ -686,7 +686,7 @@ void init()
     initEAWebkit();
     state.worker = new util::thread("UI Worker", worker, nullptr);
     const int32_t start = getTimeMs();
-    while (state.started.load() == WORKER_STARTING && getTimeMs() - start < STARTED_LIMIT_MS)
+    while (state.started.load() == WORKER_STARTING && msSince(start) < STARTED_LIMIT_MS)
         sys::sleepMs(STARTED_POLL_MS);
     if (state.started.load() == WORKER_FAILED) {
         state.worker->join(WORKER_JOIN_MS);

@@ -64,7 +64,7 @@ uiVFSTransportHandlerAssetScheme::uiVFSTransportHandlerAssetScheme(int32_t pendi
 uiVFSTransportHandlerAssetScheme::~uiVFSTransportHandlerAssetScheme()
 {
     const int32_t start = getTimeMs();
-    while (shared->users.load() > 1 && getTimeMs() - start < pendingLoadsWaitMs)
+    while (shared->users.load() > 1 && msSince(start) < pendingLoadsWaitMs)
         sys::sleepMs(1);
     const int32_t pending = releaseUse(shared);
     if (pending > 0)

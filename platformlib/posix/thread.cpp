@@ -398,6 +398,8 @@ namespace tavrix {
 
 int32_t getTimeMs() { return int32_t((monotonicNs() - clockZero()) / 1000000); }
 
+int32_t msSince(int32_t start) { return int32_t(uint32_t(getTimeMs()) - uint32_t(start)); }
+
 void clockStart() { clockZeroNs.store(monotonicNs()); }
 
 namespace client {

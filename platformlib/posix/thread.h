@@ -101,6 +101,9 @@ void yield();
 namespace tavrix {
 // Milliseconds since the windowing library started (one monotonic clock; see clockStart).
 int32_t getTimeMs();
+// Milliseconds from a reading of getTimeMs until now, by wrapping difference: right across the clock's
+// wrap after 24.8 days.
+int32_t msSince(int32_t start);
 // Sets the clock's zero; the windowing wrapper calls it when the library starts.
 void clockStart();
 namespace client {
