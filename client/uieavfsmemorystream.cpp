@@ -54,15 +54,17 @@ int64_t uiEAVFSMemoryStream::GetPosition(int32_t kind)
     return 0;
 }
 
-// In 64 bits, so that a target before the start is out of range rather than a large position.
+// In 64 bits, so that a target before the start is out of range rather than a large position; a sum past
+// the 64 bits is out of range too.
 bool uiEAVFSMemoryStream::SetPosition(int64_t offset, int32_t kind)
 {
     int64_t target = offset;
+    bool overflowed = false;
     if (kind == eawebkit::kPositionCurrent)
-        target = int64_t(position) + offset;
+        overflowed = __builtin_add_overflow(int64_t(position), offset, &target);
     else if (kind == eawebkit::kPositionEnd)
-        target = int64_t(size) + offset;
-    if (target >= 0 && target <= int64_t(size)) {
+        overflowed = __builtin_add_overflow(int64_t(size), offset, &target);
+    if (!overflowed && target >= 0 && target <= int64_t(size)) {
         position = uint32_t(target);
         return true;
     }

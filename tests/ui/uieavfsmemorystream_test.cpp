@@ -1,6 +1,7 @@
 // The engine's read-only stream over one content-store file.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "client/uieavfsmemorystream.h"
@@ -49,6 +50,8 @@ TEST_F(memoryStreamTest, positionsAndReadsStayInsideTheFile)
         {-11, eawebkit::kPositionEnd, false, 9},
         {0, eawebkit::kPositionEnd, true, 10},
         {-1, eawebkit::kPositionBegin, false, 9},
+        {std::numeric_limits<int64_t>::max(), eawebkit::kPositionEnd, false, 9},
+        {std::numeric_limits<int64_t>::max(), eawebkit::kPositionCurrent, false, 9},
     };
     for (const positionCase& c : cases) {
         EXPECT_EQ(c.inRange, stream->SetPosition(c.offset, c.kind)) << c.offset << "/" << c.kind;
