@@ -407,6 +407,10 @@ void uiWindow::taskCreateView(void* window, void*)
     parameters.followLinks = true;
     parameters.transparent = false;
     self->view = host.load()->engine()->CreateView();
+    if (!self->view) {
+        CLIENT_LOG(util::LOG_ERROR, "uiWindow('%s')::taskCreateView - the engine made no view, the window stays empty\n", self->name);
+        return;
+    }
     self->view->Init(parameters);
     self->viewWidth = parameters.width;
     self->viewHeight = parameters.height;

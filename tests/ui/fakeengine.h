@@ -169,6 +169,8 @@ public:
     {
         record("CreateView");
         std::lock_guard<std::mutex> guard(lock);
+        if (refuseViews)
+            return nullptr;
         views.push_back(new fakeView(this));
         return views.back();
     }
@@ -282,6 +284,8 @@ public:
     std::mutex lock;
     std::vector<std::string> calls;
     std::vector<fakeView*> views;
+    // While set, CreateView makes no view, as an engine out of memory does.
+    bool refuseViews = false;
 };
 
 // Each records last, so that a test that saw the record sees what the call changed.

@@ -45,6 +45,26 @@ TEST_F(uiWindowTest, thePixelBufferGrowsWithHeadroomAndNeverShrinks)
     EXPECT_TRUE(engine->called("View::SetSize 2000x10")) << "the view follows";
 }
 
+// A window the engine makes no view for stays empty: its operations and its input reach nothing.
+TEST_F(uiWindowTest, aWindowWithoutAViewStaysEmpty)
+{
+    startUI();
+    {
+        std::lock_guard<std::mutex> guard(engine->lock);
+        engine->refuseViews = true;
+    }
+    uiWindow* window = ui::createWindow("empty", "menu", 0, 0, 100, 50, false);
+    mainTaskQueue::run();
+    drainWorker();
+    EXPECT_TRUE(captured.contains("uiWindow('empty')::taskCreateView - the engine made no view, the window stays empty\n"));
+    window->setURL("file://ui/other.html");
+    window->resize(200, 100);
+    ui::onMouseButton(5, 5, 0, 1);
+    drainWorker();
+    EXPECT_FALSE(engine->called("View::SetSize 200x100"));
+    ui::destroyWindow(window);
+}
+
 TEST_F(uiWindowTest, aSizeOutOfRangeIsBounded)
 {
     startUI();
