@@ -87,6 +87,8 @@ protected:
         addFile("data/textures/default.png", pngImage(64, 64, false));
         textureMgr::loadTexture("default.png", textureMgr::cb_DefaultTextureLoaded, nullptr, nullptr);
         ASSERT_TRUE(drainUntil([this] { return captured.contains("textureMgr: Default Texture Loaded! (64x64)\n"); }));
+        // The line comes just before the texture is stored: wait for that too.
+        textureMgr::awaitDefaultTexture(10000);
     }
 
     // Requests the name and waits until the callbacks recorded so many calls.
