@@ -98,66 +98,66 @@ class screenReports final : public tavrix::vfs::updateSink {
 public:
     void setStatusText(screen on, const char* text, uint32_t length) override
     {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        if (!open)
-            return;
-        if (on == DOWNLOAD_SCREEN)
-            tavrix::rmDownload::setStatusText(text, length);
-        else
-            tavrix::rmLoadingScreen::setStatusText(text, length);
+        whileOpen([&] {
+            if (on == DOWNLOAD_SCREEN)
+                tavrix::rmDownload::setStatusText(text, length);
+            else
+                tavrix::rmLoadingScreen::setStatusText(text, length);
+        });
     }
     void setProgress(screen on, int32_t done, int32_t total) override
     {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        if (!open)
-            return;
-        if (on == DOWNLOAD_SCREEN)
-            tavrix::rmDownload::setProgress(done, total);
-        else
-            tavrix::rmLoadingScreen::setProgress(done, total);
+        whileOpen([&] {
+            if (on == DOWNLOAD_SCREEN)
+                tavrix::rmDownload::setProgress(done, total);
+            else
+                tavrix::rmLoadingScreen::setProgress(done, total);
+        });
     }
     void setURL(screen on, const char* url) override
     {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        if (!open)
-            return;
-        switch (on) {
-        case LOADING_SCREEN:
-            tavrix::rmLoadingScreen::setURL(url);
-            break;
-        case DOWNLOAD_SCREEN:
-            tavrix::rmDownload::setURL(url);
-            break;
-        case MENU_SCREEN:
-            tavrix::rmMenu::setURL(url);
-            break;
-        }
+        whileOpen([&] {
+            switch (on) {
+            case LOADING_SCREEN:
+                tavrix::rmLoadingScreen::setURL(url);
+                break;
+            case DOWNLOAD_SCREEN:
+                tavrix::rmDownload::setURL(url);
+                break;
+            case MENU_SCREEN:
+                tavrix::rmMenu::setURL(url);
+                break;
+            }
+        });
     }
     int32_t showDownload() override
     {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        return open ? tavrix::renderMode::switchMode(tavrix::renderMode::MODE_DOWNLOAD) : tavrix::renderMode::MODE_DOWNLOAD;
+        int32_t previous = tavrix::renderMode::MODE_DOWNLOAD;
+        whileOpen([&] { previous = tavrix::renderMode::switchMode(tavrix::renderMode::MODE_DOWNLOAD); });
+        return previous;
     }
     void leaveDownload(int32_t previous) override
     {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        if (open)
-            tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_DOWNLOAD, previous);
+        whileOpen([&] { tavrix::renderMode::switchModeIfCurrent(tavrix::renderMode::MODE_DOWNLOAD, previous); });
     }
     void requestClose() override { tavrix::client::requestClose(); }
 
-    void reopen()
+    // Set at start-up, cleared before the screens go; clearing waits for a report under way.
+    void setOpen(bool value)
     {
         std::lock_guard<tavrix::util::mutex> held(lock);
-        open = true;
-    }
-    void close()
-    {
-        std::lock_guard<tavrix::util::mutex> held(lock);
-        open = false;
+        open = value;
     }
 
 private:
+    template <class Report>
+    void whileOpen(Report&& report)
+    {
+        std::lock_guard<tavrix::util::mutex> held(lock);
+        if (open)
+            report();
+    }
+
     tavrix::util::mutex lock;
     bool open = true;
 };
@@ -450,7 +450,7 @@ bool init()
     registerVariables();
 
     timer_init();
-    reports.reopen();
+    reports.setOpen(true);
     vfs::setUpdateSink(&reports);
     vfs::init();
     fsCache::init();
@@ -535,7 +535,7 @@ void final()
         endLeavingAStepBehind();
     blockTypeRegistry::final();
     worldFactory::final();
-    reports.close();
+    reports.setOpen(false);
     renderMode::final();
     ui::final();
     Input::final();
