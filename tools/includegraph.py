@@ -5,7 +5,10 @@ A module is a file pair (x.h and x.cpp, with a local header xlocal.h where it ha
 client's layers and their modules are read from client/CMakeLists.txt (tavrix_layer), the platform library
 is the layer below them all, with its top floor (platform.h: start, stop and version) included from outside
 it only. The check fails when a module includes one of a layer it does not stand on, when modules include
-each other in a circle, or when a client header belongs to no layer.
+each other in a circle, or when a client header belongs to no layer. An include is resolved as the compiler
+resolves it, whatever its spelling: "x.h" beside the including file first, then from the source root (the
+one include folder the build gives), <x.h> from the source root only. An include it cannot read (a macro)
+fails the check.
 
 Usage: includegraph.py [source root] [--graph]   (--graph also prints every module's includes)
 """
@@ -13,7 +16,8 @@ import os
 import re
 import sys
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+DIRECTIVE = re.compile(r"^\s*#\s*include\b(.*)$", re.M)
+SPELLING = re.compile(r'\s*(?:"([^"]+)"|<([^>]+)>)\s*(?://.*|/\*.*)?$')
 LAYER_CALL = re.compile(r"^tavrix_layer\((\w+)(.*?)\)", re.S | re.M)
 PROGRAM = re.compile(r"^add_executable\(tavrix (\w+)\.cpp\)", re.M)
 PROGRAM_LINKS = re.compile(r"^target_link_libraries\(tavrix .*?tavrix_(\w+)", re.M)
@@ -55,6 +59,28 @@ def module_of(path):
     if stem.endswith("local") and os.path.exists(os.path.join(ROOT, stem[: -len("local")] + ".h")):
         return stem[: -len("local")]
     return stem
+
+
+def includes(path):
+    """(spelling, file under the source root it names, or None) for each include of a source file, and the
+    directives it cannot read."""
+    found, unreadable = [], []
+    for directive in DIRECTIVE.findall(read(os.path.join(ROOT, path))):
+        spelled = SPELLING.match(directive)
+        if not spelled:
+            unreadable.append(directive.strip())
+            continue
+        quoted, angled = spelled.groups()
+        name = quoted or angled
+        folders = [os.path.dirname(path), ""] if quoted else [""]
+        target = None
+        for folder in folders:
+            candidate = os.path.normpath(os.path.join(folder, name))
+            if not candidate.startswith("..") and os.path.isfile(os.path.join(ROOT, candidate)):
+                target = candidate
+                break
+        found.append((name, target))
+    return found, unreadable
 
 
 def sources(root):
@@ -129,18 +155,25 @@ def main(argv):
         if layer is None:
             problems.append(f"{path}: belongs to no layer of client/CMakeLists.txt")
             continue
-        for included in INCLUDE.findall(read(os.path.join(ROOT, path))):
-            if not included.startswith(("client/", "platformlib/")):
+        found, unreadable = includes(path)
+        for directive in unreadable:
+            problems.append(f"{path}: an include it cannot read: #include {directive}")
+        for spelling, included in found:
+            if included is None or not included.startswith(("client/", "platformlib/")):
                 continue
+            if spelling != included:
+                included_as = f"{included} (written {spelling})"
+            else:
+                included_as = included
             target = module_of(included)
             if target == module:
                 continue
             graph.setdefault(module, set()).add(target)
             target_layer = "platform" if included.startswith("platformlib/") else layer_of.get(target)
             if target_layer is None:
-                problems.append(f"{path}: includes {included}, which belongs to no layer")
+                problems.append(f"{path}: includes {included_as}, which belongs to no layer")
             elif target_layer not in allowed[layer]:
-                problems.append(f"{path} ({layer}): includes {included} ({target_layer}), a layer it does not stand on")
+                problems.append(f"{path} ({layer}): includes {included_as} ({target_layer}), a layer it does not stand on")
             if target == PLATFORM_TOP and path.startswith("platformlib/") and module != PLATFORM_TOP:
                 problems.append(f"{path}: includes the platform library's top floor from inside it")
     for component in strongly_connected(graph):
