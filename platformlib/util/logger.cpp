@@ -98,6 +98,81 @@ size_t formatPrefix(char (&out)[PREFIX_SIZE], int64_t ms, uint32_t level)
     return size_t(at - out) + 10;
 }
 
+// Appends n bytes when they fit before end (the place of the NUL).
+bool put(char*& at, const char* end, const char* bytes, size_t n)
+{
+    if (size_t(end - at) < n)
+        return false;
+    std::memcpy(at, bytes, n);
+    at += n;
+    return true;
+}
+
+// A 32-bit value in decimal, with a minus sign when it is negative.
+bool putDecimal(char*& at, const char* end, uint32_t magnitude, bool negative)
+{
+    char digits[11];
+    char* first = digits + sizeof(digits);
+    do {
+        *--first = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative)
+        *--first = '-';
+    return put(at, end, first, size_t(digits + sizeof(digits) - first));
+}
+
+// Nearly every line has only conversions without flags, width, precision or length, which vsnprintf
+// spends most of a call on. Writes those; -1 for any other conversion, a null string or a text that does
+// not fit, which vsnprintf then writes from the start.
+int formatPlain(char* out, size_t size, const char* format, va_list args)
+{
+    if (size == 0)
+        return -1;
+    char* at = out;
+    const char* const end = out + size - 1;
+    for (const char* f = format;;) {
+        const char* percent = strchrnul(f, '%');
+        if (!put(at, end, f, size_t(percent - f)))
+            return -1;
+        if (!*percent)
+            break;
+        f = percent + 2;
+        switch (percent[1]) {
+        case 'd': {
+            const int value = va_arg(args, int);
+            if (!putDecimal(at, end, value < 0 ? 0u - uint32_t(value) : uint32_t(value), value < 0))
+                return -1;
+            break;
+        }
+        case 'u':
+            if (!putDecimal(at, end, va_arg(args, unsigned), false))
+                return -1;
+            break;
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            if (!text || !put(at, end, text, std::strlen(text)))
+                return -1;
+            break;
+        }
+        case 'c': {
+            const char c = char(va_arg(args, int));
+            if (!put(at, end, &c, 1))
+                return -1;
+            break;
+        }
+        case '%':
+            if (!put(at, end, "%", 1))
+                return -1;
+            break;
+        default:
+            return -1;
+        }
+    }
+    *at = '\0';
+    return int(at - out);
+}
+
 // The records of short lines: taken by any caller, given back by the worker a few at a time. It grows by
 // chunks as far as the backlog needs and keeps them until it goes, so that a line costs no allocation once
 // it has grown. A free slot is linked through the record's own next field.
@@ -388,7 +463,7 @@ void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* 
     if (!call.admitted)
         return;
     char text[MAX_TEXT + 1];
-    const int formatted = std::vsnprintf(text, sizeof(text), format, args);
+    const int formatted = formatText(text, sizeof(text), format, args);
     // The formatter reports the untruncated length; only what fits in the buffer was stored.
     const uint32_t length = formatted < 0 ? 0 : formatted > int(MAX_TEXT) ? MAX_TEXT : uint32_t(formatted);
     if (formatted < 0)
@@ -503,6 +578,17 @@ bool logger::addLogFile(const char* path, uint32_t mask)
     }
     registerHook(mask, node, fileHook);
     return true;
+}
+
+int logger::formatText(char* out, size_t size, const char* format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    int length = formatPlain(out, size, format, args);
+    if (length < 0)
+        length = std::vsnprintf(out, size, format, again);
+    va_end(again);
+    return length;
 }
 
 const char* logger::levelName(uint32_t level)

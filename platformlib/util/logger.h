@@ -2,6 +2,7 @@
 // The system's logger: callers format and queue, the "Logger - Worker" thread hands every record to the
 // hooks whose mask matches (log files, the UDP console).
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "platformlib/posix/thread.h"
@@ -65,6 +66,9 @@ public:
     void sendPerf(int32_t first, int32_t second, int32_t third);
 
     static const char* levelName(uint32_t level);
+    // vsnprintf's contract and bytes: writes at most size - 1 characters and a NUL, returns the untruncated
+    // length. Formats of the plain conversions alone (%d %u %s %c %%) are written here, the rest by vsnprintf.
+    static int formatText(char* out, size_t size, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
     // Writes the record's line; the worker flushes the files after each run of records it took.
     static void fileHook(void* user, const message* record);
     static void udpHook(void* user, const message* record);

@@ -11,8 +11,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -112,6 +117,95 @@ TEST_F(LoggerTest, LevelNames)
                                                       {3, "UNKNOWN"}, {32, "UNKNOWN"}, {0xFFFFFFFF, "UNKNOWN"}};
     for (const auto& [level, name] : names)
         EXPECT_STREQ(logger::levelName(level), name) << level;
+}
+
+int formatByLogger(char* out, size_t size, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int length = logger::formatText(out, size, format, args);
+    va_end(args);
+    return length;
+}
+
+int formatByLibc(char* out, size_t size, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(out, size, format, args);
+    va_end(args);
+    return length;
+}
+
+// The same bytes as vsnprintf into a buffer of `size` (the NUL included, nothing written past it) and the
+// same result.
+template <typename... Args>
+void expectAsVsnprintf(size_t size, const char* format, Args... args)
+{
+    SCOPED_TRACE(std::string("format \"") + format + "\", size " + std::to_string(size));
+    constexpr size_t GUARD = 16;
+    std::string mine(size + GUARD, '\x5A');
+    std::string theirs(size + GUARD, '\x5A');
+    EXPECT_EQ(formatByLogger(mine.data(), size, format, args...), formatByLibc(theirs.data(), size, format, args...));
+    EXPECT_EQ(mine, theirs);
+}
+
+template <typename... Args>
+void expectAsVsnprintf(const char* format, Args... args)
+{
+    expectAsVsnprintf(logger::MAX_TEXT + 1, format, args...);
+}
+
+TEST_F(LoggerTest, FormattingMatchesVsnprintfByteForByte)
+{
+    // The plain conversions.
+    expectAsVsnprintf("");
+    expectAsVsnprintf("no conversion\n");
+    for (const int value : {0, 1, -1, 9, 10, -10, 123456789, INT_MAX, INT_MIN, INT_MIN + 1})
+        expectAsVsnprintf("[%d]", value);
+    for (const unsigned value : {0u, 1u, 4294967295u, 2147483648u, 1000000000u})
+        expectAsVsnprintf("[%u]", value);
+    expectAsVsnprintf("%s|%s|%s", "", "abc", "x y\tz\n");
+    expectAsVsnprintf("%c%c%c", 'a', '%', 255);
+    expectAsVsnprintf("a%cb", 0);
+    expectAsVsnprintf("%%|100%% of %d%%|%%%%", 7);
+    expectAsVsnprintf("%s=%d (%u) '%c' %s\n", "key", -42, 42u, 'q', "end");
+    expectAsVsnprintf("%d%d%d%d%d%d%d%d%d%d", 1, 2, 3, 4, 5, 6, 7, 8, 9, 10);
+
+    // Flags, widths, precisions, length modifiers and other conversions.
+    for (const char* format : {"%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%'d", "%x", "%X", "%#x", "%o", "%i"})
+        for (const int value : {0, 42, -42, INT_MIN})
+            expectAsVsnprintf(format, value);
+    expectAsVsnprintf("%ld %lu %lld %llu", LONG_MIN, ULONG_MAX, LLONG_MIN, ULLONG_MAX);
+    expectAsVsnprintf("%hd %hu %hhd %hhu", 70000, 70000, 300, 300);
+    expectAsVsnprintf("%zu %zd %jd %td", size_t(12345), ptrdiff_t(-5), intmax_t(-6), ptrdiff_t(7));
+    expectAsVsnprintf("%" PRId64 " %" PRIu64 " %" PRIx64, INT64_MIN, UINT64_MAX, UINT64_MAX);
+    expectAsVsnprintf("%10s|%-10s|%.2s|%.0s|", "abc", "abc", "abc", "abc");
+    expectAsVsnprintf("%*d|%-*d|%.*s", 6, 5, 6, 5, 2, "abcdef");
+    expectAsVsnprintf("%f %.2f %e %g %a %5.1f", 3.25, -0.125, 1e300, 1e-5, 1.0, 2.0);
+    expectAsVsnprintf("%f %f", std::numeric_limits<double>::infinity(), std::nan(""));
+    int somewhere = 0;
+    expectAsVsnprintf("%p %p", static_cast<void*>(nullptr), static_cast<void*>(&somewhere));
+    expectAsVsnprintf("%2$s %1$s", "first", "second");
+    expectAsVsnprintf("%3c|%-3c|", 'a', 'b');
+    // A null string, and a conversion left unfinished at the end.
+    expectAsVsnprintf("[%s]", static_cast<const char*>(nullptr));
+    expectAsVsnprintf("[%.1s]", static_cast<const char*>(nullptr));
+    expectAsVsnprintf("trailing %");
+    // Plain conversions before the first other one: the fallback starts again from the first argument.
+    expectAsVsnprintf("%d %s %u %c %5d %s", -1, "s", 2u, 'c', 3, "t");
+    expectAsVsnprintf("%s %s", "fine", static_cast<const char*>(nullptr));
+
+    // Buffers too small for the text: cut at size - 1 with a NUL, the whole length returned.
+    for (const size_t size : {1, 2, 5, 11, 12, 13})
+        expectAsVsnprintf(size, "%d", INT_MIN);
+    for (const size_t size : {1, 3, 4, 10})
+        expectAsVsnprintf(size, "ab%scd%%", "xyz");
+    expectAsVsnprintf(size_t(0), "nothing %d", 1);
+    const std::string longText(logger::MAX_TEXT + 100, 'w');
+    expectAsVsnprintf("%s", longText.c_str());
+    expectAsVsnprintf("%s", longText.substr(0, logger::MAX_TEXT).c_str());
+    expectAsVsnprintf("x%s", longText.substr(0, logger::MAX_TEXT).c_str());
 }
 
 TEST_F(LoggerTest, FilesReceiveTheLevelsOfTheirMask)
