@@ -9,8 +9,9 @@ packages=(
   # windowing, OpenGL, images, sound, HTTP
   libglfw3-dev libglew-dev libpng-dev zlib1g-dev libglm-dev
   libopenal-dev libopenal1 libvorbis-dev libcurl4-openssl-dev libx11-dev
-  # the web engine: HTML and CSS layout, drawing, font rasterising, and the fonts its tests read
-  liblitehtml-dev libgumbo-dev libcairo2-dev libfreetype-dev fonts-liberation
+  # the web engine: HTML and CSS layout, drawing, font rasterising, the system's fonts, and the fonts its
+  # tests read and it falls back to
+  liblitehtml-dev libgumbo-dev libcairo2-dev libfreetype-dev libfontconfig-dev fonts-liberation
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev rapidjson-dev libcpp-httplib-dev
   # running under a virtual display, screenshots, clicks through the input test extension, the local asset

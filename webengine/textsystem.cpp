@@ -12,13 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 namespace eawebkit::engine {
-namespace {
 
-// How family names are compared: without quotes, case or spaces (the HTML library drops the spaces of a
-// family named in the font shorthand).
 std::string familyKey(std::string_view name)
 {
     std::string key;
@@ -27,6 +26,8 @@ std::string familyKey(std::string_view name)
             key.push_back(lowerAscii(c));
     return key;
 }
+
+namespace {
 
 int genericSlot(std::string_view name)
 {
@@ -186,7 +187,8 @@ public:
     unsigned decoration;
     fontMetrics laidOut; // as handed to the page
     sizedFace* sized = nullptr;
-    uint64_t pickedAt = 0; // the text system's generation when `sized` was picked
+    // The text system's generation when `sized` was picked; none before the first pick.
+    std::optional<uint64_t> pickedAt;
 };
 
 textSystem::textSystem() : library(std::make_unique<freeTypeLibrary>()) {}
@@ -251,17 +253,55 @@ const textSystem::face* textSystem::pickStyle(std::string_view family, bool bold
     return best;
 }
 
-const textSystem::face* textSystem::pickFace(std::string_view families, bool bold, bool italic) const
+std::unique_ptr<textSystem::face> textSystem::openInstalled(const installedFonts::installedFace& installed,
+                                                            std::string_view family)
+{
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(installed.path, error);
+    if (error || size == 0 || size > kMaxFaceBytes)
+        return nullptr;
+    auto opened = std::make_unique<face>();
+    if (FT_New_Face(library->handle, installed.path.c_str(), FT_Long(installed.index), &opened->ft) != 0) {
+        opened->ft = nullptr;
+        return nullptr;
+    }
+    if (!FT_IS_SCALABLE(opened->ft))
+        return nullptr;
+    opened->family = family;
+    opened->bold = installed.bold;
+    opened->italic = installed.italic;
+    return opened;
+}
+
+const textSystem::face* textSystem::pickInstalled(std::string_view family, bool bold, bool italic)
+{
+    const installedFonts::installedFace* found = library->handle ? installed.find(family, bold, italic) : nullptr;
+    if (!found)
+        return nullptr;
+    auto [entry, added] = installedFaces.try_emplace(found);
+    if (added)
+        entry->second = openInstalled(*found, family);
+    return entry->second.get();
+}
+
+const textSystem::face* textSystem::pickFamily(std::string_view family, bool bold, bool italic)
+{
+    if (const face* f = pickStyle(family, bold, italic))
+        return f;
+    return pickInstalled(family, bold, italic);
+}
+
+const textSystem::face* textSystem::pickFace(std::string_view families, bool bold, bool italic)
 {
     while (!families.empty()) {
         size_t comma = families.find(',');
         std::string name = familyKey(families.substr(0, comma));
         families.remove_prefix(comma == std::string_view::npos ? families.size() : comma + 1);
         int slot = genericSlot(name);
-        if (const face* f = pickStyle(slot < 0 ? name : slots[size_t(slot)], bold, italic))
+        if (const face* f = pickFamily(slot < 0 ? name : slots[size_t(slot)], bold, italic))
             return f;
     }
-    if (const face* f = pickStyle(slots[kFontStandard], bold, italic))
+    if (const face* f = pickFamily(slots[kFontStandard], bold, italic))
         return f;
     return faces.empty() ? nullptr : pickStyle(faces.front()->family, bold, italic);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The font faces the host adds, and text measured and drawn with them. No other font is ever used, so a
-// page looks the same on every machine.
+// The font faces the host adds, and text measured and drawn with them. A family the host has added no face
+// of is drawn with the machine's installed face of that family (on a first start the host has none yet);
+// a face the host adds of it takes over.
 #include "webengine/eawebkit.h"
+#include "webengine/systemfonts.h"
 
 #include <cairo.h>
 
@@ -28,6 +30,10 @@ enum textDecoration : unsigned {
     kLineThrough = 2,
     kOverline = 4,
 };
+
+// How family names are compared: without quotes, case or spaces (the HTML library drops the spaces of a
+// family named in the font shorthand).
+std::string familyKey(std::string_view name);
 
 struct rgba {
     double red, green, blue, alpha;
@@ -56,9 +62,11 @@ public:
 
     class font;
     // A font for a CSS font-family list: the first family with a face, a generic name through its slot,
-    // and the standard slot for the rest; weight 600 and above asks for Bold. Its face is picked again at
-    // its next use once faces were added, so a page laid out before its faces came draws with them; its
-    // metrics are those of its first face, or of a common sans-serif face when none existed yet.
+    // and the standard slot for the rest, then any face the host added; weight 600 and above asks for
+    // Bold. A family has the host's faces when the host added any of it, else the machine's. Its face is
+    // picked again at its next use once faces were added, so a page laid out before its faces came draws
+    // with them; its metrics are those of its first face, or of a common sans-serif face when none existed
+    // yet.
     font* createFont(std::string_view families, int pixelSize, int weight, bool italic, unsigned decoration,
                      fontMetrics& metrics);
     void deleteFont(font* f);
@@ -73,15 +81,21 @@ private:
     struct face;
     struct sizedFace;
 
-    const face* pickFace(std::string_view families, bool bold, bool italic) const;
+    const face* pickFace(std::string_view families, bool bold, bool italic);
+    const face* pickFamily(std::string_view family, bool bold, bool italic);
     const face* pickStyle(std::string_view family, bool bold, bool italic) const;
+    const face* pickInstalled(std::string_view family, bool bold, bool italic);
+    std::unique_ptr<face> openInstalled(const installedFonts::installedFace& installed, std::string_view family);
     sizedFace& sized(const face& f, int pixelSize);
     // The font's face at its size for the faces there are now; null while there is none.
     sizedFace* resolve(font& f);
 
     struct freeTypeLibrary;
     std::unique_ptr<freeTypeLibrary> library;
-    std::vector<std::unique_ptr<face>> faces;
+    std::vector<std::unique_ptr<face>> faces; // the host's
+    installedFonts installed;
+    // Opened at their first use; null for one that cannot be opened.
+    std::map<const installedFonts::installedFace*, std::unique_ptr<face>> installedFaces;
     std::map<std::tuple<const face*, int, bool>, std::unique_ptr<sizedFace>> sizes;
     std::array<std::string, kFontSlotCount> slots; // compared as family keys
     uint32_t minSmoothSize = 0;
