@@ -181,16 +181,18 @@ size_t digitsBefore(const std::string& text, size_t end)
     return end;
 }
 
-// A temporary file's name: the file's own, then ".tmp", the process id, '.' and a serial number.
+// A temporary file's name: the file's own, then TEMPORARY_MARK, the process id, '.' and a serial number.
+// The mark holds a backslash, which no content path may: no name that is content can be taken for one.
+constexpr char TEMPORARY_MARK[] = "\\tmp";
+
 bool isLeftoverTemporary(const std::string& name)
 {
-    constexpr char TMP[] = ".tmp";
-    constexpr size_t TMP_LENGTH = sizeof(TMP) - 1;
+    constexpr size_t MARK_LENGTH = sizeof(TEMPORARY_MARK) - 1;
     const size_t serial = digitsBefore(name, name.size());
     if (serial == name.size() || serial == 0 || name[serial - 1] != '.')
         return false;
     const size_t pid = digitsBefore(name, serial - 1);
-    return pid != serial - 1 && pid > TMP_LENGTH && name.compare(pid - TMP_LENGTH, TMP_LENGTH, TMP) == 0;
+    return pid != serial - 1 && pid > MARK_LENGTH && name.compare(pid - MARK_LENGTH, MARK_LENGTH, TEMPORARY_MARK) == 0;
 }
 
 // The temporary file is made beside the file, in the same directory, and renamed over it.
@@ -199,7 +201,7 @@ writeResult writeFileAtomicAt(int dirFd, const char* name, const void* head, uin
 {
     static std::atomic<uint32_t> serial{0};
     char temporary[4096];
-    const int n = std::snprintf(temporary, sizeof(temporary), "%s.tmp%ld.%u", name, long(getpid()), serial.fetch_add(1));
+    const int n = std::snprintf(temporary, sizeof(temporary), "%s%s%ld.%u", name, TEMPORARY_MARK, long(getpid()), serial.fetch_add(1));
     if (n < 0 || size_t(n) >= sizeof(temporary))
         return WRITE_OPEN_FAILED;
     const int fd = ::openat(dirFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

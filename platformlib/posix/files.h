@@ -78,7 +78,9 @@ writeResult writeFileAtomic(const char* path, const void* head, uint32_t headByt
                             uint32_t bodyBytes, bool durable);
 
 // Removes the temporary files that a write above leaves when the process ends before its rename, in the
-// directory and every directory below it (links are not followed); how many were removed.
+// directory and every directory below it (links are not followed); how many were removed. Their names end
+// in a backslash, "tmp", the process id, '.' and a serial number: no content path holds a backslash, so
+// no content file is ever taken for one.
 uint32_t removeLeftoverTemporaries(const char* directory);
 
 // The directory above a relative path, reached from the current directory one component at a time without

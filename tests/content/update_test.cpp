@@ -395,6 +395,15 @@ TEST_F(updateTest, AShutdownEndsAStalledUpdate)
     run.stop();
 }
 
+// A content file may be named as the store's temporary files once were: the next start keeps it.
+TEST_F(updateTest, AContentFileNamedLikeATemporaryOneStays)
+{
+    const contentFile backup = {"data/test/backup.tmp1.2", "named like a temporary file"};
+    storeRun run;
+    install(run, {MENU, backup});
+    expectSaved(run, 7, {MENU, backup});
+}
+
 // While the local server answers, the public one is never asked, even when it has a newer version.
 TEST_F(updateTest, ThePublicServerIsNotAskedWhileTheLocalOneAnswers)
 {

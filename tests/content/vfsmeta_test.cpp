@@ -534,20 +534,22 @@ TEST_F(vfsMetaTest, ReindexTimeIsBirthElseModification)
 }
 
 // A replace cut short leaves its temporary file beside the file; the next start removes it before a
-// reindex could take it for content.
+// reindex could take it for content. Content named as such files once were named stays content.
 TEST_F(vfsMetaTest, TemporaryFilesOfAnInterruptedWriteAreRemovedAtStart)
 {
     stop();
     dir.write("data/ui/page.html", "page");
-    dir.write("data/ui/page.html.tmp4242.0", "half a page");
-    dir.write("data/meta/contentVersion.tmp4242.1", "half");
+    dir.write("data/ui/page.html\\tmp4242.0", "half a page");
+    dir.write("data/meta/contentVersion\\tmp4242.1", "half");
     dir.write("data/notes.tmp", "content");
+    dir.write("data/test/backup.tmp1.2", "content named like a temporary file");
     captured.clear();
     start();
     EXPECT_TRUE(captured.contains("vfs: removed 2 temporary files left by an interrupted write\n"));
     vfs::rebuildMetaData();
-    EXPECT_EQ((std::vector<std::string>{"data/notes.tmp", "data/ui/page.html"}), nodePaths(dir.read(DB)));
-    EXPECT_FALSE(fs::exists("data/meta/contentVersion.tmp4242.1"));
+    EXPECT_EQ((std::vector<std::string>{"data/notes.tmp", "data/test/backup.tmp1.2", "data/ui/page.html"}),
+              nodePaths(dir.read(DB)));
+    EXPECT_FALSE(fs::exists("data/meta/contentVersion\\tmp4242.1"));
 }
 
 TEST(fileTime, WindowsFileTimesBecomeUnixSecondsTruncatedTowardZero)
