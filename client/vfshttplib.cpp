@@ -353,13 +353,22 @@ CURLcode perform(transfer& t, char* errorText)
     return result;
 }
 
+// Whether the transfer failed while following a redirect: the last response it saw is one. Its headers
+// then say nothing of why the request failed.
+bool failedOnRedirect(transfer& t, CURLcode result)
+{
+    long status = 0;
+    return result != CURLE_OK && curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+           status >= 300 && status <= 399;
+}
+
 // The body once the transfer has ended, or null. The end counts as the read that returns 0 bytes.
 roPtr<char> finish(transfer& t, CURLcode result, const char* errorText)
 {
     if (t.refused)
         return nullptr;
     if (!t.bodyBegun) {
-        if (!t.headersDone) {
+        if (!t.headersDone || failedOnRedirect(t, result)) {
             char info[256];
             std::snprintf(info, sizeof(info), "%s", errorText[0] ? errorText : curl_easy_strerror(result));
             CLIENT_LOG(util::LOG_ERROR, "httpGET() -> failed to get '%s' returned %u (%s)\n", t.url, uint32_t(result), info);

@@ -242,6 +242,29 @@ TEST_F(httpGetTest, RedirectsAreFollowed)
     EXPECT_EQ(requests[1].target, "/new");
 }
 
+// A redirect that cannot be followed is reported with why, not as the redirect's own status.
+TEST_F(httpGetTest, ARedirectThatFailsSaysWhy)
+{
+    tavrix::test::refusingPort closed;
+    const struct {
+        const char* name;
+        std::string location;
+        uint32_t code;
+    } cases[] = {
+        {"a loop", "/loop", 47},
+        {"another scheme", "file:///etc/passwd", 1},
+        {"a closed port", "http://127.0.0.1:" + std::to_string(closed.port()) + "/x", 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        server.answer("/loop", httpAnswer::redirectTo(c.location));
+        EXPECT_EQ(get("/loop"), "");
+        const std::string failed = "httpGET() -> failed to get '" + server.url("/loop") + "' returned " + std::to_string(c.code) + " (";
+        EXPECT_THAT(log.texts(tavrix::util::LOG_ERROR), ElementsAre(StartsWith(failed)));
+    }
+}
+
 TEST_F(httpGetTest, TheBytesComeAsServedWithoutDecoding)
 {
     httpAnswer how = answerWith({}, "plainly not gzip");
