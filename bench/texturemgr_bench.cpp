@@ -152,7 +152,7 @@ void BM_inlineCachedStart(benchmark::State& state)
         for (int i = 0; i < TEXTURES; ++i) {
             const std::string path = "data/textures/" + nameOf(i);
             uint32_t size = 0;
-            void* entry = fsCache::get(path.c_str(), &size);
+            void* entry = fsCache::get(path.c_str(), &size, textureMgr::MAX_CACHE_ENTRY_SIZE);
             glBindTexture(GL_TEXTURE_2D, ids[i]);
             glCompressedTexImage2D(GL_TEXTURE_2D, 0, GL_COMPRESSED_RGBA_S3TC_DXT5_EXT, 64, 64, 0, GLsizei(size - textureMgr::CACHE_TRAILER_SIZE), entry);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);

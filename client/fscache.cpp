@@ -1,5 +1,6 @@
 #include "client/fscache.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -61,15 +62,40 @@ entryHead readHead(const uint8_t (&raw)[HEAD_SIZE])
     return head;
 }
 
-// A header we would not have written for this file, or one gone stale with the content version.
-bool isUsable(const entryHead& head, int64_t fileLength)
+// A header we would not have written for this file, one gone stale with the content version, or one whose
+// data is larger than the caller takes.
+bool isUsable(const entryHead& head, int64_t fileLength, uint32_t maxSize)
 {
     if (std::memcmp(head.magic, HEAD_MAGIC, sizeof(head.magic)) != 0 || head.version != HEAD_VERSION)
         return false;
     if ((head.flags & FLAG_VERSION_DEPENDENT) && head.contentVersion != vfs::getLocalContentVersion())
         return false;
     // The size is only trusted once the file's length agrees with it: nothing is allocated from a bare claim.
-    return head.size <= MAX_DATA_SIZE && fileLength == int64_t(HEAD_SIZE) + int64_t(head.size);
+    // A sparse file can be as long as it claims, so the caller's bound comes first.
+    return head.size <= std::min(maxSize, MAX_DATA_SIZE) && fileLength == int64_t(HEAD_SIZE) + int64_t(head.size);
+}
+
+// The sixteen folders, each reached from the current directory without following a link. A link on the way
+// is not created through: the cache stays off for this run (false). A folder that can be neither made nor
+// reached through a link is fatal.
+bool makeFolders()
+{
+    for (uint32_t digit = 0; digit < 16; ++digit) {
+        char folder[16];
+        std::snprintf(folder, sizeof(folder), "./cache/%1x/", digit);
+        sys::parentDirectory opened;
+        uint32_t failedLength = 0;
+        if (opened.open(folder, &failedLength))
+            continue;
+        char refused[16];
+        std::snprintf(refused, sizeof(refused), "%.*s", int(failedLength), folder);
+        // Only asked for when the folder could not be reached: it makes nothing where a link stands.
+        if (!sys::makeDirectory(refused))
+            TAVRIX_FATAL("fsCache Initialization Error\n\nDirectory Creation Failed.\n");
+        CLIENT_LOG(util::LOG_WARN, "fsCache: '%s' is a symbolic link or cannot be opened - nothing is cached through it, the cache is off\n", refused);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -83,12 +109,9 @@ void init()
         return;
     }
 
-    sys::makeDirectory("./cache/");
-    for (uint32_t digit = 0; digit < 16; ++digit) {
-        char folder[16];
-        std::snprintf(folder, sizeof(folder), "./cache/%1x", digit);
-        if (!sys::makeDirectory(folder))
-            TAVRIX_FATAL("fsCache Initialization Error\n\nDirectory Creation Failed.\n");
+    if (!makeFolders()) {
+        disabled = 1;
+        return;
     }
 
     if (const uint32_t removed = sys::removeLeftoverTemporaries("./cache"))
@@ -128,7 +151,7 @@ void put(const char* key, const void* data, uint32_t size, bool versionDependent
         folder.writeFileAtomic(raw, HEAD_SIZE, data, size, false);
 }
 
-void* get(const char* key, uint32_t* size)
+void* get(const char* key, uint32_t* size, uint32_t maxSize)
 {
     if (disabled)
         return nullptr;
@@ -145,7 +168,7 @@ void* get(const char* key, uint32_t* size)
         return nullptr;
 
     const entryHead head = readHead(raw);
-    if (!isUsable(head, fileLength)) {
+    if (!isUsable(head, fileLength, maxSize)) {
         file.close();
         sys::removeFile(path);
         return nullptr;

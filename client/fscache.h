@@ -15,7 +15,8 @@ constexpr uint16_t FLAG_VERSION_DEPENDENT = 0x8000;
 // Room for "./cache/%1x/%s_%8x" with its NUL.
 constexpr uint32_t PATH_BUFFER_SIZE = 84;
 
-// After the content store's init: the local content version is known by then.
+// After the content store's init: the local content version is known by then. Makes ./cache/ and its
+// sixteen folders; where one of them is a symbolic link nothing is made through it and the cache stays off.
 void init();
 void final();
 
@@ -23,8 +24,9 @@ void final();
 // failed store leaves the previous entry or none.
 void put(const char* key, const void* data, uint32_t size, bool versionDependent);
 // A new tracking-allocator buffer of size + 1 bytes, NUL after the data, that the caller frees; null when
-// there is no usable entry.
-void* get(const char* key, uint32_t* size);
+// there is no usable entry. An entry holding more than maxSize bytes is not usable: nothing is allocated
+// or read for it.
+void* get(const char* key, uint32_t* size, uint32_t maxSize);
 
 void flush();
 void flushVersionDependentCache();

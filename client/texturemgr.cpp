@@ -182,7 +182,7 @@ void vfsFileLoadedCallback(const char*, void* data, uint32_t size, void*, void* 
 void task_tryread_textureCache(texture* tex)
 {
     uint32_t size = 0;
-    void* entry = fsCache::get(tex->name, &size);
+    void* entry = fsCache::get(tex->name, &size, MAX_CACHE_ENTRY_SIZE);
     uint32_t width = 0;
     uint32_t height = 0;
     if (entry && cacheEntryUsable(entry, size, &width, &height)) {

@@ -2,6 +2,7 @@
 // The texture manager's internals, shared by its own file, its tests and its benchmark.
 #include <cstdint>
 
+#include "client/texturedecoder.h"
 #include "client/texturemgr.h"
 
 namespace tavrix::textureMgr {
@@ -30,6 +31,8 @@ struct texTask {
 // The compressed-texture cache payload: the level-0 DXT5 blocks, then this trailer, little-endian.
 constexpr uint32_t CACHE_TRAILER_SIZE = 14;
 constexpr uint16_t CACHE_VERSION = 1;
+// The largest cache entry taken: the DXT5 blocks of the largest texture a decoder hands out, and the trailer.
+constexpr uint32_t MAX_CACHE_ENTRY_SIZE = uint32_t(MAX_DECODED_BYTES) + CACHE_TRAILER_SIZE;
 // Longest path, its NUL included: "data/textures/" and the name.
 constexpr uint32_t PATH_BUFFER_SIZE = 255;
 // How long the start-up step waits for "default.png".

@@ -65,10 +65,10 @@ protected:
         bool found;
         std::string data;
     };
-    static readBack read(const char* key)
+    static readBack read(const char* key, uint32_t maxSize = UINT32_MAX)
     {
         uint32_t size = 0xDEADu;
-        char* data = static_cast<char*>(fsCache::get(key, &size));
+        char* data = static_cast<char*>(fsCache::get(key, &size, maxSize));
         if (!data)
             return {false, {}};
         EXPECT_EQ(data[size], '\0');
@@ -225,6 +225,28 @@ TEST_F(fsCacheTest, damagedEntriesAreNotReturned)
     }
 }
 
+TEST_F(fsCacheTest, anEntryLargerThanTheCallerTakesIsDroppedUnread)
+{
+    fsCache::init();
+    const std::string path = pathOf("abc");
+    store("abc", std::string(16, 'x'), false);
+    EXPECT_EQ(read("abc", 16).data, std::string(16, 'x'));
+    store("abc", std::string(17, 'x'), false);
+    EXPECT_FALSE(read("abc", 16).found);
+    EXPECT_FALSE(dir.exists(path));
+
+    // A sparse file as long as its header claims: refused by the bound before anything is read.
+    store("abc", "a cached texture", false);
+    std::string head = dir.read(path).substr(0, 40);
+    setLe32(head, 12, 1u << 30);
+    dir.write(path, head);
+    fs::resize_file(path, 40 + (uintmax_t(1) << 30));
+    captured.clear();
+    EXPECT_FALSE(read("abc", (256u << 20) + 14).found);
+    EXPECT_FALSE(dir.exists(path));
+    EXPECT_TRUE(captured.texts(tavrix::util::LOG_ERROR).empty());
+}
+
 TEST_F(fsCacheTest, aFailedStoreLeavesNothingBehind)
 {
     fsCache::init();
@@ -234,21 +256,43 @@ TEST_F(fsCacheTest, aFailedStoreLeavesNothingBehind)
     EXPECT_TRUE(cacheFiles().empty());
 }
 
-TEST_F(fsCacheTest, aFolderThatIsALinkIsNotWrittenThrough)
+TEST_F(fsCacheTest, aFolderThatIsALinkIsNotCreatedOrWrittenThrough)
 {
-    fs::create_directory("elsewhere");
-    fs::create_directory("cache");
+    struct linkCase {
+        const char* link;
+        const char* target;
+        const char* line;
+    };
     // abc's entries go to cache/2.
-    fs::create_directory_symlink("../elsewhere", "cache/2");
+    const linkCase cases[] = {
+        {"cache", "elsewhere", "fsCache: './cache' is a symbolic link or cannot be opened - nothing is cached through it, the cache is off\n"},
+        {"cache/2", "../elsewhere", "fsCache: './cache/2' is a symbolic link or cannot be opened - nothing is cached through it, the cache is off\n"},
+    };
+    for (const linkCase& c : cases) {
+        SCOPED_TRACE(c.link);
+        fs::remove_all("cache");
+        fs::remove_all("elsewhere");
+        fs::create_directory("elsewhere");
+        fs::create_directories(fs::path(c.link).parent_path().empty() ? "." : fs::path(c.link).parent_path());
+        fs::create_directory_symlink(c.target, c.link);
+        captured.clear();
+        fsCache::init();
+        EXPECT_EQ(captured.texts(tavrix::util::LOG_WARN), std::vector<std::string>{c.line});
+        store("abc", "data", false);
+        EXPECT_FALSE(read("abc").found);
+        EXPECT_TRUE(fs::is_empty("elsewhere"));
+    }
+
+    // Without the link the cache is on again.
+    fs::remove("cache/2");
     fsCache::init();
     store("abc", "data", false);
-    EXPECT_FALSE(read("abc").found);
-    EXPECT_TRUE(fs::is_empty("elsewhere"));
+    EXPECT_TRUE(read("abc").found);
 }
 
 TEST_F(fsCacheTest, temporaryFilesOfAnInterruptedStoreAreRemovedAtInit)
 {
-    const std::string leftover = pathOf("abc") + ".tmp4242.0";
+    const std::string leftover = pathOf("abc") + "\\tmp4242.0";
     fs::create_directories(fs::path(leftover).parent_path());
     dir.write(leftover, "half an entry");
     fsCache::init();

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -70,7 +71,7 @@ TEST_F(textureMgrTest, theFirstLoadWritesTheCacheEntryAndTheNextStartUploadsItWi
     ASSERT_TRUE(drainUntil([&] { return tex->refCnt.load() == 1; }));
 
     uint32_t size = 0;
-    auto* entry = static_cast<uint8_t*>(fsCache::get("data/textures/a.png", &size));
+    auto* entry = static_cast<uint8_t*>(fsCache::get("data/textures/a.png", &size, textureMgr::MAX_CACHE_ENTRY_SIZE));
     ASSERT_NE(entry, nullptr);
     ASSERT_EQ(size, 4096u + 14u);
     const uint8_t* trailer = entry + 4096;
@@ -401,6 +402,28 @@ TEST_F(textureMgrTest, aStaleCacheEntryIsDroppedForTheFile)
         textureMgr::releaseTexture(id);
         ASSERT_TRUE(drainUntil([&] { return !glIsTexture(id); }));
     }
+    EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+TEST_F(textureMgrTest, aCacheEntryLargerThanAnyTextureIsDroppedUnreadForTheFile)
+{
+    startTextures();
+    loadDefault();
+    addFile("data/textures/a.png", pngImage(64, 64, false));
+    const std::string entry = cacheEntry(CACHE_CASES[0]);
+    fsCache::put("data/textures/a.png", entry.data(), uint32_t(entry.size()), true);
+    // A sparse file as long as its header claims (1 GiB): only the bound keeps it from being read.
+    const std::string path = cacheFile("data/textures/a.png").substr(2);
+    std::string head = dir.read(path).substr(0, 40);
+    const uint32_t claimed = 1u << 30;
+    util::putU32(reinterpret_cast<uint8_t*>(head.data()) + 12, claimed);
+    dir.write(path, head);
+    std::filesystem::resize_file(path, 40 + uint64_t(claimed));
+
+    callRecorder calls;
+    texture* tex = load("a.png", calls);
+    ASSERT_NE(tex, nullptr);
+    EXPECT_EQ(tex->width, 64u);
     EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
