@@ -85,6 +85,9 @@ void takeCloseSignal()
         tavrix::client::requestClose();
 }
 
+// The user's close: no further start-up step begins while the frame loop winds down.
+void onWindowClose(GLFWwindow*) { tavrix::orderedAsyncStartupMgr::onCloseRequested(); }
+
 void destroyWindow()
 {
     glfwDestroyWindow(tavrix::client::window);
@@ -471,6 +474,7 @@ bool init()
         return false;
     }
     glfwSetWindowSizeCallback(window, onResolutionChanged);
+    glfwSetWindowCloseCallback(window, onWindowClose);
     glfwMakeContextCurrent(window);
     // A close request held back so far now has a window to close.
     sys::takeCloseSignals(onCloseSignal);

@@ -131,11 +131,13 @@ uint32_t worker(util::thread*)
     return 0;
 }
 
+void onCloseRequested() { startup.stopping = true; }
+
 bool shuttingDown() { return startup.stopping; }
 
 bool cleanup()
 {
-    startup.stopping = true;
+    onCloseRequested();
     bool ended = true;
     if (util::thread* executor = startup.executor) {
         if (executor->join(CLEANUP_WAIT_MS) == util::JOIN_TIMEOUT) {

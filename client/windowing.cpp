@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "client/orderedasyncstartupmgr.h"
 #include "platformlib/posix/thread.h"
 
 namespace {
@@ -42,6 +43,7 @@ int32_t maxTextureSize = 0;
 
 void requestClose()
 {
+    orderedAsyncStartupMgr::onCloseRequested();
     if (!window)
         return;
     glfwSetWindowShouldClose(window, GLFW_TRUE);

@@ -157,6 +157,29 @@ TEST_F(startupTest, StepThatThrowsIsReportedAndStopsTheSequence)
     }
 }
 
+// The update asks for the close and returns: the steps after it wait on what it never fetched.
+void closingStep()
+{
+    ranStep("closing");
+    startupMgr::onCloseRequested();
+}
+
+TEST_F(startupTest, AStepThatAsksForTheCloseIsTheLastToRun)
+{
+    EXPECT_FALSE(startupMgr::shuttingDown());
+    startupMgr::add("closing", closingStep);
+    startupMgr::add("after", afterStep);
+    startupMgr::start();
+    ASSERT_TRUE(waitForLine("Async Initialization of closing took "));
+    // The executor ends after the step; cleanup's join then waits for nothing.
+    EXPECT_TRUE(startupMgr::cleanup());
+
+    EXPECT_TRUE(startupMgr::shuttingDown());
+    EXPECT_EQ(ranSteps(), std::vector<std::string>{"closing"});
+    EXPECT_FALSE(captured.contains(COMPLETE));
+    EXPECT_TRUE(captured.contains("[Platform] Thread Terminated 'Ordered Async Startup - Executor' (ExitCode: 0)\n"));
+}
+
 // A long step that watches the shutdown flag.
 void cooperativeStep()
 {

@@ -1,0 +1,140 @@
+// How the program ends on the paths a user does not choose: a first start whose update cannot happen, sizes
+// in ./cvar.db that no window can take, a display that goes away, a log file that stops taking lines.
+// Each ends with status 0 and its settings saved.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "clientenv.h"
+#include "support/clientprocess.h"
+#include "support/httpfixture.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using tavrix::test::clientProcess;
+using tavrix::test::CLIENT_ENV;
+using tavrix::test::httpAnswer;
+
+// Generous: a loaded machine under the sanitizers starts slowly. The update closes the window ten seconds
+// after its report.
+constexpr int START_MS = 60000;
+constexpr int END_MS = 60000;
+constexpr uint16_t LOCAL_ASSET_PORT = 8090;
+
+const std::string SETTINGS_HEADER = "20131017\n";
+const std::string SMALL_WINDOW = SETTINGS_HEADER + "11:video.width:i:320\n12:video.height:i:240\n";
+
+bool hasDisplay() { return std::getenv("DISPLAY") != nullptr; }
+
+// The local asset server's port bound and not listening: every connection to it is refused. (The public
+// server's name never resolves.)
+class refusedAssetServer {
+public:
+    refusedAssetServer()
+    {
+        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(LOCAL_ASSET_PORT);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            close(socket);
+            socket = -1;
+        }
+    }
+    ~refusedAssetServer()
+    {
+        if (socket >= 0)
+            close(socket);
+    }
+    refusedAssetServer(const refusedAssetServer&) = delete;
+    refusedAssetServer& operator=(const refusedAssetServer&) = delete;
+    bool bound() const { return socket >= 0; }
+
+private:
+    int socket = -1;
+};
+
+// What every one of these ends shows: the whole shutdown ran and the settings were saved, the window's
+// size among them as the file had it.
+void expectNormalEnd(const tavrix::test::tempDir& dir, const std::string& width)
+{
+    const std::string log = dir.read("client.log");
+    EXPECT_NE(log.find("Finalization - Finished\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("An Fatal Error occured"), std::string::npos) << log;
+    const std::string saved = dir.read("cvar.db");
+    EXPECT_EQ(saved.rfind(SETTINGS_HEADER, 0), 0u) << saved;
+    for (const std::string& entry : {"11:video.width:i:" + width + "\n", std::string("16:timer.worker.num:i:2\n")})
+        EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
+}
+
+// The start-up steps after the update wait on content it never fetched: none of them starts.
+void expectNoStepAfterTheUpdate(const std::string& log)
+{
+    EXPECT_NE(log.find("Async Initialization of VFS took "), std::string::npos) << log;
+    EXPECT_EQ(log.find("Async Initialization of TextureMgr"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Ordered asynchronous Initializations Complete"), std::string::npos) << log;
+}
+
+TEST(endingsProcess, AFirstStartWithoutItsServerClosesAfterTheStatusAndSavesItsSettings)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::tempDir dir;
+    dir.write("cvar.db", SMALL_WINDOW);
+    refusedAssetServer assets;
+    ASSERT_TRUE(assets.bound());
+
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    EXPECT_TRUE(client.waitForLog("vfs: Assetserver seems to be unavailable, connection issues?\r\n", START_MS)) << dir.read("client.log");
+    EXPECT_EQ(client.wait(END_MS), 0) << dir.read("client.log");
+    EXPECT_EQ(client.stderrText(), "");
+    expectNormalEnd(dir, "320");
+    expectNoStepAfterTheUpdate(dir.read("client.log"));
+}
+
+// The server answers the version query and goes away during the update: its file list, or a content file,
+// is cut off part way. The update fails and closes the window as an unavailable server does.
+TEST(endingsProcess, AnUpdateCutOffByItsServerClosesTheSameWay)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    const std::string content(100000, 'c');
+    const std::string list = "1\n17:data/content.txt,100000," + std::string(64, '0') + "\n";
+    struct cutOff {
+        const char* name;
+        std::string target;
+        std::string bytes;
+    };
+    const cutOff cases[] = {{"file list", "/5/fileDB.txt", list}, {"content file", "/5/data/content.txt", content}};
+    for (const cutOff& c : cases) {
+        SCOPED_TRACE(c.name);
+        tavrix::test::tempDir dir;
+        dir.write("cvar.db", SMALL_WINDOW);
+        tavrix::test::httpFixture server("", LOCAL_ASSET_PORT);
+        server.put("/currentVersion.txt", "5");
+        server.put("/5/fileDB.txt", list);
+        httpAnswer goesAway;
+        goesAway.body = c.bytes;
+        goesAway.closeAfter = c.bytes.size() / 2;
+        server.answer(c.target, goesAway);
+
+        clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+        EXPECT_TRUE(client.waitForLog("vfs: Update to Content-Version 5 failed!\r\n", START_MS)) << dir.read("client.log");
+        EXPECT_EQ(client.wait(END_MS), 0) << dir.read("client.log");
+        EXPECT_EQ(client.stderrText(), "");
+        expectNormalEnd(dir, "320");
+        expectNoStepAfterTheUpdate(dir.read("client.log"));
+    }
+}
+
+} // namespace
