@@ -21,7 +21,6 @@ constexpr uint32_t READ_SIZE = 4096;
 constexpr uint32_t LENGTH_TEXT_SIZE = 48;
 constexpr long CONNECT_TIMEOUT_MS = 10000;
 constexpr long MAX_REDIRECTS = 10;
-constexpr uint32_t PACING_WINDOW_MS = 500;
 constexpr uint32_t PACING_INTERVAL_MS = 30;
 // The longest a transfer waits for its sockets before its bounds are looked at again.
 constexpr int POLL_MS = 100;
@@ -329,6 +328,7 @@ const char* boundBroken(transfer& t, CURLcode& code)
 CURLcode perform(transfer& t, char* errorText)
 {
     t.started = t.windowStart = uint32_t(getTimeMs());
+    t.pacer.started = progressNow();
     if (curl_multi_add_handle(t.multi, t.handle) != CURLM_OK)
         return CURLE_FAILED_INIT;
     for (;;) {
@@ -389,18 +389,19 @@ roPtr<char> finish(transfer& t, CURLcode result, const char* errorText)
 
 } // namespace
 
+uint32_t averageRate(uint64_t bytes, uint32_t elapsedMs)
+{
+    const uint64_t rate = bytes * 1000 / std::max<uint32_t>(elapsedMs, 1);
+    return uint32_t(std::min<uint64_t>(rate, UINT32_MAX));
+}
+
 bool paceProgress(progressPacer& pacer, uint32_t now, uint32_t received)
 {
-    if (now - pacer.windowStart > PACING_WINDOW_MS) {
-        pacer.rate = 2 * (received - pacer.windowStartBytes);
-        pacer.windowStart = now;
-        pacer.windowStartBytes = received;
-    }
-    if (now - pacer.lastCall > PACING_INTERVAL_MS) {
-        pacer.lastCall = now;
-        return true;
-    }
-    return false;
+    if (now - pacer.lastCall <= PACING_INTERVAL_MS)
+        return false;
+    pacer.lastCall = now;
+    pacer.rate = averageRate(received, now - pacer.started);
+    return true;
 }
 
 roPtr<char> httpGET(const char* url, uint32_t* size, httpProgressCallback progress, uint32_t flags)

@@ -6,7 +6,7 @@
 
 namespace tavrix::vfsHttpLib {
 
-// Bytes received so far, the announced total and the recent rate in bytes per second.
+// Bytes received so far, the announced total and the average rate so far in bytes per second.
 typedef void (*httpProgressCallback)(uint32_t received, uint32_t total, uint32_t rate);
 
 // What a request may be.
@@ -38,14 +38,17 @@ void abortTransfers();
 // Largest Content-Length a body is accepted with.
 constexpr uint32_t MAX_CONTENT_LENGTH = 512u << 20;
 
-// When progress is reported: the rate is the bytes of the last window of a little over 500 ms, doubled,
-// and calls are at least 31 ms apart. Times are milliseconds of one clock, all zero at first.
+// When progress is reported and at what rate: calls are at least 31 ms apart, each with the average rate
+// of the transfer so far. Times are milliseconds of one clock; the last call's is zero at first.
 struct progressPacer {
-    uint32_t windowStart = 0;
-    uint32_t windowStartBytes = 0;
+    uint32_t started = 0; // when the transfer began
     uint32_t rate = 0;
     uint32_t lastCall = 0;
 };
+
+// Bytes per second of `bytes` received in `elapsedMs`, at most UINT32_MAX. Bytes within the same
+// millisecond count as taking one: the clock tells no less.
+uint32_t averageRate(uint64_t bytes, uint32_t elapsedMs);
 
 // Called after every read with the clock and the bytes received; true when progress is to be reported now,
 // with pacer.rate.

@@ -2,6 +2,7 @@
 // stores and records, the texts it leaves on the loading screen, the saved content version, the close
 // request and the screens' pages. Each case runs in a directory of its own.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -402,6 +403,33 @@ TEST_F(updateTest, AContentFileNamedLikeATemporaryOneStays)
     storeRun run;
     install(run, {MENU, backup});
     expectSaved(run, 7, {MENU, backup});
+}
+
+std::atomic<int32_t> fakeNow{0};
+// Each reading is 100 ms after the one before.
+int32_t steppingClock() { return fakeNow += 100; }
+
+// The speed on the screen is the average rate of the file's transfer so far.
+TEST_F(updateTest, TheSpeedShownIsTheAverageSoFar)
+{
+    const contentFile big = {"data/big.bin", std::string(10000, 'b')};
+    storeRun run;
+    httpFixture server;
+    publish(server, 7, {MENU, big});
+    tavrix::vfsHttpLib::setProgressClock(steppingClock);
+    run.start(baseOf(server.port()), baseOf(refusingPort().port()));
+    EXPECT_EQ(run.update(), "");
+    tavrix::vfsHttpLib::setProgressClock(nullptr);
+    std::vector<std::string> receiving;
+    for (const std::string& status : run.screens.statusTexts(screen::LOADING_SCREEN))
+        if (status.rfind("Receiving File", 0) == 0)
+            receiving.push_back(status);
+    // The big file first, in reads of 4096 bytes, then the 17 bytes of the menu page in one.
+    EXPECT_EQ(receiving, (std::vector<std::string>{"Receiving File (4/9 KByte)\nSpeed: 40.00 KByte/sec",
+                                                   "Receiving File (8/9 KByte)\nSpeed: 40.00 KByte/sec",
+                                                   "Receiving File (9/9 KByte)\nSpeed: 32.55 KByte/sec",
+                                                   "Receiving File (0/0 KByte)\nSpeed: 0.17 KByte/sec"}));
+    run.stop();
 }
 
 // While the local server answers, the public one is never asked, even when it has a newer version.

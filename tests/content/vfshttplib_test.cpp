@@ -100,9 +100,10 @@ TEST_F(httpGetTest, ReadsTheBodyIn4096ByteReadsAndReportsEachPacedRead)
     server.put("/data/ten", bytes);
     tavrix::vfsHttpLib::setProgressClock(steppingClock);
     EXPECT_EQ(get("/data/ten", recordProgress), bytes);
-    // The first window starts at 0, so the first read already sets the rate; the end reports nothing.
-    EXPECT_THAT(progressCalls, ElementsAre(progressCall{4096, 10000, 8192}, progressCall{8192, 10000, 8192},
-                                           progressCall{10000, 10000, 8192}));
+    // The transfer begins at 1000 and each read is 100 ms later: the rate is the average since the
+    // beginning. The end reports nothing.
+    EXPECT_THAT(progressCalls, ElementsAre(progressCall{4096, 10000, 40960}, progressCall{8192, 10000, 40960},
+                                           progressCall{10000, 10000, 33333}));
     EXPECT_TRUE(log.texts(tavrix::util::LOG_ERROR).empty());
 
     const auto requests = server.requests();
@@ -457,31 +458,44 @@ struct paceStep {
     uint32_t rate;
 };
 
-TEST(paceProgress, ReportsAtMostEvery31MsWithARateOverWindowsOfOver500Ms)
+TEST(paceProgress, ReportsAtMostEvery31MsWithTheAverageRateSoFar)
 {
     const struct {
         const char* name;
+        uint32_t started;
         std::vector<paceStep> steps;
     } cases[] = {
-        {"a read within 30 ms of the clock's zero is not reported",
-         {{10, 4096, false, 0}, {30, 8192, false, 0}, {31, 12288, true, 0}}},
-        {"the first read after 30 ms is reported",
-         {{40, 4096, true, 0}, {70, 8192, false, 0}, {71, 12288, true, 0}, {101, 16384, false, 0}, {102, 20480, true, 0}}},
-        {"the rate is twice the bytes of a window longer than 500 ms",
-         {{100, 1000, true, 0}, {500, 2000, true, 0}, {501, 3000, false, 6000}, {1001, 5000, true, 6000},
-          {1002, 7000, false, 8000}}},
-        {"the first window starts at 0", {{2000, 4096, true, 8192}, {2010, 8192, false, 8192}}},
-        {"the clock wraps", {{0xFFFFFFF0u, 100, true, 200}, {0x10, 200, true, 200}, {0x200, 900, true, 1600}}},
+        {"a read within 30 ms of the clock's zero is not reported", 0,
+         {{10, 4096, false, 0}, {30, 8192, false, 0}, {31, 12288, true, 396387}}},
+        {"reports are more than 30 ms apart", 0,
+         {{40, 4096, true, 102400}, {70, 8192, false, 102400}, {71, 12288, true, 173070}, {101, 16384, false, 173070},
+          {102, 20480, true, 200784}}},
+        // 244 KB/s, in reads of 4096 bytes 16 or 17 ms apart: the first report already shows it.
+        {"a 2 Mbit/s link", 5000,
+         {{5017, 4096, true, 240941}, {5033, 8192, false, 240941}, {5050, 12288, true, 245760},
+          {5066, 16384, false, 245760}, {5083, 20480, true, 246746}}},
+        {"a read in the transfer's first millisecond", 3000, {{3000, 4096, true, 4096000}}},
+        {"the clock wraps", 0xFFFFFF00u, {{0xFFFFFFF0u, 100, true, 416}, {0x10, 300, true, 1102}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         tavrix::vfsHttpLib::progressPacer pacer;
+        pacer.started = c.started;
         for (const paceStep& step : c.steps) {
             SCOPED_TRACE(step.now);
             EXPECT_EQ(tavrix::vfsHttpLib::paceProgress(pacer, step.now, step.received), step.reported);
             EXPECT_EQ(pacer.rate, step.rate);
         }
     }
+}
+
+TEST(averageRate, IsBytesPerSecondAndBounded)
+{
+    EXPECT_EQ(tavrix::vfsHttpLib::averageRate(0, 0), 0u);
+    EXPECT_EQ(tavrix::vfsHttpLib::averageRate(250000, 1000), 250000u);
+    EXPECT_EQ(tavrix::vfsHttpLib::averageRate(1, 3), 333u);
+    EXPECT_EQ(tavrix::vfsHttpLib::averageRate(536870912, 1), UINT32_MAX);
+    EXPECT_EQ(tavrix::vfsHttpLib::averageRate(536870912, UINT32_MAX), 125u);
 }
 
 } // namespace
