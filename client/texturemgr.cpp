@@ -224,7 +224,14 @@ void task_process_callbacklist(texture* tex)
     const bool loadHeld = tex->loadHeld.exchange(0) == 1;
     while (node) {
         callbackNode* next = node->next;
-        node->callback(failed ? getDefaultTexture() : tex, node->user, node->arg);
+        if (failed) {
+            // The default comes with a reference of its own: the request's one on the failed record goes
+            // back, so the record can go once nothing else holds it.
+            node->callback(getDefaultTexture(), node->user, node->arg);
+            decreaseRefCntAndCheckRelease(tex);
+        } else {
+            node->callback(tex, node->user, node->arg);
+        }
         rofree(node);
         node = next;
     }

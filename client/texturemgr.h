@@ -28,7 +28,8 @@ struct texture {
     void* pixels; // decoded or cached data until the upload frees it
     uint32_t dataSize;
     uint32_t glFormat; // GL_RGB, GL_RGBA or GL_COMPRESSED_RGBA_S3TC_DXT5_EXT
-    // 1 once the file turned out missing or undecodable: every callback gets the default texture instead.
+    // 1 once the file turned out missing or undecodable: every callback gets the default texture instead,
+    // and the request's reference on this record is given back.
     std::atomic<int32_t> failed;
     // 1 from creation until the first callback run after the load: the load's own reference.
     std::atomic<int32_t> loadHeld;
@@ -39,7 +40,8 @@ void init();
 // Main thread. Textures still referenced are deleted only while an OpenGL context is current.
 void final();
 
-// Any thread. Adds one reference, which the caller gives back with releaseTextureRecord or releaseTexture.
+// Any thread. The texture handed to the callback holds one reference for the request, which the caller
+// gives back with releaseTextureRecord or releaseTexture.
 void loadTexture(const char* name, loadCallback callback, void* user, void* arg);
 // The ordered start-up step "TextureMgr": requests "default.png" and waits until it has arrived.
 void loadDefaultTexture();
