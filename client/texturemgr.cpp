@@ -136,12 +136,18 @@ void decreaseRefCntAndCheckRelease(texture* tex)
     freeRecord(tex);
 }
 
-// No texture for the record: before the default exists the client cannot go on; after it, every
+// No texture for the record: before the default exists the client cannot go on, unless it is shutting
+// down anyway (the content may never have arrived) and the record is left to final; after it, every
 // callback of the record gets the default instead.
 void loadFailed(texture* tex)
 {
-    if (!state.defaultTexture.load())
+    if (!state.defaultTexture.load()) {
+        if (orderedAsyncStartupMgr::shuttingDown()) {
+            CLIENT_LOG(util::LOG_INFO, "textureMgr: '%s' not loaded - the client is shutting down\n", tex->name);
+            return;
+        }
         TAVRIX_FATAL("TextureMgr: Default Texture not loaded, while Texture loading fails\n");
+    }
     CLIENT_LOG(util::LOG_ERROR, "@TODO - fallback to default texture\n");
     tex->failed.store(1);
     texTaskAdd(TASK_PROCESS_CALLBACKLIST, tex, nullptr, 0);

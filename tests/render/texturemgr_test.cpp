@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/cvar.h"
+#include "client/orderedasyncstartupmgr.h"
 #include "client/timer.h"
 #include "client/vfs.h"
 #include "platformlib/util/littleendian.h"
@@ -332,6 +333,46 @@ TEST_F(textureMgrTest, theStartUpStepWaitsForTheDefaultTexture)
     startTextures();
     EXPECT_EQ(thrownMessage([] { textureMgr::awaitDefaultTexture(50); }, true),
               "TextureMgr: Default Texture not loaded, while Texture loading fails\n");
+}
+
+// The shutdown begins while the start-up step waits for "default.png", or before the step begins, and the
+// file is not there: the step ends, and the failed load is no fatal report.
+TEST_F(textureMgrTest, aShutdownAroundTheDefaultTextureWaitEndsItWithoutAFatalReport)
+{
+    struct startupReset {
+        ~startupReset() { orderedAsyncStartupMgr::init(); }
+    } reset;
+    for (const bool underWay : {false, true}) {
+        SCOPED_TRACE(underWay ? "wait under way" : "wait about to start");
+        orderedAsyncStartupMgr::init();
+        startTextures();
+        handOver held;
+        if (underWay) {
+            // The worker is held in a callback, so the default's cache read, and with it the failing
+            // load, waits until the shutdown has begun.
+            addFile("data/textures/a.png", pngImage(32, 32, true));
+            textureMgr::loadTexture("a.png", waitForTheRelease, &held, nullptr);
+            ASSERT_TRUE(drainUntil([&] {
+                std::lock_guard<std::mutex> guard(held.lock);
+                return held.tex != nullptr;
+            }));
+        } else {
+            orderedAsyncStartupMgr::cleanup();
+        }
+        std::thread step(textureMgr::loadDefaultTexture);
+        if (underWay)
+            orderedAsyncStartupMgr::cleanup();
+        step.join();
+        {
+            std::lock_guard<std::mutex> guard(held.lock);
+            held.released = true;
+            held.changed.notify_all();
+        }
+        EXPECT_TRUE(drainUntil([&] { return captured.contains("textureMgr: 'data/textures/default.png' not loaded - the client is shutting down\n"); }));
+        if (held.tex)
+            textureMgr::releaseTextureRecord(held.tex);
+        stopTextures();
+    }
 }
 
 TEST_F(textureMgrTest, finalWaitsForLoadsStillOnTheContentStore)
