@@ -3,6 +3,7 @@
 #include <GLFW/glfw3.h>
 
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -71,8 +72,6 @@ constexpr uint32_t KEY_IS_SOLID = 2;
 constexpr uint32_t KEY_SURFACE = 4;
 constexpr uint32_t ALL_KEYS = KEY_ID | KEY_IS_SOLID | KEY_SURFACE;
 constexpr uint32_t SLOT_PIXELS = 32;
-// No texture is wider than this many tiles; a larger slot stands for none.
-constexpr double MAX_SLOT = 16384 / SLOT_PIXELS;
 
 struct registryState {
     // Published block types, written only by the callback of a block type's last texture.
@@ -85,13 +84,14 @@ struct registryState {
 };
 registryState state;
 
-// -1 for what no texture holds: not a finite number, negative, or beyond the largest texture.
+// The tile as given, truncated; beyond the 32-bit range it saturates, so the fallback's line shows what
+// the definition holds.
 int32_t toSlot(double value)
 {
-    if (!std::isfinite(value))
-        return -1;
     const double tile = std::trunc(value);
-    return tile < 0 || tile > MAX_SLOT ? -1 : int32_t(tile);
+    if (!(tile >= double(INT32_MIN)))
+        return INT32_MIN;
+    return tile > double(INT32_MAX) ? INT32_MAX : int32_t(tile);
 }
 
 void freeSurfaceNames(blockType* bt)
@@ -173,10 +173,11 @@ bool assignSurfaces(blockType* bt, jsonValue value)
     return true;
 }
 
+// Counted in 64 bits: no slot's pixel position overflows.
 bool slotFits(const surfaceRecord& s, const textureMgr::texture* tex)
 {
-    return s.slotX >= 0 && s.slotY >= 0 && uint64_t(s.pixelX) + SLOT_PIXELS <= tex->width &&
-           uint64_t(s.pixelY) + SLOT_PIXELS <= tex->height;
+    return s.slotX >= 0 && s.slotY >= 0 && uint64_t(s.slotX) * SLOT_PIXELS + SLOT_PIXELS <= tex->width &&
+           uint64_t(s.slotY) * SLOT_PIXELS + SLOT_PIXELS <= tex->height;
 }
 
 } // namespace
@@ -340,10 +341,11 @@ void registerBlock_onTextureLoaded(textureMgr::texture* tex, void* user, void* a
     auto* bt = static_cast<blockType*>(user);
     const uint32_t index = uint32_t(reinterpret_cast<uintptr_t>(arg));
     surfaceRecord& s = bt->surface[index];
-    s.pixelX = s.slotX * int32_t(SLOT_PIXELS);
-    s.pixelY = s.slotY * int32_t(SLOT_PIXELS);
     s.tex = tex;
-    if (!slotFits(s, tex)) {
+    if (slotFits(s, tex)) {
+        s.pixelX = s.slotX * int32_t(SLOT_PIXELS);
+        s.pixelY = s.slotY * int32_t(SLOT_PIXELS);
+    } else {
         CLIENT_LOG(util::LOG_ERROR, "blockTypeRegistry: Block(%s) surface[%u] - Slot [%u, %u] Invalid as it exceeds the Texture's Dimensions, using default texture\n", bt->sysName, index, uint32_t(s.slotX), uint32_t(s.slotY));
         s.tex = textureMgr::getDefaultTexture();
         s.pixelX = 0;

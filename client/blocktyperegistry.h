@@ -16,7 +16,7 @@ constexpr uint32_t BLOCKTYPE_SURFACES = 6;
 struct blockType {
     struct surface {
         char* texture; // the texture's name, a private copy
-        int32_t slotX; // in 32-pixel tiles; -1 for a slot no texture can hold
+        int32_t slotX; // in 32-pixel tiles, as the definition gives it (saturated to 32 bits)
         int32_t slotY;
         textureMgr::texture* tex; // one reference
         int32_t pixelX;

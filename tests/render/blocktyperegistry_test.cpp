@@ -139,9 +139,11 @@ TEST_F(blockTypeRegistryTest, aSlotOutsideItsTextureFallsBackToTheDefault)
         {"tgaTile", "small.tga", "[0, 0]", false, 0, 0, ""},
         {"belowWide", "wide.png", "[1, 1]", true, 0, 0, "[1, 1]"},
         {"rightOfSquare", "square.png", "[2, 0]", true, 0, 0, "[2, 0]"},
+        // The line prints the slot as the definition gives it, unsigned as its format has it.
         {"negative", "square.png", "[-1, 0]", true, 0, 0, "[4294967295, 0]"},
-        {"huge", "square.png", "[0, 1e300]", true, 0, 0, "[0, 4294967295]"},
-        {"overflowingTimes32", "square.png", "[134217728, 0]", true, 0, 0, "[4294967295, 0]"},
+        {"beyondTheLargestTexture", "square.png", "[600, 0]", true, 0, 0, "[600, 0]"},
+        {"huge", "square.png", "[0, 1e300]", true, 0, 0, "[0, 2147483647]"},
+        {"overflowingTimes32", "square.png", "[134217728, 0]", true, 0, 0, "[134217728, 0]"},
     };
     uint32_t id = 1;
     for (const slotCase& c : cases) {
