@@ -67,18 +67,21 @@ inline void lfStackInit(lockFreeStack* stack)
     __atomic_exchange_n(&stack->spare, 0u, __ATOMIC_SEQ_CST);
 }
 
-inline void lfStackPush(lockFreeStack* stack, void* node)
+// first..last, already linked through their link fields, go on top with one exchange.
+inline void lfStackPushChain(lockFreeStack* stack, void* first, void* last)
 {
     lfDetail::pairWord seen = lfDetail::snapshot(stack);
     for (;;) {
-        lfDetail::setLink(node, lfDetail::headOf(seen));
-        const lfDetail::pairWord found = lfDetail::exchange(stack, seen, lfDetail::pack(node, lfDetail::tagOf(seen) + 1));
+        lfDetail::setLink(last, lfDetail::headOf(seen));
+        const lfDetail::pairWord found = lfDetail::exchange(stack, seen, lfDetail::pack(first, lfDetail::tagOf(seen) + 1));
         if (found == seen)
             return;
         __builtin_ia32_pause(); // eases the fight for the line under contention
         seen = found;
     }
 }
+
+inline void lfStackPush(lockFreeStack* stack, void* node) { lfStackPushChain(stack, node, node); }
 
 // Reading the link of a head another thread has just taken is safe only because nodes are never given
 // back to the system while the stack is in use; the tag makes such a stale exchange fail.

@@ -50,6 +50,11 @@ public:
     T* get();
     // A pointer that is not a live node of this pool is logged and dropped.
     void put(T* element);
+    // Elements gathered one by one go back together with putGathered: one exchange and one count for all
+    // of them. Each is checked as put checks it.
+    class gathered;
+    void gather(gathered& batch, T* element);
+    void putGathered(gathered& batch);
     // Three plain reads, not one snapshot.
     void getStats(int32_t& total, int32_t& free, int32_t& peak) const;
 
@@ -91,6 +96,8 @@ private:
     [[noreturn]] static void outOfMemory(const char* poolName, uint64_t bytes);
     void segmentAllocate();
     void releaseSegments();
+    // The element's header when it is a live node of this pool; otherwise logged, and null.
+    node* ownNode(T* element);
 
     uint8_t largePages;
     uint32_t largePageBytes;
@@ -108,6 +115,14 @@ private:
     tavrix::util::mutex growLock;
     // Bytes of the segments committed so far; under growLock.
     uint64_t committedBytes;
+};
+
+template <class T>
+class Pool<T>::gathered {
+    friend class Pool<T>;
+    node* top = nullptr;
+    node* bottom = nullptr;
+    int32_t count = 0;
 };
 
 template <class T>
@@ -192,19 +207,49 @@ T* Pool<T>::get()
 }
 
 template <class T>
-void Pool<T>::put(T* element)
+typename Pool<T>::node* Pool<T>::ownNode(T* element)
 {
     node* header = reinterpret_cast<node*>(reinterpret_cast<char*>(element) - HEADER_BYTES);
     const bool magicIntact = header->magic1 == MAGIC1 && header->magic2 == MAGIC2;
-    if (header->owner == this && magicIntact) {
-        tavrix::util::lfStackPush(&freeNodes, header);
-        tavrix::util::atomicInc32(&free);
-        return;
-    }
+    if (header->owner == this && magicIntact)
+        return header;
     PLATFORM_LOG(tavrix::util::LOG_ERROR, "[Platform] Pool<%s>::put(): ASSERT %s fail\n", name,
                  header->owner != this ? "pool" : "magic");
     if (magicIntact)
         PLATFORM_LOG(tavrix::util::LOG_ERROR, "[Platform] this %s != node %s\n", name, header->owner->getName());
+    return nullptr;
+}
+
+template <class T>
+void Pool<T>::put(T* element)
+{
+    if (node* header = ownNode(element)) {
+        tavrix::util::lfStackPush(&freeNodes, header);
+        tavrix::util::atomicInc32(&free);
+    }
+}
+
+template <class T>
+void Pool<T>::gather(gathered& batch, T* element)
+{
+    node* header = ownNode(element);
+    if (!header)
+        return;
+    tavrix::util::lfDetail::setLink(header, batch.top);
+    batch.top = header;
+    if (!batch.bottom)
+        batch.bottom = header;
+    ++batch.count;
+}
+
+template <class T>
+void Pool<T>::putGathered(gathered& batch)
+{
+    if (batch.top) {
+        tavrix::util::lfStackPushChain(&freeNodes, batch.top, batch.bottom);
+        __atomic_add_fetch(&free, batch.count, __ATOMIC_SEQ_CST);
+    }
+    batch = gathered();
 }
 
 template <class T>

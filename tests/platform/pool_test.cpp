@@ -356,6 +356,47 @@ TEST_F(poolTest, putRefusesElementsOfAnotherPoolAndDamagedHeaders)
     other.put(foreign);
 }
 
+// A gathered batch goes back whole and counted once; what put refuses is refused the same way.
+TEST_F(poolTest, gatheredElementsGoBackTogetherAndForeignOnesAreRefused)
+{
+    Pool<elem16> mine("mine", 0, 0, 0);
+    Pool<elem16> other("other", 0, 0, 0);
+    elem16* foreign = other.get();
+    int32_t total, free, peak;
+    mine.getStats(total, free, peak);
+    const int32_t allFree = free;
+    std::vector<elem16*> taken;
+    for (int i = 0; i < 10; ++i)
+        taken.push_back(mine.get());
+
+    Pool<elem16>::gathered batch;
+    for (elem16* e : taken)
+        mine.gather(batch, e);
+    mine.gather(batch, foreign);
+    EXPECT_EQ(errors(), (std::vector<std::string>{"[Platform] Pool<mine>::put(): ASSERT pool fail\n",
+                                                  "[Platform] this mine != node other\n"}));
+    mine.getStats(total, free, peak);
+    EXPECT_EQ(free, allFree - 10);
+    mine.putGathered(batch);
+    mine.getStats(total, free, peak);
+    EXPECT_EQ(free, allFree);
+    // The batch is empty again.
+    mine.putGathered(batch);
+    mine.getStats(total, free, peak);
+    EXPECT_EQ(free, allFree);
+
+    // On top of the free stack: the next gets hand out exactly the gathered elements.
+    std::vector<elem16*> again;
+    for (int i = 0; i < 10; ++i)
+        again.push_back(mine.get());
+    std::sort(taken.begin(), taken.end());
+    std::sort(again.begin(), again.end());
+    EXPECT_EQ(again, taken);
+    for (elem16* e : again)
+        mine.put(e);
+    other.put(foreign);
+}
+
 TEST_F(poolTest, creatingAPoolWithoutATimerSystemFailsAndLeavesNothingBehind)
 {
     platform_setTimerSystem(nullptr);
