@@ -77,15 +77,18 @@ void run()
     if (!current)
         return;
     Pool<entry>* pool = state.pool.load(std::memory_order_relaxed);
-    int32_t ran = 0;
+    // The whole pass goes back to the pool at once, before the count lets final delete it.
+    Pool<entry>::gathered ran;
+    int32_t count = 0;
     while (current) {
         entry* next = current->next;
         current->fn(current->data, current->a, current->b, current->c);
-        pool->put(current);
+        pool->gather(ran, current);
         current = next;
-        ++ran;
+        ++count;
     }
-    state.pending.fetch_sub(ran);
+    pool->putGathered(ran);
+    state.pending.fetch_sub(count);
 }
 
 void final()
