@@ -12,6 +12,10 @@
 namespace tavrix::bmpTexture {
 
 constexpr uint32_t HEADER_SIZE = 54;
+// The information header of HEADER_SIZE: width, height, depth and compression where this decoder reads
+// them. Shorter ones (OS/2) keep other fields there; with a longer one an 8-bit palette is not at
+// HEADER_SIZE.
+constexpr uint32_t INFO_HEADER_SIZE = 40;
 constexpr uint32_t PALETTE_ENTRIES = 256;
 
 // The colour key: near magenta is fully transparent, everything else opaque.
@@ -54,11 +58,19 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: Magic mismatch\n");
         return nullptr;
     }
+    const uint32_t infoSize = util::getU32(file + 14);
+    if (infoSize < INFO_HEADER_SIZE) {
+        CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: header too short.\n");
+        return nullptr;
+    }
     const int32_t columns = int32_t(util::getU32(file + 18));
     const int32_t rows = int32_t(util::getU32(file + 22));
     const uint32_t depth = util::getU16(file + 28);
+    const uint32_t compression = util::getU32(file + 30);
     const uint32_t pixelOffset = util::getU32(file + 10);
-    if (depth != 8 && depth != 24) {
+    // Only uncompressed rows are read, and an 8-bit palette only right behind the 40-byte header.
+    const bool readable = (depth == 8 && infoSize == INFO_HEADER_SIZE) || depth == 24;
+    if (!readable || compression != 0) {
         CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: TEXTURE BPP not supported (%u)\n", depth);
         return nullptr;
     }

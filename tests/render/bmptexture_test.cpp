@@ -11,16 +11,18 @@ using tavrix::util::LOG_ERROR;
 
 namespace {
 
-// A bitmap with the 54-byte header, the palette right behind it and the stored rows (bottom row first),
-// each padded to 4 bytes with 0xEE unless the last row's padding is left out.
+// A bitmap with the file header and an information header of infoSize bytes (40 unless given, its fields
+// beyond the first 40 zero), the palette right behind it and the stored rows (bottom row first), each
+// padded to 4 bytes with 0xEE unless the last row's padding is left out.
 byteString bmpFile(int32_t width, int32_t height, uint16_t depth, const byteString& palette,
-                   const std::vector<byteString>& storedRows, bool padLastRow = true)
+                   const std::vector<byteString>& storedRows, bool padLastRow = true, uint32_t infoSize = 40)
 {
-    byteString file(54, 0);
+    const uint32_t headers = 14 + infoSize;
+    byteString file(headers, 0);
     file[0] = 'B';
     file[1] = 'M';
-    putLe32(file, 10, uint32_t(54 + palette.size()));
-    putLe32(file, 14, 40);
+    putLe32(file, 10, uint32_t(headers + palette.size()));
+    putLe32(file, 14, infoSize);
     putLe32(file, 18, uint32_t(width));
     putLe32(file, 22, uint32_t(height));
     putLe16(file, 26, 1);
@@ -29,7 +31,7 @@ byteString bmpFile(int32_t width, int32_t height, uint16_t depth, const byteStri
     for (size_t i = 0; i < storedRows.size(); ++i) {
         append(file, storedRows[i]);
         if (padLastRow || i + 1 < storedRows.size())
-            while ((file.size() - 54 - palette.size()) % 4)
+            while ((file.size() - headers - palette.size()) % 4)
                 file.push_back(0xEE);
     }
     putLe32(file, 2, uint32_t(file.size()));
@@ -142,6 +144,63 @@ TEST_F(bmpTextureTest, filesThatDoNotHoldTheirImageFail)
         SCOPED_TRACE(c.name);
         captured.clear();
         expectFailure(decodeRefused(tavrix::bmpTexture::load, c.file), captured, LOG_ERROR, {c.line});
+    }
+}
+
+// Bitmaps other programs write: the 40-byte header's layout is read as it stands, and what is not laid out
+// that way (a longer header in front of a palette, compressed rows, the OS/2 header) is refused instead of
+// decoded into the wrong pixels.
+TEST_F(bmpTextureTest, headersAndCompressionTheDecoderDoesNotReadAreRefused)
+{
+    const byteString palette = palette256({{0, 0x0A0B0C}, {1, 0x102030}});
+    const std::vector<byteString> indices = {{0, 1}, {1, 0}};
+    // ImageMagick's information header is 124 bytes; the pixel offset still finds 24-bit rows.
+    const byteString rgb124 = bmpFile(2, 1, 24, {}, {bgr({0x010203, 0x040506})}, true, 124);
+    // Run-length rows of the same image: two runs, an end of line, two runs, the end of the bitmap.
+    byteString rle8 = bmpFile(2, 2, 8, palette, {{1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0, 1}});
+    putLe32(rle8, 30, 1);
+    byteString bitfields = rgb124;
+    putLe32(bitfields, 30, 3);
+    // OS/2: a 12-byte header of 16-bit width, height, planes and depth, then 3-byte palette entries.
+    byteString os2(26, 0);
+    os2[0] = 'B';
+    os2[1] = 'M';
+    putLe32(os2, 10, 26 + 768);
+    putLe32(os2, 14, 12);
+    putLe16(os2, 18, 2);
+    putLe16(os2, 20, 2);
+    putLe16(os2, 22, 1);
+    putLe16(os2, 24, 8);
+    append(os2, byteString(768, 0x11));
+    append(os2, {0, 1, 0, 0, 1, 0, 0, 0});
+    putLe32(os2, 2, uint32_t(os2.size()));
+
+    struct headerCase {
+        const char* name;
+        byteString file;
+        const char* line; // null: decoded
+        std::vector<uint8_t> pixels;
+    };
+    const headerCase cases[] = {
+        {"8 bits after 40 bytes", bmpFile(2, 2, 8, palette, indices), nullptr,
+         rgba({0x102030FF, 0x0A0B0CFF, 0x0A0B0CFF, 0x102030FF})},
+        {"24 bits after 124 bytes", rgb124, nullptr, rgba({0x010203FF, 0x040506FF})},
+        {"8 bits after 124 bytes", bmpFile(2, 2, 8, palette, indices, true, 124), "tex_LoadBMP: TEXTURE BPP not supported (8)\n", {}},
+        {"run-length 8 bits", rle8, "tex_LoadBMP: TEXTURE BPP not supported (8)\n", {}},
+        {"24 bits with bit fields", bitfields, "tex_LoadBMP: TEXTURE BPP not supported (24)\n", {}},
+        {"OS/2 header", os2, "tex_LoadBMP: header too short.\n", {}},
+    };
+    for (const headerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        captured.clear();
+        if (!c.line) {
+            const decodeResult result = decode(tavrix::bmpTexture::load, c.file);
+            ASSERT_TRUE(result.ok);
+            EXPECT_EQ(result.pixels, c.pixels);
+            EXPECT_EQ(captured.texts(), std::vector<std::string>{});
+        } else {
+            expectFailure(decodeRefused(tavrix::bmpTexture::load, c.file), captured, LOG_ERROR, {c.line});
+        }
     }
 }
 
