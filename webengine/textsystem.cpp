@@ -278,10 +278,12 @@ const textSystem::face* textSystem::pickInstalled(std::string_view family, bool 
     const installedFonts::installedFace* found = library->handle ? installed.find(family, bold, italic) : nullptr;
     if (!found)
         return nullptr;
-    auto [entry, added] = installedFaces.try_emplace(found);
-    if (added)
-        entry->second = openInstalled(*found, family);
-    return entry->second.get();
+    auto opened = installedFaces.find(found);
+    if (opened != installedFaces.end())
+        return opened->second.get();
+    if (installedFaces.size() >= kMaxInstalledFaces)
+        return nullptr;
+    return installedFaces.emplace(found, openInstalled(*found, family)).first->second.get();
 }
 
 const textSystem::face* textSystem::pickFamily(std::string_view family, bool bold, bool italic)

@@ -43,6 +43,8 @@ class textSystem final : public TextSystem {
 public:
     static constexpr uint64_t kMaxFaceBytes = uint64_t(32) << 20;
     static constexpr int kMaxPixelSize = 512;
+    // The machine's faces opened at most, whatever families the pages name.
+    static constexpr size_t kMaxInstalledFaces = 64;
 
     textSystem();
     ~textSystem();
