@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platformlib/posix/thread.h"
+#include "support/eventually.h"
 
 using namespace tavrix::util;
 using namespace std::chrono_literals;
@@ -43,7 +44,7 @@ struct waiters {
                 ++woken;
                 held.unlock();
             });
-        const auto until = std::chrono::steady_clock::now() + 10s;
+        const auto until = std::chrono::steady_clock::now() + tavrix::test::EVENTUALLY_LIMIT;
         for (;;) {
             held.lock();
             if (entered.load() == n || std::chrono::steady_clock::now() > until)
@@ -54,9 +55,7 @@ struct waiters {
     }
     bool waitForWoken(int n) const
     {
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        while (woken.load() < n && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(1ms);
+        tavrix::test::eventually([&] { return woken.load() >= n; });
         return woken.load() == n;
     }
     void joinAll()

@@ -17,6 +17,7 @@
 
 #include "platformlib/util/exception.h"
 #include "support/capturelogger.h"
+#include "support/eventually.h"
 
 using namespace tavrix::util;
 using namespace std::chrono_literals;
@@ -34,9 +35,7 @@ struct parked {
 
     pid_t waitForStart() const
     {
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        while (tid.load() == 0 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(1ms);
+        tavrix::test::eventually([&] { return tid.load() != 0; });
         return tid.load();
     }
 };
@@ -81,7 +80,7 @@ TEST(thread, emptyOrMissingNameBecomesTheEntryAddress)
         captureLogger log;
         thread t(name, quickEntry, nullptr);
         EXPECT_STREQ(t.getName(), expected);
-        EXPECT_EQ(t.join(10000), JOIN_ENDED);
+        EXPECT_EQ(t.join(30000), JOIN_ENDED);
         EXPECT_TRUE(log.contains(std::string("[Platform] New Thread '") + expected + "'\n"));
     }
 }
@@ -98,7 +97,7 @@ TEST(thread, keepsItsFullNameWhileTheOsGetsFifteenCharacters)
     EXPECT_EQ(t->getArg(), &p);
     EXPECT_TRUE(t->isRunning());
     p.stop = true;
-    EXPECT_EQ(t->join(10000), JOIN_ENDED);
+    EXPECT_EQ(t->join(30000), JOIN_ENDED);
     EXPECT_FALSE(t->isRunning());
     delete t;
     EXPECT_EQ(log.texts(), (std::vector<std::string>{
@@ -143,7 +142,7 @@ TEST(thread, joinTimesOutOnARunningThreadAndReturnsAtOnceWhenItEnded)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
     EXPECT_TRUE(t.isRunning());
     p.stop = true;
-    EXPECT_EQ(t.join(10000), JOIN_ENDED);
+    EXPECT_EQ(t.join(30000), JOIN_ENDED);
     EXPECT_EQ(t.join(0), JOIN_ENDED);
 }
 
@@ -172,7 +171,7 @@ TEST(thread, priorityOutsideTheTableAppliesNormalAndIsKept)
     EXPECT_EQ(niceOf(gettid()), callerNice);
     EXPECT_EQ(log.texts().size(), 1u);
     p.stop = true;
-    EXPECT_EQ(t.join(10000), JOIN_ENDED);
+    EXPECT_EQ(t.join(30000), JOIN_ENDED);
 }
 
 TEST(thread, eachPriorityIsItsOwnNiceValue)
@@ -195,7 +194,7 @@ TEST(thread, eachPriorityIsItsOwnNiceValue)
         previous = row.priority;
     }
     p.stop = true;
-    EXPECT_EQ(t.join(10000), JOIN_ENDED);
+    EXPECT_EQ(t.join(30000), JOIN_ENDED);
 }
 
 namespace {
@@ -228,7 +227,7 @@ TEST(thread, refusedPriorityIsLoggedAndLeavesTheCurrentOne)
                           log.contains("[Platform] Thread 'Raiser' can't set Priority - Error: 13\n") &&
                           t.setPriority(PRIORITY_NORMAL) == PRIORITY_NORMAL && niceOf(tid) == 0;
                 p.stop = true;
-                t.join(10000);
+                t.join(30000);
             }
             std::fputs(refused ? "refused\n" : "not refused\n", stderr);
             _exit(0);
@@ -271,7 +270,7 @@ std::string underNiceFive(bool privileged, std::initializer_list<priorityStep> s
             current = step.priority;
     }
     p.stop = true;
-    t.join(10000);
+    t.join(30000);
     return differences.empty() ? "as expected\n" : differences;
 }
 } // namespace
@@ -314,7 +313,7 @@ TEST(thread, killDetachesARunningThreadThatThenLeavesItsObjectAlone)
     EXPECT_TRUE(log.contains("[Platform] Thread 'Stubborn' is still running: detached, not terminated\n"));
     EXPECT_TRUE(taskExists(tid));
     p.stop = true;
-    EXPECT_EQ(t.join(10000), JOIN_ENDED);
+    EXPECT_EQ(t.join(30000), JOIN_ENDED);
     // Cut off from its object, the thread skips its last steps.
     EXPECT_TRUE(t.isRunning());
     EXPECT_FALSE(log.contains("Thread Terminated"));
@@ -331,9 +330,7 @@ TEST(thread, deletingARunningThreadLeavesItRunningUntilItEnds)
     EXPECT_TRUE(log.contains("[Platform] Thread 'Orphan' is still running: detached, not terminated\n"));
     EXPECT_TRUE(taskExists(tid));
     p.stop = true;
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while ((!p.left.load() || taskExists(tid)) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+    tavrix::test::eventually([&] { return p.left.load() && !taskExists(tid); });
     EXPECT_FALSE(taskExists(tid));
     EXPECT_FALSE(log.contains("Thread Terminated"));
 }
