@@ -84,7 +84,8 @@ h1 { margin: 0 0 8px; text-align: center; font-size: 120%; font-family: Arial; }
 </html>
 )page");
 
-// Shown while a window has no page yet: a tiled background and two blocks.
+// Shown while a window has no page yet: a tiled background and two squares chasing each other round a
+// square path (an engine without animations shows them at rest).
 constexpr auto UNINITIALIZED = padded<18130>(R"page(<!DOCTYPE html>
 <html>
 <head>
@@ -94,8 +95,22 @@ constexpr auto UNINITIALIZED = padded<18130>(R"page(<!DOCTYPE html>
 html, body { margin: 0; height: 100%; }
 body { background: #2b2f36 url("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABAAAAAQCAIAAACQkWg2AAAAKUlEQVR42mOwsncnCTEAsba+GSYyMLHGikY1EKsBqwRWU4BoVANNNAAAbJ+cYd9uPM8AAAAASUVORK5CYII=") repeat; }
 .spinner { position: relative; width: 32px; height: 32px; margin: 50px auto; }
-.cube1, .cube2 { position: absolute; top: 0; left: 0; width: 24px; height: 24px; background: url("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABgAAAAYCAIAAABvFaqvAAAAZklEQVR42mNQkRKgCmIA4qgVVjVnQuCIDC7UIPI0I3MRBlFoFopBlJiFbhDZZlE7sLuiTNBQnpsGSYIIg0jViYbQXUS2cdi9RoZxUIMo9BdQEMVFlBiHxWvkGTca/aPRPxijnyoIAKPYW7/1Z0j4AAAAAElFTkSuQmCC") no-repeat; }
-.cube2 { top: 42px; left: 42px; }
+.cube1, .cube2 { position: absolute; top: 0; left: 0; width: 24px; height: 24px; background: url("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABgAAAAYCAIAAABvFaqvAAAAZklEQVR42mNQkRKgCmIA4qgVVjVnQuCIDC7UIPI0I3MRBlFoFopBlJiFbhDZZlE7sLuiTNBQnpsGSYIIg0jViYbQXUS2cdi9RoZxUIMo9BdQEMVFlBiHxWvkGTca/aPRPxijnyoIAKPYW7/1Z0j4AAAAAElFTkSuQmCC") no-repeat;
+  -webkit-animation: cubemove 1.8s infinite ease-in-out; animation: cubemove 1.8s infinite ease-in-out; }
+.cube2 { -webkit-animation-delay: -0.9s; animation-delay: -0.9s; }
+@-webkit-keyframes cubemove {
+  25% { -webkit-transform: translateX(42px) rotate(-90deg) scale(0.5); }
+  50% { -webkit-transform: translateX(42px) translateY(42px) rotate(-180deg); }
+  75% { -webkit-transform: translateX(0px) translateY(42px) rotate(-270deg) scale(0.5); }
+  100% { -webkit-transform: rotate(-360deg); }
+}
+@keyframes cubemove {
+  25% { transform: translateX(42px) rotate(-90deg) scale(0.5); -webkit-transform: translateX(42px) rotate(-90deg) scale(0.5); }
+  50% { transform: translateX(42px) translateY(42px) rotate(-179deg); -webkit-transform: translateX(42px) translateY(42px) rotate(-179deg); }
+  50.1% { transform: translateX(42px) translateY(42px) rotate(-180deg); -webkit-transform: translateX(42px) translateY(42px) rotate(-180deg); }
+  75% { transform: translateX(0px) translateY(42px) rotate(-270deg) scale(0.5); -webkit-transform: translateX(0px) translateY(42px) rotate(-270deg) scale(0.5); }
+  100% { transform: rotate(-360deg); -webkit-transform: rotate(-360deg); }
+}
 </style>
 </head>
 <body>
