@@ -38,6 +38,9 @@ forwardingLogger& fallbackLogger()
 
 std::atomic<tavrix::clientLogger*> theLogger{nullptr};
 
+// What the worker is given at destruction to write what is still queued, before its own bounded joins.
+constexpr uint32_t DRAIN_WAIT_MS = 2000;
+
 const char* glSourceName(uint32_t source)
 {
     switch (source) {
@@ -140,18 +143,22 @@ void createLogger()
     created->enableUDPConsole("client", "127.0.0.1", 5555);
 }
 
-void destroyLogger(bool othersMayLog)
+bool destroyLogger(bool othersMayLog)
 {
     clientLogger* current = theLogger.load(std::memory_order_acquire);
     if (!current)
-        return;
+        return true;
+    // A worker stuck in a write never gets through what is queued.
+    const bool drained = current->flush(DRAIN_WAIT_MS);
     platform_setLogger(nullptr);
     // Callers from here on get the stand-in, before the object goes away.
     theLogger.store(nullptr, std::memory_order_release);
     // A thread that still holds the logger finds it stopped but whole: calls are then dropped.
-    if (!current->stop() || othersMayLog)
-        return;
-    delete current;
+    if (!current->stop())
+        return false;
+    if (!othersMayLog)
+        delete current;
+    return drained;
 }
 
 void logErrorPrintf(const char* format, ...)

@@ -28,8 +28,10 @@ namespace client {
 void createLogger();
 // Stops the client logger (its queue written within the bounded joins, the console's stop datagram sent)
 // and releases it. With othersMayLog (threads that may still log remain, and the process ends right after)
-// the object is kept, stopped, for their late calls.
-void destroyLogger(bool othersMayLog = false);
+// the object is kept, stopped, for their late calls. False when its worker did not get through the queue in
+// time: it may be left behind in a write that never ends (a log file nobody reads), holding the file, and
+// the process must then end without flushing its open files again.
+bool destroyLogger(bool othersMayLog = false);
 // The printf-style error sink handed to keyed tables: ERROR, without a source location.
 void logErrorPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 } // namespace client

@@ -71,9 +71,11 @@ int WinMain(void*, void*, char*, int)
         escaped = true;
     }
     // After an escape the threads that the start-up created still run and may log: the logger is kept for
-    // them, and the process ends here, before the static objects they use are destroyed under them.
-    tavrix::client::destroyLogger(escaped);
-    if (escaped)
+    // them, and the process ends here, before the static objects they use are destroyed under them. A
+    // logger worker left behind in a write holds the log file: the exit's flush of every open file would
+    // wait on it for good.
+    const bool loggerDone = tavrix::client::destroyLogger(escaped);
+    if (escaped || !loggerDone)
         std::_Exit(0);
     return 0;
 }

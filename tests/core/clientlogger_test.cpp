@@ -2,7 +2,12 @@
 // reporter for keyed tables, and the stand-in handed out while it does not exist.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -32,8 +37,8 @@ TEST(clientLoggerTest, fileConsoleAndClock)
     // Percent signs in the reported text are not interpreted again.
     tavrix::client::logErrorPrintf("%s and %d%%\n", "50%d", 7);
     out->logEx(LOG_WARN, __FILE__, __LINE__, TAVRIX_FUNC, "warned\n");
-    tavrix::client::destroyLogger();
-    tavrix::client::destroyLogger();
+    EXPECT_TRUE(tavrix::client::destroyLogger());
+    EXPECT_TRUE(tavrix::client::destroyLogger());
 
     EXPECT_EQ(dir.read("client.log"),
               "[0.00000] (INFO)    [Platform] Acquired this logger for [Platform] logging\r\n"
@@ -119,6 +124,35 @@ TEST(clientLoggerTest, keptForThreadsThatMayStillLog)
     const auto datagrams = console.receiveUntil('S', 5000);
     ASSERT_FALSE(datagrams.empty());
     EXPECT_EQ(datagrams.back(), std::string("Sclient\0", 8));
+}
+
+// client.log is a pipe whose reader stops reading: the worker stays in its write, holding the file, and the
+// destruction says so, so that the process does not end through another flush of that file.
+TEST(clientLoggerTest, aWorkerStuckInAWriteIsReported)
+{
+    tavrix::test::tempDir dir;
+    ASSERT_EQ(mkfifo("client.log", 0600), 0);
+    const int reader = open("client.log", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    // The smallest pipe: a page's worth of lines fills it.
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    tavrix::client::createLogger();
+    const std::string text(200, 'x');
+    for (int i = 0; i < 100; ++i)
+        tavrix::getLogger()->logEx(LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "%s\n", text.c_str());
+    EXPECT_FALSE(tavrix::client::destroyLogger());
+
+    // Read on, so that the worker leaves its write, ends and closes the file: the pipe then ends.
+    bool ended = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!ended && std::chrono::steady_clock::now() < until) {
+        pollfd ready{reader, POLLIN, 0};
+        poll(&ready, 1, 100);
+        char bytes[4096];
+        ended = read(reader, bytes, sizeof(bytes)) == 0;
+    }
+    EXPECT_TRUE(ended);
+    close(reader);
 }
 
 TEST(clientLoggerTest, glDebugNames)

@@ -3,8 +3,10 @@
 // Each ends with status 0 and its settings saved.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -135,6 +137,38 @@ TEST(endingsProcess, AnUpdateCutOffByItsServerClosesTheSameWay)
         expectNormalEnd(dir, "320");
         expectNoStepAfterTheUpdate(dir.read("client.log"));
     }
+}
+
+// client.log is a pipe whose reader takes nothing: the logger's worker stays in a write from early in the
+// start-up on. The update closes the window as without a server, and the process still ends, its settings
+// saved, though the worker never leaves its write.
+TEST(endingsProcess, ALogFileThatTakesNoMoreDoesNotHoldTheEnd)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::tempDir dir;
+    dir.write("cvar.db", SMALL_WINDOW);
+    refusedAssetServer assets;
+    ASSERT_TRUE(assets.bound());
+    ASSERT_EQ(mkfifo("client.log", 0600), 0);
+    const int reader = open("client.log", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    // The smallest pipe: the start-up's first lines fill it.
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    EXPECT_EQ(client.wait(START_MS + END_MS), 0);
+    EXPECT_EQ(client.stderrText(), "");
+    const std::string saved = dir.read("cvar.db");
+    EXPECT_NE(saved.find("16:timer.worker.num:i:2\n"), std::string::npos) << saved;
+    // What the pipe took: the start of the log, never its end.
+    std::string written;
+    char bytes[4096];
+    for (ssize_t got; (got = read(reader, bytes, sizeof(bytes))) > 0;)
+        written.append(bytes, size_t(got));
+    close(reader);
+    EXPECT_EQ(written.rfind("[0.00000] (INFO)    [Platform] Acquired this logger", 0), 0u) << written;
+    EXPECT_EQ(written.find("Finalization - Begin"), std::string::npos) << written;
 }
 
 } // namespace
