@@ -20,7 +20,7 @@ struct entry {
     startupStep fn;
 };
 
-// A static lock: a step left running at shutdown may still take it.
+// Never destroyed: a step left running at shutdown may still take the lock while the process ends.
 struct startupState {
     util::mutex lock;
     entry* head = nullptr;
@@ -31,7 +31,7 @@ struct startupState {
     std::atomic<bool> stopping{false};
     std::atomic<void (*)()> closeWindow{nullptr};
 };
-startupState startup;
+startupState& startup = *new startupState;
 
 // Null when the list is empty or the shutdown has begun.
 entry* takeNext()

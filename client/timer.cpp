@@ -35,7 +35,7 @@ constexpr uint32_t MAX_WORKERS = 16;
 constexpr uint32_t STOP_JOIN_MS = 2000;
 constexpr const char* WORKER_NUM_KEY = "timer.worker.num";
 
-// The locks are static objects, so a late caller finds them even while the system is down.
+// The locks outlive the system, so a late caller finds them even while it is down.
 struct timerState {
     std::atomic<bool> initialised{false};
     // The list lock guards everything below it: the list, the due index, the id table (its slots and its
@@ -57,7 +57,9 @@ struct timerState {
     tavrix::sys::plainThread* workers[MAX_WORKERS] = {};
     uint32_t workerCount = 0;
 };
-timerState state;
+// Never destroyed: a process that ends through exit() while workers wait on the condition variable would
+// block in its destruction.
+timerState& state = *new timerState;
 
 uint32_t indexSlot(int32_t due) { return uint32_t(due) % INDEX_SLOTS; }
 

@@ -3,6 +3,10 @@
 // interface and the fatal invalid id.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -452,6 +456,33 @@ class fileLogger final : public tavrix::util::logger {
 public:
     int64_t getTime() override { return 0; }
 };
+
+// Xlib's default error handler ends the process through exit() while the workers wait: the process still
+// ends, as the system's state is never destroyed under them. The child starts the workers itself (a fork
+// keeps only the thread that calls it).
+TEST_F(timerTest, ExitWhileTheWorkersWaitEnds)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        cvar::set("timer.worker.num", 2);
+        timer_init();
+        timer_add(getTimeMs() + 3600000, -1, [](int32_t, void*, void*) { return true; }, nullptr, nullptr);
+        std::this_thread::sleep_for(200ms);
+        std::exit(0);
+    }
+    int status = -1;
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ended with " << status;
+}
 
 // The child re-runs the test from the start in a fresh directory of its own; it writes client.log where
 // the parent looks, which the variable tells it.
