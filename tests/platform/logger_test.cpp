@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/eventually.h"
 #include "support/tempdir.h"
 #include "support/threadnames.h"
 
@@ -398,7 +399,8 @@ TEST_F(LoggerTest, DestructionWritesEveryQueuedLine)
 }
 
 // A hook still busy when the join ends: what is queued behind it is dropped, and so is anything logged
-// while destruction runs.
+// while destruction runs. The hook returns between the destruction's two bounded joins, timed from the
+// destruction's start, so a late start of it does not move the window.
 TEST_F(LoggerTest, DestructionDropsWhatTheWorkerCannotReach)
 {
     struct slowHook {
@@ -416,11 +418,15 @@ TEST_F(LoggerTest, DestructionDropsWhatTheWorkerCannotReach)
             if (std::string(record->text) != "block\n")
                 return;
             self->entered = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(750));
+            while (!self->destroying)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_until(self->destroyingAt.load() + std::chrono::milliseconds(750));
             logLate(self->owner, "late\n");
         }
         logger* owner;
         std::atomic<bool> entered{false};
+        std::atomic<std::chrono::steady_clock::time_point> destroyingAt{};
+        std::atomic<bool> destroying{false};
     };
     auto* log = new testLogger;
     slowHook slow{log};
@@ -431,23 +437,20 @@ TEST_F(LoggerTest, DestructionDropsWhatTheWorkerCannotReach)
     while (!slow.entered)
         std::this_thread::yield();
     EXPECT_FALSE(log->flush(1));
+    slow.destroyingAt = std::chrono::steady_clock::now();
+    slow.destroying = true;
     delete log;
     EXPECT_EQ(dir.read("drop.log"), "[0.00000] (INFO)    block\r\n");
 }
 
-// Until no logger worker is left; false after ten seconds.
+// Until no logger worker is left.
 bool workersEnded()
 {
-    for (int i = 0; i < 1000; ++i) {
-        if (tavrix::test::threadsNamed("Logger - Worker") == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return tavrix::test::eventually([] { return tavrix::test::threadsNamed("Logger - Worker") == 0; });
 }
 
-// A hook still inside after both joins: the logger is gone when it returns, and the worker it leaves
-// behind finishes on state of its own (the address sanitizer sees any touch of the freed logger).
+// A hook still inside after both joins, held there until the logger is gone: the worker it leaves behind
+// finishes on state of its own (the address sanitizer sees any touch of the freed logger).
 TEST_F(LoggerTest, WorkerLeftInAHookOutlivesTheLogger)
 {
     struct stuckHook {
@@ -457,9 +460,11 @@ TEST_F(LoggerTest, WorkerLeftInAHookOutlivesTheLogger)
             if (std::string(record->text) != "stuck\n")
                 return;
             self->entered = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            while (!self->released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::atomic<bool> entered{false};
+        std::atomic<bool> released{false};
     };
     ASSERT_TRUE(workersEnded());
     stuckHook stuck;
@@ -471,7 +476,9 @@ TEST_F(LoggerTest, WorkerLeftInAHookOutlivesTheLogger)
     while (!stuck.entered)
         std::this_thread::yield();
     delete log;
-    ASSERT_EQ(tavrix::test::threadsNamed("Logger - Worker"), 1) << "the worker is still in its hook";
+    const bool leftInTheHook = tavrix::test::threadsNamed("Logger - Worker") == 1;
+    stuck.released = true;
+    ASSERT_TRUE(leftInTheHook) << "the worker is still in its hook";
     ASSERT_TRUE(workersEnded());
     // Its last act closed the file: the line it was writing is there, the one behind it is not.
     EXPECT_EQ(dir.read("stuck.log"), "[0.00000] (INFO)    stuck\r\n");
