@@ -12,10 +12,11 @@
 namespace tavrix::bmpTexture {
 
 constexpr uint32_t HEADER_SIZE = 54;
-// The information header of HEADER_SIZE: width, height, depth and compression where this decoder reads
-// them. Shorter ones (OS/2) keep other fields there; with a longer one an 8-bit palette is not at
-// HEADER_SIZE.
+// The information header of HEADER_SIZE holds width, height, depth and compression where this decoder
+// reads them; behind a longer one an 8-bit palette is not at HEADER_SIZE. OS/2's 12-byte header keeps 16-bit
+// fields in their place.
 constexpr uint32_t INFO_HEADER_SIZE = 40;
+constexpr uint32_t OS2_INFO_HEADER_SIZE = 12;
 constexpr uint32_t PALETTE_ENTRIES = 256;
 
 // The colour key: near magenta is fully transparent, everything else opaque.
@@ -59,7 +60,7 @@ void* load(const void* data, uint32_t size, uint32_t* width, uint32_t* height, u
         return nullptr;
     }
     const uint32_t infoSize = util::getU32(file + 14);
-    if (infoSize < INFO_HEADER_SIZE) {
+    if (infoSize == OS2_INFO_HEADER_SIZE) {
         CLIENT_LOG(util::LOG_ERROR, "tex_LoadBMP: header too short.\n");
         return nullptr;
     }
