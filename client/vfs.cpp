@@ -342,6 +342,7 @@ static uint32_t worker(util::thread*)
 void init()
 {
     vfsHttpLib::init();
+    lockContentFolder();
     readLocalContentVersion();
     CLIENT_LOG(util::LOG_INFO, "vfs: Local Content Version %u\n", getLocalContentVersion());
     // What a replace cut short by the end of the process left behind, before a reindex takes it for content.
@@ -618,8 +619,11 @@ void final()
 
     saveLocalContentVersion();
     json::setFileSource(nullptr, nullptr);
-    if (workersEnded)
+    // A worker left behind may still write: the folder stays held until the process ends.
+    if (workersEnded) {
+        unlockContentFolder();
         vfsHttpLib::final();
+    }
     CLIENT_LOG(util::LOG_INFO, "vfs::final - end\n");
 }
 

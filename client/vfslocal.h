@@ -136,6 +136,11 @@ constexpr uint32_t MAX_BASE_URL_LENGTH = 100;
 void setAssetServerBaseURLs(const char* local, const char* publicBase);
 void setCloseWaitMs(uint32_t milliseconds);
 
+// The hold on data/meta/lock that keeps a second client from writing the same folder: a fatal error when
+// another client has it (or the folder cannot be made), before anything else is written. Released by final.
+void lockContentFolder();
+void unlockContentFolder();
+
 // data/meta/contentVersion
 void readLocalContentVersion();
 void saveLocalContentVersion();

@@ -25,6 +25,9 @@ namespace {
 constexpr const char* DB_PATH = "data/meta/contentDB";
 constexpr const char* VERSION_PATH = "data/meta/contentVersion";
 constexpr const char* META_FOLDER = "data/meta";
+constexpr const char* LOCK_PATH = "data/meta/lock";
+// A folder walk that stops within this many bytes stopped at data/ itself.
+constexpr uint32_t DATA_FOLDER_LENGTH = 4;
 
 constexpr uint32_t HEAD_BYTES = 2;
 constexpr uint32_t NODE_BYTES = 192;
@@ -62,6 +65,8 @@ struct metaState {
     // As read at start or last saved: the version file is written only when the local one differs.
     uint32_t savedContentVersion = 0;
     int32_t reindexProgress = 0;
+    // Held from init to final: one client at a time writes the folder.
+    sys::fileLock folderLock;
 };
 metaState meta;
 
@@ -139,7 +144,49 @@ struct reindexPass {
     reindexPass& operator=(const reindexPass&) = delete;
 };
 
+// The meta files are reached as downloads are: no folder on the way and no file at the end may be a link,
+// so nothing is read or written elsewhere through one. Missing folders are made on the way.
+bool reachFolder(sys::parentDirectory& folder, const char* path)
+{
+    uint32_t failedLength;
+    return folder.open(path, &failedLength);
+}
+
+FILE* openMetaStream(const char* path, sys::streamMode mode)
+{
+    sys::parentDirectory folder;
+    return reachFolder(folder, path) ? folder.openStream(mode) : nullptr;
+}
+
+// The folder of a file in data/meta/; fatal when data/ or data/meta/ cannot be made, or is a link.
+void openMetaFolder(sys::parentDirectory& folder, const char* path)
+{
+    uint32_t failedLength;
+    if (folder.open(path, &failedLength))
+        return;
+    if (failedLength <= DATA_FOLDER_LENGTH)
+        TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/");
+    TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/meta/");
+}
+
 } // namespace
+
+void lockContentFolder()
+{
+    sys::parentDirectory folder;
+    openMetaFolder(folder, LOCK_PATH);
+    switch (meta.folderLock.take(folder)) {
+    case sys::LOCK_TAKEN:
+        return;
+    case sys::LOCK_BUSY:
+        TAVRIX_FATAL("VFS Error\n\nAnother client uses this folder.\nOnly one client at a time can run in a folder.\n");
+    case sys::LOCK_FAILED:
+        break;
+    }
+    TAVRIX_FATAL("VFS Error\n\nCould not lock data/meta/lock\n");
+}
+
+void unlockContentFolder() { meta.folderLock.release(); }
 
 uint32_t getLocalContentVersion() { return meta.localContentVersion; }
 
@@ -147,14 +194,12 @@ void setLocalContentVersion(uint32_t version) { meta.localContentVersion = versi
 
 void readLocalContentVersion()
 {
+    sys::parentDirectory folder;
+    openMetaFolder(folder, VERSION_PATH);
     sys::inFile file;
-    if (!file.open(VERSION_PATH)) {
+    if (!folder.openForReading(file)) {
         meta.localContentVersion = 0;
         meta.savedContentVersion = 0;
-        if (!sys::makeDirectory("./data/"))
-            TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/");
-        if (!sys::makeDirectory("./data/meta/"))
-            TAVRIX_FATAL("VFS Error\n\nCould not create Folder ./data/meta/");
         CLIENT_LOG(util::LOG_INFO, "vfs: data/meta/contentVersion does not exist\n");
         return;
     }
@@ -185,7 +230,11 @@ void saveLocalContentVersion()
     putU32(bytes + VERSION_VALUE, meta.localContentVersion);
     putI64(bytes + VERSION_TIME, int64_t(std::time(nullptr)));
     sealCrc(bytes, VERSION_CRC);
-    switch (sys::writeFileAtomic(VERSION_PATH, bytes, VERSION_BYTES)) {
+    sys::parentDirectory folder;
+    const sys::writeResult written = reachFolder(folder, VERSION_PATH)
+                                         ? folder.writeFileAtomic(bytes, VERSION_BYTES, nullptr, 0, true)
+                                         : sys::WRITE_OPEN_FAILED;
+    switch (written) {
     case sys::WRITE_OPEN_FAILED:
         CLIENT_LOG(util::LOG_ERROR, "vfs: failed to open data/meta/contentVersion for writing.\n");
         break;
@@ -199,8 +248,9 @@ void saveLocalContentVersion()
 
 bool loadMetaData()
 {
+    sys::parentDirectory folder;
     sys::inFile file;
-    if (!file.open(DB_PATH)) {
+    if (!reachFolder(folder, DB_PATH) || !folder.openForReading(file)) {
         CLIENT_LOG(util::LOG_ERROR, "data/meta/contentDB: faild to open file\n");
         return false;
     }
@@ -265,8 +315,12 @@ bool loadMetaData()
 
 void cleanMetaData()
 {
-    sys::removeFile(DB_PATH);
-    filePtr file(std::fopen(DB_PATH, "wb"));
+    sys::parentDirectory folder;
+    filePtr file;
+    if (reachFolder(folder, DB_PATH)) {
+        folder.removeFile();
+        file.reset(folder.openStream(sys::STREAM_CREATE));
+    }
     if (!file)
         TAVRIX_FATAL("vfs::cleanMetaData() -> could not open data/meta/contentDB for writing!\n");
     uint8_t head[HEAD_BYTES];
@@ -292,7 +346,7 @@ fileDataINFO* addFileToMetaData(fileDataINFO* record)
         }
     } closer;
     if (!held.file) {
-        held.file.reset(std::fopen(DB_PATH, "r+b"));
+        held.file.reset(openMetaStream(DB_PATH, sys::STREAM_UPDATE));
         if (!held.file)
             TAVRIX_FATAL("vfs::addFileToMetaData() -> failed to open data/meta/contentDB!\n");
         // Unbuffered: a buffered stream reads the block around every seek before it writes.
@@ -332,7 +386,7 @@ fileDataINFO* addFileToMetaData(fileDataINFO* record)
 
 void updateFileMetaData(fileDataINFO* record)
 {
-    filePtr file(std::fopen(DB_PATH, "r+b"));
+    filePtr file(openMetaStream(DB_PATH, sys::STREAM_UPDATE));
     if (!file)
         TAVRIX_FATAL("vfs::updateFileMetaData() -> failed to open data/meta/contentDB!\n");
     if (std::fseek(file.get(), -long(FOOT_BYTES), SEEK_END) != 0)

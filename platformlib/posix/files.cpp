@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,11 +41,13 @@ bool regularFileStatus(int fd, int64_t* bytes, int64_t* createdSeconds, int64_t*
 
 } // namespace
 
-bool inFile::open(const char* path)
+bool inFile::open(const char* path) { return openAt(AT_FDCWD, path, 0); }
+
+bool inFile::openAt(int dirFd, const char* name, int extraFlags)
 {
     close();
     // O_NONBLOCK keeps a FIFO from waiting for a writer; it is refused right after.
-    const int opened = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int opened = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags);
     if (opened < 0)
         return false;
     if (!regularFileStatus(opened, &openedLength, &createdSeconds, &createdNanoseconds)) {
@@ -150,12 +153,16 @@ bool makeDirectory(const char* path)
     return errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-removeResult removeFile(const char* path)
+namespace {
+removeResult removeAt(int dirFd, const char* name)
 {
-    if (unlink(path) == 0)
+    if (unlinkat(dirFd, name, 0) == 0)
         return REMOVE_DONE;
     return errno == ENOENT ? REMOVE_MISSING : REMOVE_FAILED;
 }
+} // namespace
+
+removeResult removeFile(const char* path) { return removeAt(AT_FDCWD, path); }
 
 namespace {
 bool writeAll(int fd, const void* data, uint32_t bytes)
@@ -298,6 +305,68 @@ writeResult parentDirectory::writeFileAtomic(const void* head, uint32_t headByte
     if (fd < 0)
         return WRITE_OPEN_FAILED;
     return writeFileAtomicAt(fd, name.c_str(), head, headBytes, body, bodyBytes, durable);
+}
+
+bool parentDirectory::openForReading(inFile& file) const
+{
+    return fd >= 0 && file.openAt(fd, name.c_str(), O_NOFOLLOW);
+}
+
+FILE* parentDirectory::openStream(streamMode mode) const
+{
+    if (fd < 0)
+        return nullptr;
+    // O_NONBLOCK: a FIFO at the path neither waits for its other end nor passes the check below.
+    const int access = mode == STREAM_UPDATE ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
+    const int file = openat(fd, name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (file < 0)
+        return nullptr;
+    struct stat info;
+    FILE* stream = nullptr;
+    if (fstat(file, &info) == 0 && S_ISREG(info.st_mode))
+        stream = fdopen(file, mode == STREAM_UPDATE ? "r+b" : "wb");
+    if (!stream)
+        ::close(file);
+    return stream;
+}
+
+removeResult parentDirectory::removeFile() const
+{
+    return fd < 0 ? REMOVE_FAILED : removeAt(fd, name.c_str());
+}
+
+fileLock::~fileLock() { release(); }
+
+void fileLock::release()
+{
+    // Closing the only descriptor of the open file ends the hold.
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+lockResult fileLock::take(const parentDirectory& folder)
+{
+    release();
+    if (folder.fd < 0)
+        return LOCK_FAILED;
+    const int file = openat(folder.fd, folder.name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (file < 0)
+        return LOCK_FAILED;
+    struct stat info;
+    lockResult result = LOCK_FAILED;
+    if (fstat(file, &info) == 0 && S_ISREG(info.st_mode)) {
+        int locked;
+        do
+            locked = flock(file, LOCK_EX | LOCK_NB);
+        while (locked != 0 && errno == EINTR);
+        result = locked == 0 ? LOCK_TAKEN : errno == EWOULDBLOCK ? LOCK_BUSY : LOCK_FAILED;
+    }
+    if (result == LOCK_TAKEN)
+        fd = file;
+    else
+        ::close(file);
+    return result;
 }
 
 } // namespace tavrix::sys

@@ -2,6 +2,7 @@
 // The file-system calls of the content store: reading regular files, walking directories, creating
 // directories, removing files and replacing a file whole.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
     uint64_t creationFileTime();
 
 private:
+    friend class parentDirectory;
+    bool openAt(int dirFd, const char* name, int extraFlags);
+
     int fd = -1;
     // What the one status call at open found.
     int64_t openedLength = -1;
@@ -83,6 +87,11 @@ writeResult writeFileAtomic(const char* path, const void* head, uint32_t headByt
 // no content file is ever taken for one.
 uint32_t removeLeftoverTemporaries(const char* directory);
 
+enum streamMode : uint8_t {
+    STREAM_UPDATE = 0,
+    STREAM_CREATE = 1,
+};
+
 // The directory above a relative path, reached from the current directory one component at a time without
 // following a symbolic link, the missing directories made on the way; the path's file is then written in
 // it. So nothing is created or replaced through a link (a link at the path itself is replaced, not followed).
@@ -99,12 +108,44 @@ public:
     // writeFileAtomic of the path's file.
     writeResult writeFileAtomic(const void* head, uint32_t headBytes, const void* body, uint32_t bodyBytes,
                                 bool durable);
+    // The path's file as inFile::open opens it, but not through a link at the path.
+    bool openForReading(inFile& file) const;
+    // The path's regular file as a stream for reading and writing ("r+b"), or made or emptied for writing
+    // ("wb"); null when it cannot be opened, or is a link or no regular file.
+    FILE* openStream(streamMode mode) const;
+    // removeFile of the path's file; a link there is removed, not followed.
+    removeResult removeFile() const;
 
 private:
+    friend class fileLock;
     void close();
 
     int fd = -1;
     std::string name;
+};
+
+enum lockResult : uint8_t {
+    LOCK_TAKEN = 0,
+    LOCK_BUSY = 1, // another holder has it
+    LOCK_FAILED = 2,
+};
+
+// An exclusive hold on a file, against every other holder, in this process too (flock), until it is
+// released or the process ends. The file is made when missing and otherwise left as it is; it is opened in
+// a parentDirectory, not through a link, and must be a regular file.
+class fileLock {
+public:
+    fileLock() = default;
+    ~fileLock();
+    fileLock(const fileLock&) = delete;
+    fileLock& operator=(const fileLock&) = delete;
+
+    // The path's file of an opened parentDirectory. A hold already taken is released first.
+    lockResult take(const parentDirectory& folder);
+    void release();
+
+private:
+    int fd = -1;
 };
 
 } // namespace tavrix::sys

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platformlib/posix/files.h"
 #include "platformlib/util/hex.h"
 #include "platformlib/util/sha256.h"
 #include "support/httpfixture.h"
@@ -357,7 +358,9 @@ TEST_F(vfsMetaTest, ContentVersionFile)
     stop();
     EXPECT_EQ(9u, le32(dir.read(VERSION), 2));
     for (const auto& entry : fs::directory_iterator("data/meta"))
-        EXPECT_TRUE(entry.path().filename() == "contentVersion" || entry.path().filename() == "contentDB") << entry.path();
+        EXPECT_TRUE(entry.path().filename() == "contentVersion" || entry.path().filename() == "contentDB" ||
+                    entry.path().filename() == "lock")
+            << entry.path();
 }
 
 TEST_F(vfsMetaTest, ReindexWalksTheTreeInByteOrder)
@@ -550,6 +553,112 @@ TEST_F(vfsMetaTest, TemporaryFilesOfAnInterruptedWriteAreRemovedAtStart)
     EXPECT_EQ((std::vector<std::string>{"data/notes.tmp", "data/test/backup.tmp1.2", "data/ui/page.html"}),
               nodePaths(dir.read(DB)));
     EXPECT_FALSE(fs::exists("data/meta/contentVersion\\tmp4242.1"));
+}
+
+// The message of the fatal error the call throws; empty when it throws none.
+template <typename Call>
+std::string fatalOf(Call call)
+{
+    try {
+        call();
+    } catch (FatalErrorException* e) {
+        const std::string message = e->getMessage();
+        delete e;
+        return message;
+    }
+    return "";
+}
+
+// The files and folders below a folder, each file with its bytes.
+std::vector<std::string> treeOf(const tavrix::test::tempDir& dir, const std::string& folder)
+{
+    std::vector<std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        tree.push_back(entry.path().string() + (entry.is_regular_file() ? "=" + dir.read(entry.path().string()) : "/"));
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+// With data/meta a link to a folder elsewhere, the meta files are neither made nor written there: the
+// database's writes fail as their fatal errors, the version's save as its logged one, and a start ends.
+TEST_F(vfsMetaTest, NoMetaFileIsWrittenThroughALinkedFolder)
+{
+    stop();
+    fs::remove_all("data/meta");
+    fs::create_directories("outside");
+    fs::create_directory_symlink("../outside", "data/meta");
+    tavrix::roPtr<vfs::fileDataINFO> r(makeRecord("data/x.txt", 1));
+
+    EXPECT_EQ(fatalOf(vfs::cleanMetaData), "vfs::cleanMetaData() -> could not open data/meta/contentDB for writing!\n");
+    EXPECT_EQ(fatalOf([&] { vfs::addFileToMetaData(r.get()); }), "vfs::addFileToMetaData() -> failed to open data/meta/contentDB!\n");
+    EXPECT_EQ(fatalOf([&] { vfs::updateFileMetaData(r.get()); }), "vfs::updateFileMetaData() -> failed to open data/meta/contentDB!\n");
+    vfs::setLocalContentVersion(5);
+    vfs::saveLocalContentVersion();
+    EXPECT_TRUE(captured.contains("vfs: failed to open data/meta/contentVersion for writing.\n"));
+    EXPECT_EQ(fatalOf(vfs::init), "VFS Error\n\nCould not create Folder ./data/meta/");
+    EXPECT_TRUE(fs::is_empty("outside"));
+
+    fs::remove("data/meta");
+    fs::remove("data");
+    fs::create_directory_symlink("outside", "data");
+    EXPECT_EQ(fatalOf(vfs::cleanMetaData), "vfs::cleanMetaData() -> could not open data/meta/contentDB for writing!\n");
+    EXPECT_EQ(fatalOf(vfs::init), "VFS Error\n\nCould not create Folder ./data/");
+    EXPECT_TRUE(fs::is_empty("outside"));
+}
+
+// A meta file that is itself a link is not read or written through: the database is rebuilt in its place
+// and the version saved in its place, and what the links point to stays as it was.
+TEST_F(vfsMetaTest, AMetaFileThatIsALinkIsReplacedNotFollowed)
+{
+    buildDatabase();
+    stop();
+    fs::create_directories("outside");
+    fs::rename(DB, "outside/contentDB");
+    dir.write("outside/contentVersion", "elsewhere");
+    fs::create_symlink("../../outside/contentDB", DB);
+    fs::create_symlink("../../outside/contentVersion", VERSION);
+    const std::vector<std::string> outside = treeOf(dir, "outside");
+
+    captured.clear();
+    start();
+    EXPECT_TRUE(captured.contains("vfs: data/meta/contentVersion does not exist\n"));
+    EXPECT_FALSE(vfs::loadMetaData());
+    EXPECT_TRUE(captured.contains("data/meta/contentDB: faild to open file\n"));
+    vfs::rebuildMetaData();
+    vfs::fileDataINFO* one = record("data/one.txt");
+    ASSERT_NE(one, nullptr);
+    vfs::updateFileMetaData(one);
+    vfs::setLocalContentVersion(3);
+    stop();
+    EXPECT_FALSE(fs::is_symlink(DB));
+    EXPECT_FALSE(fs::is_symlink(VERSION));
+    EXPECT_EQ((std::vector<std::string>{"data/one.txt", "data/two.txt"}), nodePaths(dir.read(DB)));
+    EXPECT_EQ(3u, le32(dir.read(VERSION), 2));
+    EXPECT_EQ(treeOf(dir, "outside"), outside);
+}
+
+// While one store holds the folder, a second one in it ends at its start with the fatal error, before it
+// has written anything; once the first has ended, a store starts there again.
+TEST_F(vfsMetaTest, OnlyOneStoreAtATimeWritesTheFolder)
+{
+    dir.write("data/ui/page.html", "page");
+    dir.write("data/ui/page.html\\tmp4242.0", "half a page");
+    // An outside holder, as another process holds it.
+    tavrix::sys::parentDirectory folder;
+    uint32_t failedLength;
+    ASSERT_TRUE(folder.open("data/meta/lock", &failedLength));
+    tavrix::sys::fileLock other;
+    EXPECT_EQ(other.take(folder), tavrix::sys::LOCK_BUSY);
+    vfs::setLocalContentVersion(4);
+    stop();
+    ASSERT_EQ(other.take(folder), tavrix::sys::LOCK_TAKEN);
+    const std::vector<std::string> tree = treeOf(dir, "data");
+
+    EXPECT_EQ(fatalOf(vfs::init), "VFS Error\n\nAnother client uses this folder.\nOnly one client at a time can run in a folder.\n");
+    EXPECT_EQ(treeOf(dir, "data"), tree);
+    other.release();
+    start();
+    EXPECT_FALSE(fs::exists("data/ui/page.html\\tmp4242.0"));
 }
 
 TEST(fileTime, WindowsFileTimesBecomeUnixSecondsTruncatedTowardZero)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -77,6 +79,32 @@ TEST_F(filesTest, NothingIsWrittenThroughALinkOnTheWay)
     // Nothing is left beside the files written.
     for (const auto& entry : fs::recursive_directory_iterator("data"))
         EXPECT_EQ(entry.path().string().find("tmp"), std::string::npos) << entry.path();
+}
+
+// A lock file is held against every other holder until released, and only a regular file reached without
+// a link is one: a link or a FIFO at its path is refused, and nothing is made where a link points.
+TEST_F(filesTest, ALockFileHasOneHolderAndIsNoLink)
+{
+    fs::create_directories("data/meta");
+    sys::parentDirectory folder;
+    uint32_t failedLength;
+    ASSERT_TRUE(folder.open("data/meta/lock", &failedLength));
+    sys::fileLock first;
+    sys::fileLock second;
+    EXPECT_EQ(first.take(folder), sys::LOCK_TAKEN);
+    EXPECT_EQ(second.take(folder), sys::LOCK_BUSY);
+    first.release();
+    EXPECT_EQ(second.take(folder), sys::LOCK_TAKEN);
+    EXPECT_EQ(dir.read("data/meta/lock"), "");
+
+    fs::create_directories("other");
+    fs::create_symlink("../elsewhere", "other/link");
+    ASSERT_TRUE(folder.open("other/link", &failedLength));
+    EXPECT_EQ(first.take(folder), sys::LOCK_FAILED);
+    EXPECT_FALSE(fs::exists("elsewhere"));
+    ASSERT_EQ(mkfifo("other/fifo", 0666), 0);
+    ASSERT_TRUE(folder.open("other/fifo", &failedLength));
+    EXPECT_EQ(first.take(folder), sys::LOCK_FAILED);
 }
 
 // Only names a write's temporary file can have are removed, in every folder below but not behind a link:
