@@ -41,11 +41,12 @@ TEST_F(bgmStreamStereoTest, LeftAndRightTonesStayOnTheirSides)
     // The left channel sounds at 440 Hz, the right one at 550 Hz.
     addMusic("stereo.ogg", encodeOgg(2, RATE, uint32_t(RATE / 2)));
     startSound();
+    const int32_t timersBefore = timersInUse();
     {
         bgmStream stream;
         stream.setFile("stereo.ogg");
         stream.play(false);
-        std::this_thread::sleep_for(1200ms);
+        waitForItsEnd(timersBefore);
     }
     stopSound();
     const std::vector<int16_t> out = readWave(openALBackend::wavePath);

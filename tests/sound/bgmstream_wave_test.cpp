@@ -3,16 +3,19 @@
 // Hz, so that one block of the stream is a quarter second and the 44100 Hz output (point resampling)
 // holds every second sample exactly.
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "client/bgmstream.h"
 #include "client/timer.h"
 #include "soundfixture.h"
+#include "support/eventually.h"
 
 using namespace std::chrono_literals;
 using tavrix::bgmStream;
 using tavrix::test::decodeOgg;
 using tavrix::test::encodeOgg;
+using tavrix::test::eventually;
 using tavrix::test::firstLoud;
 using tavrix::test::openALBackend;
 using tavrix::test::readWave;
@@ -69,6 +72,21 @@ size_t matchingRun(const std::vector<int16_t>& out, const expectedSound& sound, 
     return i;
 }
 
+// Samples the back-end has written so far; its writes are buffered, so a little less than it mixed. It
+// mixes by the clock, and catches up when it ran late.
+size_t writtenSamples()
+{
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(openALBackend::wavePath, ec);
+    return ec || bytes < 44 ? 0 : size_t((bytes - 44) / 2);
+}
+
+// Until the output holds that many samples: the waits below count the output's time, not the test's.
+void waitForOutput(size_t samples)
+{
+    ASSERT_TRUE(eventually([&] { return writtenSamples() >= samples; }, std::chrono::seconds(60))) << writtenSamples();
+}
+
 bool silent(const std::vector<int16_t>& out, size_t from, size_t to)
 {
     for (size_t i = from; i < to && i < out.size(); ++i)
@@ -110,22 +128,20 @@ TEST_F(bgmStreamWaveTest, FileWithoutLoopPlaysOnceAndCanBePlayedAgain)
     for (const bool stopFirst : {true, false}) {
         captured.clear();
         startSound();
-        int32_t total = 0, free = 0, peak = 0;
-        timer_getStats(&total, &free, &peak);
-        const int32_t timersBefore = total - free;
+        const int32_t timersBefore = timersInUse();
         {
             bgmStream stream;
             stream.setFile("tune.ogg");
             stream.play(false);
             // Ignored while the stream plays: no second copy, no restart.
             stream.play(false);
-            std::this_thread::sleep_for(1600ms);
-            timer_getStats(&total, &free, &peak);
-            EXPECT_EQ(total - free, timersBefore) << "the refill timer still runs";
+            waitForItsEnd(timersBefore);
+            // Some silence between the plays.
+            waitForOutput(writtenSamples() + OUTPUT_RATE / 2);
             if (stopFirst)
                 stream.queueUnloadTask();
             stream.play(false);
-            std::this_thread::sleep_for(1600ms);
+            waitForItsEnd(timersBefore);
         }
         const std::vector<int16_t> out = heard();
         const expectedSound once{decoded, 1.0f, false};
@@ -154,7 +170,8 @@ TEST_F(bgmStreamWaveTest, LoopingFileHasNoGapAndIsRefilled)
         bgmStream stream;
         stream.setFile("tune.ogg");
         stream.play(true);
-        std::this_thread::sleep_for(2900ms);
+        drainWorker();
+        waitForOutput(writtenSamples() + size_t(2.9 * OUTPUT_RATE));
     }
     const std::vector<int16_t> out = heard();
     const expectedSound looped{decoded, 1.0f, true};
@@ -170,17 +187,18 @@ TEST_F(bgmStreamWaveTest, VolumeScalesTheSoundUpToFullGain)
 {
     makeMusic(0.3);
     startSound();
+    const int32_t timersBefore = timersInUse();
     {
         bgmStream stream;
         stream.setFile("tune.ogg");
         stream.setVolume(50);
         stream.play(false);
-        std::this_thread::sleep_for(1000ms);
+        waitForItsEnd(timersBefore);
         stream.queueUnloadTask();
         // Above 100 counts as 100.
         stream.setVolume(250);
         stream.play(false);
-        std::this_thread::sleep_for(1000ms);
+        waitForItsEnd(timersBefore);
     }
     const std::vector<int16_t> out = heard();
     const expectedSound half{decoded, 0.5f, false};
@@ -202,9 +220,9 @@ TEST_F(bgmStreamWaveTest, StarvedSourceIsRestartedAfterTheRefill)
         stream.setFile("tune.ogg");
         stream.play(true);
         std::this_thread::sleep_for(300ms);
-        // The worker is held up longer than the eight queued buffers last.
-        onWorker([] { std::this_thread::sleep_for(2700ms); });
-        std::this_thread::sleep_for(1000ms);
+        // The worker is held up while half a second more output than the eight queued buffers hold is mixed.
+        onWorker([] { waitForOutput(writtenSamples() + size_t(2.5 * OUTPUT_RATE)); });
+        waitForOutput(writtenSamples() + OUTPUT_RATE);
     }
     const std::vector<int16_t> out = heard();
     EXPECT_GE(count("bgmStream::_update() can't keep up refilling buffers, system busy?\n"), 1u);

@@ -11,6 +11,7 @@
 
 namespace cvar = tavrix::cvar;
 namespace sound = tavrix::sound;
+using tavrix::test::eventually;
 using tavrix::test::soundFixture;
 
 namespace {
@@ -218,17 +219,20 @@ TEST_F(soundTest, StopEndsTheWorkerAndReleasesNothing)
     EXPECT_EQ(sound::getDeviceName(0), nullptr);
 }
 
-// The worker held up past the 6 s join at shutdown is left running: what it may still read stays.
+// The worker held up past the 6 s join at shutdown, until the shutdown is over, is left running: what it may
+// still read stays.
 TEST_F(soundTest, WorkerLeftBehindKeepsTheDeviceNames)
 {
     startSound();
     drainWorker();
     std::atomic<bool> inside{false};
+    std::atomic<bool> released{false};
     std::string nameSeen;
     std::thread caller([&] {
         onWorker([&] {
             inside = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+            while (!released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const char* name = sound::getDeviceName(0);
             nameSeen = name ? name : "";
         });
@@ -236,11 +240,10 @@ TEST_F(soundTest, WorkerLeftBehindKeepsTheDeviceNames)
     while (!inside)
         std::this_thread::yield();
     stopSound();
+    released = true;
     caller.join();
     EXPECT_EQ(nameSeen, "No Output");
-    for (int i = 0; i < 500 && !captured.contains("sound::worker - terminating\n"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(captured.contains("sound::worker - terminating\n"));
+    ASSERT_TRUE(eventually([&] { return captured.contains("sound::worker - terminating\n"); }));
     // Once it has ended, a second final releases what the first one left to it.
     sound::final();
 }

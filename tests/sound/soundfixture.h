@@ -21,7 +21,9 @@
 #include <unistd.h>
 
 #include "client/soundlocal.h"
+#include "client/timer.h"
 #include "content/contentmodules.h"
+#include "support/eventually.h"
 
 namespace tavrix::test {
 
@@ -203,6 +205,20 @@ protected:
     {
         sound::callOnWorker([](void* arg) { (*static_cast<const std::function<void()>*>(arg))(); },
                             const_cast<std::function<void()>*>(&fn));
+    }
+
+    static int32_t timersInUse()
+    {
+        int32_t total = 0, free = 0, peak = 0;
+        timer_getStats(&total, &free, &peak);
+        return total - free;
+    }
+    // Until a stream's play of a file without loop has reached its end, however late the output mixes it:
+    // the stream stops itself then, and its refill timer goes.
+    static void waitForItsEnd(int32_t timersBefore)
+    {
+        drainWorker();
+        EXPECT_TRUE(eventually([&] { return timersInUse() == timersBefore; })) << "the refill timer still runs";
     }
 
     // A file of the content store under data/bgm/.
