@@ -97,12 +97,18 @@ struct moduleState {
 
     Pool<inputEvent>* inputPool = nullptr;
 
-    // Guards the list, the focused window and the name table.
+    // Guards the list, the focused window and the name table. Input, window creation and the close path
+    // wait for it, so it is never held across a call into the engine.
     util::mutex listLock;
     uiWindow* head = nullptr;
     uiWindow* tail = nullptr;
     uiWindow* focused = nullptr;
     rbdb* windowNameDB = nullptr;
+    // The worker's only: the windows of its pass over the list, taken under the list lock and updated
+    // without it. Each stays alive through the pass: a window is deleted only after its view's release,
+    // which is a task of the worker's own.
+    uiWindow** pass = nullptr;
+    uint32_t passCapacity = 0;
 
     sys::dynLib* library = nullptr;
     eawebkit::Instance* engine = nullptr;
@@ -435,10 +441,30 @@ void copySurface(uiWindow* window)
         window->repaint.store(1);
 }
 
-void updateViews()
+// The listed windows in list order into the pass; their count.
+uint32_t takePass()
 {
     std::lock_guard<util::mutex> guard(state.listLock);
-    for (uiWindow* window = state.head; window; window = window->next) {
+    uint32_t count = 0;
+    for (uiWindow* window = state.head; window; window = window->next)
+        ++count;
+    if (count > state.passCapacity) {
+        state.passCapacity = count;
+        state.pass = static_cast<uiWindow**>(rorealloc(state.pass, count * uint32_t(sizeof(uiWindow*))));
+    }
+    uint32_t taken = 0;
+    for (uiWindow* window = state.head; window; window = window->next)
+        state.pass[taken++] = window;
+    return count;
+}
+
+// A view's update may take long (a page being built): a window destroyed meanwhile is passed over, and
+// a shutdown ends the pass.
+void updateViews()
+{
+    const uint32_t count = takePass();
+    for (uint32_t i = 0; i < count && state.running.load(); ++i) {
+        uiWindow* window = state.pass[i];
         if (!window->view || window->closing.load() == 1)
             continue;
         window->view->Update(0);
@@ -543,6 +569,14 @@ void shutDownWindows()
     state.head = nullptr;
     state.tail = nullptr;
     state.focused = nullptr;
+}
+
+void releasePass()
+{
+    if (state.pass)
+        rofree(state.pass);
+    state.pass = nullptr;
+    state.passCapacity = 0;
 }
 
 void destroyWindowNameDB()
@@ -747,6 +781,7 @@ void final()
         destroyWindowNameDB();
         if (state.cleanupPool)
             shutDownWindows();
+        releasePass();
         dropTasks();
         delete state.cleanupPool;
         state.cleanupPool = nullptr;

@@ -377,6 +377,13 @@ void uiWindow::setPosition(int32_t newX, int32_t newY)
     y = newY;
 }
 
+void uiWindow::currentSize(int32_t* currentWidth, int32_t* currentHeight)
+{
+    std::lock_guard<util::mutex> guard(windowLock);
+    *currentWidth = width;
+    *currentHeight = height;
+}
+
 bool uiWindow::isLoaded() { return closing.load() != 1 && loaded.load() == 1; }
 
 bool uiWindow::needsRepaint() { return repaint.load() == 1; }
@@ -393,11 +400,7 @@ void uiWindow::taskCreateView(void* window, void*)
     if (self->closing.load() == 1)
         return;
     eawebkit::ViewParameters parameters{};
-    {
-        std::lock_guard<util::mutex> guard(self->windowLock);
-        parameters.width = self->width;
-        parameters.height = self->height;
-    }
+    self->currentSize(&parameters.width, &parameters.height);
     parameters.userData = self;
     parameters.backgroundColor = uint32_t(-1);
     parameters.maxURILength = 512;
@@ -476,10 +479,14 @@ void uiWindow::taskResize(void* window, void*)
     uiWindow* self = windowOf(window);
     if (self->closing.load() == 1 || !self->view)
         return;
-    std::lock_guard<util::mutex> guard(self->windowLock);
-    self->view->SetSize(self->width, self->height);
-    self->viewWidth = self->width;
-    self->viewHeight = self->height;
+    int32_t newWidth;
+    int32_t newHeight;
+    self->currentSize(&newWidth, &newHeight);
+    // Outside the window lock: the engine lays the page out again, which may take long, and the draw and
+    // the mouse's input wait for that lock. A resize meanwhile posts another of these.
+    self->view->SetSize(newWidth, newHeight);
+    self->viewWidth = newWidth;
+    self->viewHeight = newHeight;
 }
 
 void uiWindow::awesomiumOnInputEventTask(void* window, void* event)
@@ -500,11 +507,7 @@ void uiWindow::taskGLInit(void* window, int32_t, int32_t, int32_t)
     self->buffer->allocate();
     int32_t currentWidth;
     int32_t currentHeight;
-    {
-        std::lock_guard<util::mutex> guard(self->windowLock);
-        currentWidth = self->width;
-        currentHeight = self->height;
-    }
+    self->currentSize(&currentWidth, &currentHeight);
     self->resize(currentWidth, currentHeight);
     self->attribs = new r::ProgramAttribs(host.load()->program(), self->buffer);
     self->attribs->addAttrib("texPos", r::VEC2);

@@ -184,6 +184,8 @@ public:
     int32_t imageHeight;
 
 private:
+    // Read under the window lock.
+    void currentSize(int32_t* currentWidth, int32_t* currentHeight);
     // Takes the script (tracking allocator) and queues it for the view.
     void postScript(char* script);
 };

@@ -3,8 +3,8 @@
 // keeps every call with the thread it came from, paints each view's surface with a pattern (blue = x,
 // green = y, red = 0x80, per pixel), reports a repaint after every change, keeps what each view was asked
 // (the scripts it evaluates among it), records the input events each view receives with their fields,
-// completes every page load at once when told to, and lets a test hold a view's update or fail its
-// initialisation.
+// completes every page load at once when told to, and lets a test hold a view's update or its resize (as a
+// long page build holds the worker) or fail its initialisation.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -275,11 +275,22 @@ public:
     std::vector<threadNote> threads;
     std::vector<std::string> lateCalls;
 
-    // While set, View::Update waits: the worker is held inside its pass over the windows.
+    // While holdCall names a view's call ("View::Update", "View::SetSize"), that call waits: the worker is
+    // held inside it. heldIn names the call it waits in.
     std::mutex holdLock;
     std::condition_variable holdChanged;
-    bool holdUpdates = false;
-    bool heldInUpdate = false;
+    std::string holdCall;
+    std::string heldIn;
+
+    void waitWhileHeld(const std::string& call)
+    {
+        std::unique_lock<std::mutex> held(holdLock);
+        if (holdCall != call)
+            return;
+        heldIn = call;
+        holdChanged.wait(held, [&] { return holdCall != call; });
+        heldIn.clear();
+    }
 
     std::mutex lock;
     std::vector<std::string> calls;
@@ -315,12 +326,7 @@ inline bool fakeView::SetURI(const char* uri)
 inline void fakeView::Update(uint32_t)
 {
     owner->noteThread("View::Update");
-    {
-        std::unique_lock<std::mutex> held(owner->holdLock);
-        owner->heldInUpdate = owner->holdUpdates;
-        owner->holdChanged.wait(held, [this] { return !owner->holdUpdates; });
-        owner->heldInUpdate = false;
-    }
+    owner->waitWhileHeld("View::Update");
     if (!dirty)
         return;
     dirty = false;
@@ -336,6 +342,7 @@ inline eawebkit::Surface* fakeView::GetSurface()
 
 inline void fakeView::SetSize(int32_t w, int32_t h)
 {
+    owner->waitWhileHeld("View::SetSize");
     surface.paint(w, h);
     dirty = true;
     owner->record("View::SetSize " + std::to_string(w) + "x" + std::to_string(h));

@@ -97,24 +97,31 @@ protected:
         ASSERT_TRUE(eventually([&] { return engine->ticks.load() >= ticks + 2; })) << "the worker stopped cycling";
     }
 
-    // Holds the worker inside its pass over the windows (in a view's update, with the window list
-    // locked) until releaseWorker.
-    void holdWorker()
+    // Holds the worker inside a view's call (its update: in the pass over the windows; its resize: in a
+    // task) until releaseWorker; reach, when given, is what brings the worker there once the hold is set.
+    void holdWorker(const std::string& call = "View::Update", const std::function<void()>& reach = nullptr)
     {
         {
             std::lock_guard<std::mutex> guard(engine->holdLock);
-            engine->holdUpdates = true;
+            engine->holdCall = call;
         }
+        if (reach)
+            reach();
         ASSERT_TRUE(eventually([&] {
             std::lock_guard<std::mutex> guard(engine->holdLock);
-            return engine->heldInUpdate;
-        })) << "the worker updates no view";
+            return engine->heldIn == call;
+        })) << "the worker does not reach " << call;
     }
     void releaseWorker()
     {
         std::lock_guard<std::mutex> guard(engine->holdLock);
-        engine->holdUpdates = false;
+        engine->holdCall.clear();
         engine->holdChanged.notify_all();
+    }
+    bool workerHeld()
+    {
+        std::lock_guard<std::mutex> guard(engine->holdLock);
+        return !engine->heldIn.empty();
     }
 
     // A window whose view exists and has been given its first address.

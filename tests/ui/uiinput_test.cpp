@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -329,28 +328,20 @@ TEST_F(uiInputTest, inputForADestroyedWindowIsNotSent)
     EXPECT_TRUE(received().empty());
 }
 
-// The worker is held in its pass over the windows (with the list) while an entry point waits for the
-// list; the UI then stops, and the event posted after the worker's last drain is freed unsent.
+// The worker is held in a view's update while an event is posted; the UI then stops, and the event, posted
+// after the worker's last drain, is freed unsent.
 TEST_F(uiInputTest, anEventQueuedWhenTheWorkerStopsGoesBackToThePool)
 {
     ui::setWindowInputMask(target, ui::INPUT_MOUSE);
     fakeView* view = engine->view(0);
     holdWorker();
-    std::atomic<bool> entering{false};
-    std::thread mover([&] {
-        entering.store(true);
-        ui::onCursorMove(15, 30);
-    });
-    ASSERT_TRUE(eventually([&] { return entering.load(); }));
-    // Time for the entry point to pass the running flag and wait for the list.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ui::onCursorMove(15, 30);
     std::thread release([this] {
         EXPECT_TRUE(eventually([this] { return captured.contains("ui::final - terminating UI Worker\n"); }));
         releaseWorker();
     });
     stopUI();
     release.join();
-    mover.join();
     EXPECT_TRUE(view->inputList().empty());
     EXPECT_FALSE(captured.contains(POOL_NOT_EMPTY));
 }
