@@ -316,9 +316,11 @@ FILE* parentDirectory::openStream(streamMode mode) const
 {
     if (fd < 0)
         return nullptr;
-    // O_NONBLOCK: a FIFO at the path neither waits for its other end nor passes the check below.
-    const int access = mode == STREAM_UPDATE ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
-    const int file = openat(fd, name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    // Opened for both, a FIFO does not wait for its other end, and it fails the check below; a new file
+    // is only ever made, so nothing that is there already is opened. An open for writing waits, as the
+    // plain one does, for a holder of a lease on the file to give it up.
+    const int access = mode == STREAM_UPDATE ? O_RDWR : O_WRONLY | O_CREAT | O_EXCL;
+    const int file = openat(fd, name.c_str(), access | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (file < 0)
         return nullptr;
     struct stat info;

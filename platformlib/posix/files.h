@@ -110,8 +110,9 @@ public:
                                 bool durable);
     // The path's file as inFile::open opens it, but not through a link at the path.
     bool openForReading(inFile& file) const;
-    // The path's regular file as a stream for reading and writing ("r+b"), or made or emptied for writing
-    // ("wb"); null when it cannot be opened, or is a link or no regular file.
+    // The path's regular file as a stream for reading and writing ("r+b"), or a new file made there for
+    // writing ("wb"); null when it cannot be opened or made (something is there already), or is a link or
+    // no regular file.
     FILE* openStream(streamMode mode) const;
     // removeFile of the path's file; a link there is removed, not followed.
     removeResult removeFile() const;
