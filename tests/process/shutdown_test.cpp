@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 
 #include "clientenv.h"
 #include "support/clientprocess.h"
+#include "support/httpfixture.h"
 #include "support/tempdir.h"
 #include "support/udplistener.h"
 
@@ -34,35 +33,10 @@ const std::string SMALL_WINDOW = "20131017\n11:video.width:i:320\n12:video.heigh
 
 bool hasDisplay() { return std::getenv("DISPLAY") != nullptr; }
 
-// An asset server that takes every connection and never answers: the kernel accepts them into the backlog,
-// and the requests sent on them wait there.
-class silentServer {
-public:
-    explicit silentServer(uint16_t port)
-    {
-        socket = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(socket, 16) != 0) {
-            close(socket);
-            socket = -1;
-        }
-    }
-    ~silentServer()
-    {
-        if (socket >= 0)
-            close(socket);
-    }
-    silentServer(const silentServer&) = delete;
-    silentServer& operator=(const silentServer&) = delete;
-    bool listening() const { return socket >= 0; }
-
-private:
-    int socket = -1;
+// The asset server's port, where the version query gets no answer until the server goes.
+struct silentServer {
+    silentServer() : server("", 8090) { server.holdBack("/currentVersion.txt"); }
+    tavrix::test::httpFixture server;
 };
 
 // A read lease the test holds on a file: another process's open of it for writing waits until the lease
@@ -120,8 +94,7 @@ TEST(shutdownProcess, closeRequestBeforeTheWindowWaitsForIt)
     // The update closes the window by itself only after it has reported the asset server unavailable; a
     // server that never answers holds that report off for the version query's whole bound, so the close
     // is the signal's when it begins before any such report.
-    silentServer assets(8090);
-    ASSERT_TRUE(assets.listening());
+    silentServer assets;
 
     clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
     const auto hello = console.receiveUntil('H', START_MS);
@@ -153,8 +126,7 @@ TEST(shutdownProcess, windowClosedWhileAStartupStepIsStuck)
     dir.write("cvar.db", SMALL_WINDOW + "1:s:s:5:kept\n");
     tavrix::test::udpListener console(5555);
     ASSERT_TRUE(console.bound());
-    silentServer assets(8090);
-    ASSERT_TRUE(assets.listening());
+    silentServer assets;
 
     clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
     ASSERT_TRUE(client.waitForLog("Initialization successful\r\n", START_MS)) << dir.read("client.log");

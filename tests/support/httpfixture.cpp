@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace tavrix::test {
 
@@ -24,6 +25,7 @@ constexpr std::size_t MAX_REQUEST_BYTES = 64 * 1024;
 constexpr auto REQUEST_DEADLINE = std::chrono::seconds(10);
 // After the answer, how long the server waits for the client to close first (so the close is clean).
 constexpr int DRAIN_TICKS = 20;
+constexpr auto FIXED_PORT_WAIT = std::chrono::seconds(120);
 constexpr std::size_t CHUNK_BYTES = 4000;
 
 bool equalNoCase(const std::string& a, const std::string& b)
@@ -66,8 +68,13 @@ int boundSocket(uint16_t& port)
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    // Another test run on the machine may hold a fixed port for a while.
+    const auto deadline = std::chrono::steady_clock::now() + FIXED_PORT_WAIT;
+    int bound;
+    while ((bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address))) != 0 && port != 0 &&
+           errno == EADDRINUSE && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (bound != 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(s);
         throw std::runtime_error("bind on 127.0.0.1 failed");
     }
@@ -258,6 +265,28 @@ bool httpFixture::pause(uint32_t milliseconds)
     return !stopped.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return stopping.load(); });
 }
 
+void httpFixture::holdBack(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    heldBack.insert(path);
+}
+
+void httpFixture::release(const std::string& path)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        heldBack.erase(path);
+    }
+    stopped.notify_all();
+}
+
+bool httpFixture::waitWhileHeld(const std::string& path)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    stopped.wait(guard, [&] { return stopping.load() || !heldBack.contains(path); });
+    return !stopping;
+}
+
 bool httpFixture::sendBody(int s, const std::string& raw, const httpAnswer& how)
 {
     const std::size_t limit = std::min(raw.size(), how.closeAfter);
@@ -342,7 +371,7 @@ bool httpFixture::answerRequest(int s, const httpRequest& request)
     head += "\r\n";
 
     const bool early = how.stallMs > 0 && !how.stallAfter;
-    return (!early || pause(how.stallMs)) && sendAll(s, head.data(), head.size()) &&
+    return waitWhileHeld(path) && (!early || pause(how.stallMs)) && sendAll(s, head.data(), head.size()) &&
            sendBody(s, how.frame == httpAnswer::CHUNKED ? chunked(*content) : *content, how) && kept;
 }
 

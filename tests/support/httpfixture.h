@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -66,6 +67,10 @@ public:
 
     void put(const std::string& path, std::string bytes);
     void answer(const std::string& path, httpAnswer how);
+    // Requests for the path get nothing, not even the status line, until it is released (or the server
+    // stops); then they are answered as usual.
+    void holdBack(const std::string& path);
+    void release(const std::string& path);
     std::vector<httpRequest> requests() const;
     void clearRequests();
     // From now on a connection stays open after a whole answer, for the client's next request; by default
@@ -89,6 +94,8 @@ private:
     bool sendBody(int socket, const std::string& raw, const httpAnswer& how);
     // False when the server stopped during the pause.
     bool pause(uint32_t milliseconds);
+    // False when the server stopped while the path was held back.
+    bool waitWhileHeld(const std::string& path);
     std::shared_ptr<const std::string> contentOf(const std::string& path) const;
     void reapEnded(bool all);
 
@@ -99,9 +106,11 @@ private:
     std::atomic<bool> keepAlive{false};
     std::atomic<std::size_t> accepted{0};
     mutable std::mutex lock;
+    // Told when the server stops and when a held path is released.
     std::condition_variable stopped;
     std::map<std::string, std::shared_ptr<const std::string>> files;
     std::map<std::string, httpAnswer> answers;
+    std::set<std::string> heldBack;
     std::vector<httpRequest> recorded;
     std::vector<connection> connections;
     std::thread acceptor;
