@@ -1,6 +1,6 @@
 #pragma once
 // The file-system calls of the content store: reading regular files, walking directories, creating
-// directories, removing files and replacing a file whole.
+// directories, removing files, replacing a file whole, and holding a lock file.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -87,6 +87,7 @@ writeResult writeFileAtomic(const char* path, const void* head, uint32_t headByt
 // no content file is ever taken for one.
 uint32_t removeLeftoverTemporaries(const char* directory);
 
+// How parentDirectory::openStream opens the file.
 enum streamMode : uint8_t {
     STREAM_UPDATE = 0,
     STREAM_CREATE = 1,
