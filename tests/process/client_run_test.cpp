@@ -100,7 +100,7 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
     ASSERT_TRUE(client.waitForLog("client::resulotionChangeTask(400, 300)\r\n", START_MS)) << dir.read("client.log");
     // Long enough on the client's clock for several performance reports, and the whole start-up done: the
     // world's pools take seconds under the race detector.
-    ASSERT_FALSE(client.waitForLog("Finalization - Begin", 2500));
+    ASSERT_FALSE(client.waitForLog("Finalization - Begin", 4000));
     ASSERT_TRUE(client.waitForLog("Ordered asynchronous Initializations Complete\r\n", START_MS)) << dir.read("client.log");
 
     if (run.close == closeBy::HELPER)
@@ -163,10 +163,12 @@ TEST_P(clientRun, startsDrawsReportsAndShutsDownCleanly)
         if (!d.empty() && d[0] == 'P')
             perf.push_back(d);
     // First due at 1000 ms on the client's clock, then every 334 ms until the shutdown removes the timer.
+    // Runs that came due late are caught up, but a loaded machine may hold the timers' workers back while
+    // the shutdown begins: a third of them may be missing at the end (a longer period leaves out more).
     const double end = tavrix::test::secondsOf(log, "Finalization - Begin");
-    ASSERT_GT(end, 2.0);
+    ASSERT_GT(end, 4.0);
     const int expected = int(std::floor((end - 1.0) / 0.334)) + 1;
-    EXPECT_GE(int(perf.size()), expected - 2) << end;
+    EXPECT_GE(int(perf.size()), expected * 2 / 3) << end;
     EXPECT_LE(int(perf.size()), expected + 1) << end;
     ASSERT_GE(perf.size(), 3u);
     int32_t lastStamp = 0;
