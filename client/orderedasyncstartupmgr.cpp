@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "client/clientlogger.h"
+#include "client/windowing.h"
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/hooks.h"
 #include "platformlib/posix/thread.h"
@@ -37,7 +38,7 @@ startupState& startup = *new startupState;
 entry* takeNext()
 {
     std::lock_guard<util::mutex> guard(startup.lock);
-    entry* next = startup.stopping ? nullptr : startup.head;
+    entry* next = shuttingDown() ? nullptr : startup.head;
     if (next) {
         startup.head = next->next;
         if (!startup.head)
@@ -126,18 +127,16 @@ uint32_t worker(util::thread*)
         out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Async Initialization of %s took %u ms\n", step->name, uint32_t(msSince(started)));
         finishStep(step);
     }
-    if (!startup.stopping)
+    if (!shuttingDown())
         out->logEx(util::LOG_INFO, __FILE__, __LINE__, TAVRIX_FUNC, "Ordered asynchronous Initializations Complete\n");
     return 0;
 }
 
-void onCloseRequested() { startup.stopping = true; }
-
-bool shuttingDown() { return startup.stopping; }
+bool shuttingDown() { return startup.stopping || client::closeRequested(); }
 
 bool cleanup()
 {
-    onCloseRequested();
+    startup.stopping = true;
     bool ended = true;
     if (util::thread* executor = startup.executor) {
         if (executor->join(CLEANUP_WAIT_MS) == util::JOIN_TIMEOUT) {

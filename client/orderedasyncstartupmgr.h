@@ -21,10 +21,8 @@ void setCloseAction(void (*closeWindow)());
 void add(const char* name, startupStep fn);
 void start();
 uint32_t worker(util::thread* self);
-// A close has been asked for (the window's close flag, the update's own request): no further step starts.
-// Any thread.
-void onCloseRequested();
-// True once a close has been asked for or cleanup has begun: a long step checks it and returns early.
+// True once the window is asked to close or cleanup has begun: no further step starts, and a long step
+// checks it and returns early.
 bool shuttingDown();
 // Stops the executor. False when a step was still running after CLEANUP_WAIT_MS: it is left behind with
 // what it may still touch, and the caller should only save what must be saved and end the process.

@@ -4,7 +4,6 @@
 
 #include <atomic>
 
-#include "client/orderedasyncstartupmgr.h"
 #include "platformlib/posix/thread.h"
 
 namespace {
@@ -43,11 +42,16 @@ int32_t maxTextureSize = 0;
 
 void requestClose()
 {
-    orderedAsyncStartupMgr::onCloseRequested();
     if (!window)
         return;
     glfwSetWindowShouldClose(window, GLFW_TRUE);
     glfwPostEmptyEvent();
+}
+
+bool closeRequested()
+{
+    GLFWwindow* current = window;
+    return current && glfwWindowShouldClose(current);
 }
 
 } // namespace tavrix::client

@@ -29,5 +29,7 @@ extern int32_t maxTextureSize;
 
 // Sets the window's close flag and wakes the event loop, as a window manager's close does; any thread.
 void requestClose();
+// True once the window's close flag is set (the user's close, a close request, a signal); any thread.
+bool closeRequested();
 
 } // namespace tavrix::client
