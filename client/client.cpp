@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -33,6 +34,7 @@
 #include "platformlib/posix/signals.h"
 #include "platformlib/posix/sysinfo.h"
 #include "platformlib/posix/thread.h"
+#include "platformlib/posix/xdisplay.h"
 #include "platformlib/util/exception.h"
 
 using tavrix::util::LOG_ERROR;
@@ -63,6 +65,10 @@ struct clientState {
     // call the windowing library, so the event loop waits with a time-out and turns the flag into a close
     // request itself.
     std::atomic<bool> closeSignalled{false};
+    // Taken by the first thread that ends the process without the shutdown; any other waits for the end.
+    std::atomic_flag endingEarly = ATOMIC_FLAG_INIT;
+    // Set once the shutdown begins to release the modules: what it finalised may be gone.
+    std::atomic<bool> releasing{false};
     framePacer pacing;
 };
 clientState state;
@@ -84,9 +90,6 @@ void takeCloseSignal()
     if (state.closeSignalled.exchange(false))
         tavrix::client::requestClose();
 }
-
-// The user's close: no further start-up step begins while the frame loop winds down.
-void onWindowClose(GLFWwindow*) { tavrix::orderedAsyncStartupMgr::onCloseRequested(); }
 
 void destroyWindow()
 {
@@ -173,6 +176,37 @@ int32_t glInteger(GLenum name)
     GLint value = 0;
     glGetIntegerv(name, &value);
     return value;
+}
+
+// Without a display that tells its size: beyond what OpenGL 2.1 drivers take as a texture, which the
+// screens' windows are.
+constexpr int32_t MAX_WINDOW_SIDE = 16384;
+
+// The largest width and height that a connected display shows. The windowing library answers on the main
+// thread only.
+void largestDisplay(int32_t& width, int32_t& height)
+{
+    int count = 0;
+    GLFWmonitor** monitors = glfwGetMonitors(&count);
+    width = 0;
+    height = 0;
+    for (int i = 0; i < count; ++i)
+        if (const GLFWvidmode* mode = glfwGetVideoMode(monitors[i])) {
+            width = std::max(width, int32_t(mode->width));
+            height = std::max(height, int32_t(mode->height));
+        }
+}
+
+// A window side from ./cvar.db, within what the display and the driver can create: at least 1, at most the
+// largest display's side. The setting itself stays as the user wrote it.
+int32_t windowSide(const char* key, int32_t displaySide)
+{
+    const int32_t largest = displaySide > 0 ? displaySide : MAX_WINDOW_SIDE;
+    const int64_t wanted = tavrix::cvar::getInt(key);
+    const int32_t side = int32_t(std::clamp<int64_t>(wanted, 1, largest));
+    if (side != wanted)
+        CLIENT_LOG(LOG_WARN, "client::init() -> %s %" PRId64 " is no window size the display takes, using %d\n", key, wanted, side);
+    return side;
 }
 
 void registerVariables()
@@ -425,19 +459,47 @@ void runInline()
     tavrix::client::finalGLState();
 }
 
-// A start-up step still runs and may hold any lock or touch any module, so nothing is released: the workers
-// that can be stopped are, each join bounded, the settings are saved as they stand, and the process ends
-// here, its logger stopped so that the console hears it go.
-[[noreturn]] void endLeavingAStepBehind()
+// Ends the process without the shutdown, for a state it cannot run in: nothing is released (a thread may
+// still hold any lock or touch any module), the workers that can be stopped are, each join bounded, the
+// settings are saved as they stand, and the logger is stopped so that the console hears the process go.
+[[noreturn]] void endWithoutShutdown()
 {
-    tavrix::sound::stop();
-    timer_stop();
-    tavrix::vfs::stop();
+    if (state.endingEarly.test_and_set())
+        for (;;)
+            tavrix::sys::sleepMs(1000);
+    if (!state.releasing) {
+        tavrix::sound::stop();
+        timer_stop();
+        tavrix::vfs::stop();
+    }
     tavrix::cvar::save();
-    CLIENT_LOG(LOG_WARN, "client::final() -> a start-up step is still running: the settings are saved and the process ends without its shutdown\n");
     tavrix::client::destroyLogger(true);
     tavrix::sys::exitProcess(0);
 }
+
+// A start-up step still runs and may hold any lock or touch any module.
+[[noreturn]] void endLeavingAStepBehind()
+{
+    CLIENT_LOG(LOG_WARN, "client::final() -> a start-up step is still running: the settings are saved and the process ends without its shutdown\n");
+    endWithoutShutdown();
+}
+
+// Inside Xlib, on the thread whose request failed: the window may be gone, so the client closes through
+// its own shutdown; the event loop turns the flag into the close request.
+void onDisplayError(const char* text)
+{
+    CLIENT_LOG(LOG_ERROR, "client: X Error: %s - closing\n", text);
+    state.closeSignalled.store(true);
+}
+
+// The display is gone with the window and its context: nothing the shutdown releases can be reached.
+[[noreturn]] void onDisplayLost()
+{
+    CLIENT_LOG(LOG_ERROR, "client: the connection to the display is lost - the settings are saved and the process ends without its shutdown\n");
+    endWithoutShutdown();
+}
+
+void watchDisplay() { tavrix::sys::setDisplayErrorHandlers(onDisplayError, onDisplayLost); }
 
 } // namespace
 
@@ -448,6 +510,7 @@ bool init()
     CLIENT_LOG(LOG_INFO, "Tavrix - Initialization\n");
     CLIENT_LOG(LOG_INFO, "Version %s\n", platform_getVersionString());
     CLIENT_LOG(LOG_INFO, "DEBUG Build\n");
+    watchDisplay();
     if (!cvar::init())
         return false;
     registerVariables();
@@ -459,8 +522,11 @@ bool init()
     fsCache::init();
 
     registerVideoVariables();
-    screenHeight = cvar::getI32("video.height");
-    screenWidth = cvar::getI32("video.width");
+    int32_t displayWidth = 0;
+    int32_t displayHeight = 0;
+    largestDisplay(displayWidth, displayHeight);
+    screenHeight = windowSide("video.height", displayHeight);
+    screenWidth = windowSide("video.width", displayWidth);
     CLIENT_LOG(LOG_INFO, "Requested Resolution: %ux%u\n", uint32_t(screenHeight), uint32_t(screenWidth));
     hintMultisampling();
     const int32_t bpp = cvar::getI32("video.bpp");
@@ -469,12 +535,12 @@ bool init()
     hintContext(bpp);
 
     window = glfwCreateWindow(screenWidth, screenHeight, "Tavrix!", nullptr, nullptr);
+    watchDisplay();
     if (!window) {
         CLIENT_LOG(LOG_ERROR, "Cannot Create Main Window\n");
         return false;
     }
     glfwSetWindowSizeCallback(window, onResolutionChanged);
-    glfwSetWindowCloseCallback(window, onWindowClose);
     glfwMakeContextCurrent(window);
     // A close request held back so far now has a window to close.
     sys::takeCloseSignals(onCloseSignal);
@@ -537,6 +603,7 @@ void final()
     vfsHttpLib::abortTransfers();
     if (!orderedAsyncStartupMgr::cleanup())
         endLeavingAStepBehind();
+    state.releasing = true;
     blockTypeRegistry::final();
     worldFactory::final();
     reports.setOpen(false);

@@ -5,13 +5,18 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "x11window.h"
 
 #include "clientenv.h"
 #include "support/clientprocess.h"
@@ -137,6 +142,129 @@ TEST(endingsProcess, AnUpdateCutOffByItsServerClosesTheSameWay)
         expectNormalEnd(dir, "320");
         expectNoStepAfterTheUpdate(dir.read("client.log"));
     }
+}
+
+// Sizes no window can take: below 1, past 32 bits, beyond the X server's and the driver's limits. Each is
+// brought within the display's size, the run ends as without a server, and the setting stays as written.
+TEST(endingsProcess, WindowSizesTheDisplayCannotTakeAreBroughtWithinIt)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    struct size {
+        std::string width;
+        std::string height;
+    };
+    const size cases[] = {{"-5", "240"}, {"4294967291", "240"}, {"40000", "40000"}, {"320", "100000"}};
+    for (const size& c : cases) {
+        SCOPED_TRACE(c.width + "x" + c.height);
+        tavrix::test::tempDir dir;
+        dir.write("cvar.db", SETTINGS_HEADER + "11:video.width:i:" + c.width + "\n12:video.height:i:" + c.height + "\n");
+        refusedAssetServer assets;
+        ASSERT_TRUE(assets.bound());
+
+        clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+        EXPECT_EQ(client.wait(START_MS + END_MS), 0) << dir.read("client.log");
+        EXPECT_EQ(client.stderrText(), "");
+        expectNormalEnd(dir, c.width);
+        EXPECT_NE(dir.read("client.log").find("is no window size the display takes, using "), std::string::npos) << dir.read("client.log");
+        EXPECT_NE(dir.read("cvar.db").find("12:video.height:i:" + c.height + "\n"), std::string::npos);
+    }
+}
+
+// Another client destroys the window at the menu: the requests on it fail, and the client closes through
+// its own shutdown.
+TEST(endingsProcess, AWindowDestroyedByAnotherClientClosesTheClient)
+{
+    if (!hasDisplay())
+        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::bundledRun run(1);
+    ASSERT_TRUE(run.assets.started());
+    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    ASSERT_TRUE(client.waitForLog("renderMode::switchMode() Switching to: Menu\r\n", START_MS)) << run.dir.read("client.log");
+
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Window window = x11_findWindowByName(display, DefaultRootWindow(display), "Tavrix!");
+    ASSERT_NE(window, Window(None));
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+
+    EXPECT_EQ(client.wait(END_MS), 0) << run.dir.read("client.log");
+    EXPECT_EQ(client.stderrText(), "");
+    expectNormalEnd(run.dir, "320");
+    EXPECT_NE(run.dir.read("client.log").find("client: X Error: "), std::string::npos) << run.dir.read("client.log");
+}
+
+// An X server of the test's own, which it can take away.
+class privateDisplay {
+public:
+    privateDisplay()
+    {
+        int numberPipe[2];
+        if (pipe(numberPipe) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            close(numberPipe[0]);
+            const std::string fd = std::to_string(numberPipe[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr);
+            _exit(127);
+        }
+        close(numberPipe[1]);
+        char text[16] = {};
+        for (size_t got = 0; got < sizeof(text) - 1;) {
+            const ssize_t n = read(numberPipe[0], text + got, sizeof(text) - 1 - got);
+            if (n <= 0)
+                break;
+            got += size_t(n);
+            if (text[got - 1] == '\n')
+                break;
+        }
+        close(numberPipe[0]);
+        if (text[0] >= '0' && text[0] <= '9')
+            name = ":" + std::string(text, std::strcspn(text, "\n"));
+    }
+    ~privateDisplay() { goAway(); }
+    privateDisplay(const privateDisplay&) = delete;
+    privateDisplay& operator=(const privateDisplay&) = delete;
+
+    // Empty when the server did not start.
+    const std::string& displayName() const { return name; }
+    void goAway()
+    {
+        if (pid <= 0)
+            return;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+
+private:
+    pid_t pid = -1;
+    std::string name;
+};
+
+// The X server goes away at the menu, with the window and its context: the client saves its settings and
+// ends without the shutdown that would release them.
+TEST(endingsProcess, ADisplayLostAtTheMenuEndsWithTheSettingsSaved)
+{
+    tavrix::test::bundledRun run(1);
+    ASSERT_TRUE(run.assets.started());
+    privateDisplay x;
+    ASSERT_FALSE(x.displayName().empty()) << "Xvfb did not start";
+    std::vector<std::string> env = CLIENT_ENV;
+    env.push_back("DISPLAY=" + x.displayName());
+    clientProcess client(TAVRIX_BINARY, true, env);
+    ASSERT_TRUE(client.waitForLog("renderMode::switchMode() Switching to: Menu\r\n", START_MS)) << run.dir.read("client.log");
+
+    x.goAway();
+    EXPECT_EQ(client.wait(END_MS), 0) << run.dir.read("client.log");
+    EXPECT_EQ(client.stderrText(), "");
+    const std::string log = run.dir.read("client.log");
+    EXPECT_NE(log.find("client: the connection to the display is lost - the settings are saved and the process ends without its shutdown\r\n"), std::string::npos) << log;
+    const std::string saved = run.dir.read("cvar.db");
+    for (const std::string& entry : {std::string("11:video.width:i:320\n"), std::string("12:ui.updateFPS:i:60\n")})
+        EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
 }
 
 // client.log is a pipe whose reader takes nothing: the logger's worker stays in a write from early in the
