@@ -1,5 +1,6 @@
 #include "platformlib/util/rbdb.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,22 +26,30 @@ constexpr uint64_t DB_INDEX_MULTIPLIER = 0x9E3779B97F4A7C15ull;
 // Thread ids for the lock's owner field: small, unique and never 0.
 std::atomic<uint32_t> lastThreadId{0};
 
+// Constant-initialised, so that reading it costs no call: a thread takes its id on its first use.
+thread_local uint32_t threadId = 0;
+
 uint32_t currentThreadId()
 {
-    thread_local const uint32_t id = lastThreadId.fetch_add(1) + 1;
-    return id;
+    if (__builtin_expect(threadId == 0, 0))
+        threadId = lastThreadId.fetch_add(1) + 1;
+    return threadId;
 }
+
 
 uint32_t wordCount(uint64_t word) { return static_cast<uint32_t>(word); }
 uint32_t wordOwner(uint64_t word) { return static_cast<uint32_t>(word >> 32); }
 uint64_t makeWord(uint32_t count, uint32_t owner) { return (static_cast<uint64_t>(owner) << 32) | count; }
+
+// The writer word names this thread as its owner; a free word (0) names no one.
+bool ownedBySelf(uint64_t word) { return word != 0 && wordOwner(word) == currentThreadId(); }
 
 } // namespace
 
 // The writer's own lookups (from a walk's callback, say) pass: it already keeps everyone else out.
 void rwSpinLock::lockRead()
 {
-    if (wordOwner(writer.load()) == currentThreadId())
+    if (ownedBySelf(writer.load()))
         return;
     for (;;) {
         while (writer.load() != 0) {
@@ -70,7 +79,7 @@ void rwSpinLock::lockWrite()
 // A read the owner passed took no reader count.
 void rwSpinLock::unlockRead()
 {
-    if (wordOwner(writer.load()) == currentThreadId())
+    if (ownedBySelf(writer.load()))
         return;
     readers.fetch_sub(1);
 }
@@ -464,23 +473,30 @@ void db_indexPlace(dbIndex* index, uint32_t key, void* value)
     index->used++;
 }
 
-// The key's slot, or null when the key is absent.
-dbIndexSlot* db_indexFind(dbIndex* index, uint32_t key)
+// The first slot of the key that `accepts` takes, or null.
+template <class ACCEPTS>
+dbIndexSlot* db_indexFindIf(dbIndex* index, uint32_t key, ACCEPTS accepts)
 {
     for (uint32_t i = db_indexHome(index, key);; i = (i + 1) & index->mask) {
         dbIndexSlot& slot = index->slots[i];
         if (!slot.taken)
             return nullptr;
-        if (slot.key == key)
+        if (slot.key == key && accepts(slot))
             return &slot;
     }
 }
 
-// Takes the key's slot back; the slots behind it that may move toward their home close the gap, so that
-// no search stops early at it.
-void db_indexRemove(dbIndex* index, uint32_t key)
+// The key's slot, or null when the key is absent.
+dbIndexSlot* db_indexFind(dbIndex* index, uint32_t key)
 {
-    uint32_t hole = static_cast<uint32_t>(db_indexFind(index, key) - index->slots);
+    return db_indexFindIf(index, key, [](const dbIndexSlot&) { return true; });
+}
+
+// Takes the slot back; the slots behind it that may move toward their home close the gap, so that no
+// search stops early at it.
+void db_indexRemoveSlot(dbIndex* index, dbIndexSlot* taken)
+{
+    uint32_t hole = static_cast<uint32_t>(taken - index->slots);
     for (uint32_t next = (hole + 1) & index->mask; index->slots[next].taken; next = (next + 1) & index->mask) {
         const uint32_t home = db_indexHome(index, index->slots[next].key);
         if (((next - home) & index->mask) >= ((next - hole) & index->mask)) {
@@ -492,13 +508,16 @@ void db_indexRemove(dbIndex* index, uint32_t key)
     index->used--;
 }
 
-// Room in the index for one more node: a larger index, filled from the present one or, without one, from
-// the trees. When the heap refuses, the table goes without an index until its count has doubled.
-void db_indexReserve(rbdb* table)
+void db_indexRemove(dbIndex* index, uint32_t key) { db_indexRemoveSlot(index, db_indexFind(index, key)); }
+
+// Room in an index for `count` slots in use: a larger index, filled from the present one or, without one,
+// by `fill` from the trees. When the heap refuses, the table goes without that index until the count has
+// doubled.
+template <class FILL>
+void db_indexReserve(dbIndex*& index, uint32_t& retryAt, uint32_t count, FILL fill)
 {
-    dbIndex* old = table->index;
-    const uint32_t count = table->count + 1;
-    if (old ? !db_indexFull(old) : count < table->indexRetryAt)
+    dbIndex* old = index;
+    if (old ? !db_indexFull(old) : count < retryAt)
         return;
     dbIndex* fresh = db_indexMake(db_indexSlotsFor(count));
     if (fresh && old) {
@@ -506,16 +525,24 @@ void db_indexReserve(rbdb* table)
             if (old->slots[i].taken)
                 db_indexPlace(fresh, old->slots[i].key, old->slots[i].value);
     } else if (fresh) {
+        fill(fresh);
+    } else {
+        retryAt = count < UINT32_MAX / 2 ? count * 2 : UINT32_MAX;
+    }
+    tavrix::sys::heapFree(old);
+    index = fresh;
+}
+
+// Room in the node index for one more node.
+void db_nodeIndexReserve(rbdb* table)
+{
+    db_indexReserve(table->index, table->indexRetryAt, table->count + 1, [table](dbIndex* fresh) {
         for (dbn* root : table->buckets)
             db_walkTree(root, [fresh](dbn* node) {
                 db_indexPlace(fresh, node->key, node->value);
                 return false;
             });
-    } else {
-        table->indexRetryAt = count < UINT32_MAX / 2 ? count * 2 : UINT32_MAX;
-    }
-    tavrix::sys::heapFree(old);
-    table->index = fresh;
+    });
 }
 
 // Every change of a node's value goes through here, so that the index keeps it too.
@@ -558,7 +585,7 @@ void* db_insert(rbdb* table, uint32_t key, void* value, uint8_t replace)
         table->errorFn("db_insert: got NULL dbn node - insert failed.! (Table: %s Key: %d)", table->name, static_cast<int32_t>(key));
         return nullptr;
     }
-    db_indexReserve(table);
+    db_nodeIndexReserve(table);
     node->key = key;
     node->value = value;
     node->deleted = 0;
@@ -690,6 +717,57 @@ strdbEntry* strdb_find(strdbEntry* entry, const char* key, uint32_t keyLen)
     return nullptr;
 }
 
+// An entry is in the text index when its text is the whole text it was stored with (`whole`: the
+// caller's key ended at keyLen), so that a lookup of that text through the index finds what the trees'
+// chain of its hash holds. Only a keyLen short of the caller's text makes any other.
+bool strdb_indexable(const strdbEntry* entry, bool whole) { return whole || strdb_hash(entry->key) == entry->hash; }
+
+uint32_t strdb_entryIndexHash(const strdbEntry* entry) { return strdb_indexHash(entry->key, entry->keyLen); }
+
+// Room in the text index for one more entry.
+void strdb_textIndexReserve(rbdb* table)
+{
+    db_indexReserve(table->textIndex, table->textIndexRetryAt, table->texts + 1, [table](dbIndex* fresh) {
+        for (dbn* root : table->buckets)
+            db_walkTree(root, [fresh](dbn* node) {
+                for (strdbEntry* entry = static_cast<strdbEntry*>(node->value); entry; entry = entry->next)
+                    if (strdb_indexable(entry, false))
+                        db_indexPlace(fresh, strdb_entryIndexHash(entry), entry);
+                return false;
+            });
+    });
+}
+
+void strdb_textIndexAdd(rbdb* table, strdbEntry* entry)
+{
+    if (table->textIndex)
+        db_indexPlace(table->textIndex, strdb_entryIndexHash(entry), entry);
+    table->texts++;
+}
+
+// Before the entry is freed.
+void strdb_textIndexDrop(rbdb* table, const strdbEntry* entry, bool whole)
+{
+    if (!strdb_indexable(entry, whole))
+        return;
+    if (table->textIndex)
+        db_indexRemoveSlot(table->textIndex, db_indexFindIf(table->textIndex, strdb_entryIndexHash(entry),
+                                                            [entry](const dbIndexSlot& slot) { return slot.value == entry; }));
+    table->texts--;
+}
+
+// The entry of the text: through the text index for a whole text, else in the chain of its hash.
+strdbEntry* strdb_lookup(rbdb* table, const char* key, uint32_t keyLen, bool whole, uint32_t indexHash)
+{
+    if (!whole || !table->textIndex)
+        return strdb_find(static_cast<strdbEntry*>(db_fetch(table, strdb_hash(key))), key, keyLen);
+    const dbIndexSlot* slot = db_indexFindIf(table->textIndex, indexHash, [key, keyLen](const dbIndexSlot& candidate) {
+        const strdbEntry* entry = static_cast<const strdbEntry*>(candidate.value);
+        return entry->keyLen == keyLen && std::memcmp(entry->key, key, keyLen) == 0;
+    });
+    return slot ? static_cast<strdbEntry*>(slot->value) : nullptr;
+}
+
 // strdb_insert and strdb_set. A failed allocation stores nothing and gives null.
 void* strdb_store(rbdb* table, const char* key, uint32_t keyLen, void* value, uint8_t replace)
 {
@@ -703,6 +781,9 @@ void* strdb_store(rbdb* table, const char* key, uint32_t keyLen, void* value, ui
         if (replace)
             match->value = value;
     } else if (strdbEntry* entry = strdb_allocEntry(table, key, keyLen, hash, value)) {
+        const bool indexed = strdb_indexable(entry, key[keyLen] == '\0');
+        if (indexed)
+            strdb_textIndexReserve(table);
         if (first) {
             entry->prev = first;
             entry->next = first->next;
@@ -711,8 +792,11 @@ void* strdb_store(rbdb* table, const char* key, uint32_t keyLen, void* value, ui
             first->next = entry;
         } else if (!db_insert(table, hash, entry, replace)) {
             table->freeFn(entry);
+            entry = nullptr;
             result = nullptr;
         }
+        if (entry && indexed)
+            strdb_textIndexAdd(table, entry);
     } else {
         result = nullptr;
     }
@@ -829,6 +913,7 @@ void db_destroy(rbdb* table)
         table->freeFn(node);
     }
     tavrix::sys::heapFree(table->index);
+    tavrix::sys::heapFree(table->textIndex);
     if (table->name != unknownName)
         table->freeFn(const_cast<char*>(table->name));
     if (table->locking) {
@@ -932,6 +1017,66 @@ uint32_t strdb_hash(const char* text)
     return h;
 }
 
+namespace {
+
+// The text index's hash: eight bytes a step, each folded into the state by one 64 x 64 -> 128-bit
+// product. Its seed is new each run, so that no list of paths from outside can be made to crowd it.
+constexpr uint64_t STRDB_INDEX_K0 = 0xA0761D6478BD642Full;
+constexpr uint64_t STRDB_INDEX_K1 = 0xE7037ED1A0B428DBull;
+
+uint64_t strdb_fold(uint64_t a, uint64_t b)
+{
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+uint64_t strdb_load64(const unsigned char* p)
+{
+    uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    return word;
+}
+
+uint32_t strdb_load32(const unsigned char* p)
+{
+    uint32_t word;
+    std::memcpy(&word, p, sizeof(word));
+    return word;
+}
+
+// The last 1 to 7 bytes, read without passing their end; the length, in the state already, tells apart
+// the texts whose reads overlap.
+uint64_t strdb_loadTail(const unsigned char* p, uint32_t n)
+{
+    if (n >= 4)
+        return (static_cast<uint64_t>(strdb_load32(p + n - 4)) << 32) | strdb_load32(p);
+    return (static_cast<uint64_t>(p[0]) << 16) | (static_cast<uint64_t>(p[n >> 1]) << 8) | p[n - 1];
+}
+
+uint64_t strdb_indexSeed()
+{
+    static const uint64_t seed = [] {
+        static const char here = 0;
+        const uint64_t clock = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        return strdb_fold(clock ^ STRDB_INDEX_K0, reinterpret_cast<uintptr_t>(&here) ^ STRDB_INDEX_K1);
+    }();
+    return seed;
+}
+
+} // namespace
+
+uint32_t strdb_indexHash(const char* text, uint32_t length)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    uint64_t state = strdb_indexSeed() ^ length ^ STRDB_INDEX_K0;
+    uint32_t left = length;
+    for (; left >= 8; left -= 8, p += 8)
+        state = strdb_fold(state ^ strdb_load64(p), STRDB_INDEX_K1);
+    if (left)
+        state = strdb_fold(state ^ strdb_loadTail(p, left), STRDB_INDEX_K1);
+    return static_cast<uint32_t>(strdb_fold(state, STRDB_INDEX_K0));
+}
+
 void* strdb_insert(rbdb* table, const char* key, uint32_t keyLen, void* value)
 {
     return strdb_store(table, key, keyLen, value, 0);
@@ -944,15 +1089,19 @@ void* strdb_set(rbdb* table, const char* key, uint32_t keyLen, void* value)
 
 void* strdb_fetch(rbdb* table, const char* key, uint32_t keyLen)
 {
-    const uint32_t hash = strdb_hash(key);
     keyLen = strdb_keyLen(key, keyLen);
+    const bool whole = key[keyLen] == '\0';
+    const uint32_t indexHash = strdb_indexHash(key, keyLen);
     db_lockRead(table);
     void* result = nullptr;
-    strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, hash));
-    if (strdbEntry* match = strdb_find(first, key, keyLen))
+    if (strdbEntry* match = strdb_lookup(table, key, keyLen, whole, indexHash)) {
         result = match->value;
-    else if (first && first->next)
-        table->errorFn("strdb_fetch: '%s' hash found, multiple subnodes in tree for this hash; but key was not found ! - ??\n", key);
+    } else {
+        // A miss is rare: only the chain of the trees' hash tells whether it is worth a report.
+        const strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, strdb_hash(key)));
+        if (first && first->next)
+            table->errorFn("strdb_fetch: '%s' hash found, multiple subnodes in tree for this hash; but key was not found ! - ??\n", key);
+    }
     db_unlockRead(table);
     return result;
 }
@@ -965,6 +1114,7 @@ void* strdb_delete(rbdb* table, const char* key, uint32_t keyLen)
     void* result = nullptr;
     strdbEntry* first = static_cast<strdbEntry*>(db_fetch(table, hash));
     strdbEntry* match = strdb_find(first, key, keyLen);
+    const bool whole = key[keyLen] == '\0';
     if (match && first->next) {
         if (match->prev) {
             match->prev->next = match->next;
@@ -975,10 +1125,12 @@ void* strdb_delete(rbdb* table, const char* key, uint32_t keyLen)
             db_insert(table, hash, match->next, 1);
         }
         result = match->value;
+        strdb_textIndexDrop(table, match, whole);
         table->freeFn(match);
     } else if (match) {
         if (db_delete(table, hash) == match) {
             result = match->value;
+            strdb_textIndexDrop(table, match, whole);
             table->freeFn(match);
         } else {
             table->errorFn("strdb_delete: 1st way (no coll) - db_delete returned different than db_fetch\n");

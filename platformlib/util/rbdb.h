@@ -92,6 +92,12 @@ struct rbdb {
     // once the count reaches indexRetryAt.
     dbIndex* index;
     uint32_t indexRetryAt;
+    // Beside them for text lookups: the entries by a hash of their text (strdb_indexHash), each slot's
+    // value an entry, so that a lookup neither runs the trees' hash nor reads a node. It holds every entry
+    // whose text is the whole text it was stored with (texts of them); null and made again as the index.
+    dbIndex* textIndex;
+    uint32_t textIndexRetryAt;
+    uint32_t texts;
 };
 
 // With allocFn and freeFn both given every part of the table comes from them, else from the platform heap.
@@ -114,6 +120,8 @@ void* db_deleteLocked(rbdb* table, uint32_t key);
 int db_foreach(rbdb* table, dbForeachFn fn, ...);
 
 uint32_t strdb_hash(const char* text);
+// The text index's hash of `length` bytes, seeded once a process.
+uint32_t strdb_indexHash(const char* text, uint32_t length);
 // keyLen is the text's length without the NUL, or 0 to have it measured; a longer one ends at the NUL.
 void* strdb_insert(rbdb* table, const char* key, uint32_t keyLen, void* value);
 void* strdb_set(rbdb* table, const char* key, uint32_t keyLen, void* value);

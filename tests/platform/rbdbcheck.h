@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for the keyed-table tests: a structural check of a whole table and its index, an allocator that
+// Helpers for the keyed-table tests: a structural check of a whole table and its indexes, an allocator that
 // counts its blocks and can be told to fail, and an error sink that keeps every message.
 #include <gtest/gtest.h>
 
@@ -125,7 +125,45 @@ inline ::testing::AssertionResult indexAgrees(const rbdb* table)
     return ::testing::AssertionSuccess();
 }
 
-// Red-black rules, search order, parent links, buckets, the count, the queued deletions and the index.
+// In a table used with texts, the text index, when there is one, holds every entry whose text hashes to
+// its chain's hash once, under the text's index hash, and nothing else; texts counts those entries.
+inline ::testing::AssertionResult textIndexAgrees(const rbdb* table)
+{
+    if (!table->isString && !table->textIndex && !table->texts)
+        return ::testing::AssertionSuccess();
+    std::set<const dbn*> nodes;
+    for (const dbn* root : table->buckets)
+        collectNodes(root, nodes);
+    std::set<const void*> whole;
+    for (const dbn* node : nodes)
+        for (const strdbEntry* e = static_cast<const strdbEntry*>(node->value); e; e = e->next)
+            if (strdb_hash(e->key) == e->hash)
+                whole.insert(e);
+    if (whole.size() != table->texts)
+        return ::testing::AssertionFailure() << "texts " << table->texts << " but " << whole.size() << " whole entries";
+    const dbIndex* index = table->textIndex;
+    if (!index)
+        return ::testing::AssertionSuccess();
+    std::set<const void*> slots;
+    for (uint32_t i = 0; i <= index->mask; ++i) {
+        const dbIndexSlot& slot = index->slots[i];
+        if (!slot.taken)
+            continue;
+        const strdbEntry* e = static_cast<const strdbEntry*>(slot.value);
+        if (!whole.count(e) || !slots.insert(e).second)
+            return ::testing::AssertionFailure() << "text index slot " << i << ": an entry not in the chains, or twice";
+        if (slot.key != strdb_indexHash(e->key, e->keyLen))
+            return ::testing::AssertionFailure() << "text index slot " << i << " under another hash than its text's";
+    }
+    if (slots.size() != whole.size() || slots.size() != index->used)
+        return ::testing::AssertionFailure() << "text index holds " << slots.size() << " (says " << index->used
+                                             << ") of " << whole.size() << " entries";
+    if (slots.size() * 2 > index->mask + 1)
+        return ::testing::AssertionFailure() << "text index more than half full";
+    return ::testing::AssertionSuccess();
+}
+
+// Red-black rules, search order, parent links, buckets, the count, the queued deletions and the indexes.
 inline ::testing::AssertionResult tableValid(const rbdb* table)
 {
     uint32_t nodes = 0;
@@ -147,7 +185,9 @@ inline ::testing::AssertionResult tableValid(const rbdb* table)
         if (!r->node->deleted || *r->bucket == nullptr || !seen.insert(r->node).second)
             return ::testing::AssertionFailure() << "bad pending record";
     }
-    return indexAgrees(table);
+    if (const auto nodeIndex = indexAgrees(table); !nodeIndex)
+        return nodeIndex;
+    return textIndexAgrees(table);
 }
 
 // Keeps every block it hands out; fails the call numbered failAt (counting from 1), or every call from

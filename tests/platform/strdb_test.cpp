@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platformlib/posix/heap.h"
 #include "platformlib/util/rbdb.h"
 #include "rbdbcheck.h"
 
@@ -271,6 +272,94 @@ TEST(strdbTest, keyLengthBeyondTheTextStopsAtItsEnd)
     EXPECT_EQ(lengths, std::vector<uint32_t>{3});
     EXPECT_TRUE(tableValid(table));
     EXPECT_EQ(strdb_delete(table, key.get(), 40), valueOf(2));
+    EXPECT_EQ(table->count, 0u);
+}
+
+// Text lookups go through the text index; they agree with the chains while it grows, through deletions in
+// a walk, and when the heap refuses a larger index: the chains answer then, until the entries have doubled
+// and the index is made again from them.
+TEST(strdbTest, textIndexAgreesWithTheChainsAndFallsBackWhenItCannotGrow)
+{
+    tableOwner owner(strdb_create("textIndex", 1, 1, 16, errorSink::report, nullptr, nullptr));
+    rbdb* table = owner.table;
+    errorSink::clear();
+    textModel model;
+    uint64_t step = 0;
+    auto insert = [&](const std::string& key) {
+        void* value = valueOf(++step);
+        ASSERT_EQ(strdb_insert(table, key.c_str(), 0, value), value);
+        model[key] = value;
+    };
+    auto expectModel = [&](const char* when) {
+        ASSERT_TRUE(tableValid(table)) << when;
+        for (const auto& [key, value] : model)
+            ASSERT_EQ(strdb_fetch(table, key.c_str(), static_cast<uint32_t>(key.size())), value) << when << ", " << key;
+        EXPECT_EQ(strdb_fetch(table, "absent", 0), nullptr) << when;
+    };
+    for (const char* key : colliding)
+        insert(key);
+    for (int i = 0; i < 300; ++i)
+        insert("data/textures/block" + std::to_string(i) + ".png");
+    ASSERT_NE(table->textIndex, nullptr);
+    expectModel("grown");
+
+    // About every third text goes in a walk, lone ones and chained ones alike; then a chained one goes and
+    // comes back.
+    strdb_foreach(table, [](const char* key, uint32_t keyLen, void*, va_list args) {
+        rbdb* t = va_arg(args, rbdb*);
+        textModel* m = va_arg(args, textModel*);
+        if (std::hash<std::string>()(key) % 3 == 0) {
+            EXPECT_NE(strdb_delete(t, key, keyLen), nullptr);
+            EXPECT_EQ(strdb_fetch(t, key, keyLen), nullptr);
+            m->erase(key);
+        }
+        return 0;
+    }, table, &model);
+    // The misses of chained texts in the walk were reported; nothing else may be.
+    errorSink::clear();
+    const auto chained = std::find_if(std::begin(colliding), std::end(colliding), [&](const char* key) { return model.count(key); });
+    ASSERT_NE(chained, std::end(colliding));
+    ASSERT_TRUE(strdb_delete(table, *chained, 0));
+    model.erase(*chained);
+    insert(*chained);
+    expectModel("after the walk");
+
+    int next = 1000;
+    while ((table->textIndex->used + 1) * 2 <= table->textIndex->mask + 1)
+        insert("data/ui/page" + std::to_string(next++) + ".html");
+    tavrix::sys::heapFailNext(1);
+    insert("data/ui/page" + std::to_string(next++) + ".html");
+    EXPECT_EQ(table->textIndex, nullptr) << "no larger text index";
+    expectModel("without a text index");
+    const std::string gone = model.begin()->first;
+    ASSERT_NE(strdb_delete(table, gone.c_str(), 0), nullptr);
+    model.erase(gone);
+    expectModel("a deletion without a text index");
+
+    while (table->texts < table->textIndexRetryAt)
+        insert("data/ui/page" + std::to_string(next++) + ".html");
+    EXPECT_NE(table->textIndex, nullptr) << "made again once the entries have doubled";
+    expectModel("made again");
+    EXPECT_TRUE(errorSink::messages.empty()) << "the index reports nothing";
+}
+
+// A keyLen short of the text stores its first keyLen bytes in the chain of the whole text's hash: found by
+// the same call, not by a lookup of the stored text, and kept out of the text index.
+TEST(strdbTest, keyLengthShortOfTheTextKeysTheChainOfTheWholeText)
+{
+    tableOwner owner(strdb_create("short", 1, 0, 0, errorSink::report, nullptr, nullptr));
+    rbdb* table = owner.table;
+    EXPECT_EQ(strdb_insert(table, "abcdef", 3, valueOf(1)), valueOf(1));
+    EXPECT_EQ(strdb_fetch(table, "abcdef", 3), valueOf(1));
+    EXPECT_EQ(strdb_fetch(table, "abc", 0), nullptr);
+    EXPECT_EQ(table->texts, 0u);
+    EXPECT_EQ(strdb_insert(table, "abc", 0, valueOf(2)), valueOf(2));
+    EXPECT_EQ(strdb_fetch(table, "abc", 0), valueOf(2));
+    EXPECT_EQ(strdb_fetch(table, "abcdef", 3), valueOf(1));
+    EXPECT_EQ(table->texts, 1u);
+    EXPECT_EQ(strdb_delete(table, "abcdef", 3), valueOf(1));
+    EXPECT_EQ(strdb_delete(table, "abc", 0), valueOf(2));
+    EXPECT_EQ(table->texts, 0u);
     EXPECT_EQ(table->count, 0u);
 }
 
