@@ -168,20 +168,18 @@ TEST_F(emergencyTest, OverlappingEmergenciesSwitchOnceAndRestoreTheModeTheFirstF
 {
     damage(FIRST);
     damage(SECOND);
-    httpAnswer slow;
-    slow.stallMs = 4000;
-    server.answer("/7/data/first.txt", slow);
-    httpAnswer slower;
-    slower.stallMs = 8000;
-    server.answer("/7/data/second.txt", slower);
+    server.holdBack("/7/data/first.txt");
+    server.holdBack("/7/data/second.txt");
 
     std::string first, second;
     std::thread a([&] { first = readWhole(FIRST.path); });
     ASSERT_TRUE(requested(server, "/7/data/first.txt"));
     std::thread b([&] { second = readWhole(SECOND.path); });
     ASSERT_TRUE(requested(server, "/7/data/second.txt"));
+    server.release("/7/data/first.txt");
     a.join();
     EXPECT_EQ(run.screens.shown(), screen::DOWNLOAD_SCREEN) << "the second emergency still runs";
+    server.release("/7/data/second.txt");
     b.join();
     EXPECT_EQ(first, FIRST.bytes);
     EXPECT_EQ(second, SECOND.bytes);
