@@ -1,7 +1,9 @@
-// Logger calls per second from 1 and 8 threads, against fprintf to a FILE with the same line format.
+// Logger calls per second from 1 and 8 threads, against fprintf to a FILE with the same line format; and
+// from one thread until the lines are in the file, with the worker's CPU time counted.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 
@@ -63,10 +65,64 @@ void BM_fprintf(benchmark::State& state)
     }
 }
 
+// The calls above time only the callers: the logger's worker formats the prefix and writes the file after
+// them. Here an iteration is a batch of lines from one thread, timed until the last of them is in the file,
+// and the process's CPU time over the same span counts the worker's share as well.
+constexpr int BATCH = 100000;
+
+template <class WRITE, class WRITTEN>
+void timeUntilWritten(benchmark::State& state, WRITE write, WRITTEN written)
+{
+    double cpuSeconds = 0;
+    int line = 0;
+    for (auto _ : state) {
+        const std::clock_t cpuStart = std::clock();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < BATCH; ++i)
+            write(++line);
+        written();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        cpuSeconds += double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    }
+    const double lines = double(state.iterations()) * BATCH;
+    state.SetItemsProcessed(int64_t(lines));
+    state.counters["lines_per_cpu_second"] = cpuSeconds > 0 ? lines / cpuSeconds : 0;
+}
+
+void BM_loggerWritten(benchmark::State& state)
+{
+    benchLogger log;
+    log.addLogFile(tmpPath("logger_written").c_str(), 0xFFFF);
+    timeUntilWritten(
+        state,
+        [&log](int i) { log.logEx(tavrix::util::LOG_INFO, __FILE__, __LINE__, "BM_loggerWritten", "line %d of thread %d: %s\n", i, 0, "some text"); },
+        [&log] { log.flush(60000); });
+    std::remove(tmpPath("logger_written").c_str());
+}
+
+void BM_fprintfWritten(benchmark::State& state)
+{
+    FILE* file = std::fopen(tmpPath("fprintf_written").c_str(), "w");
+    timeUntilWritten(
+        state,
+        [file](int i) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            std::fprintf(file, "[%0.5f] %-9s line %d of thread %d: %s\n",
+                         double(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) / 1000.0, "(INFO)", i, 0,
+                         "some text");
+        },
+        [file] { std::fflush(file); });
+    std::fclose(file);
+    std::remove(tmpPath("fprintf_written").c_str());
+}
+
 // A run is a few tens of milliseconds: the median of several stands for it on a busy machine.
 constexpr int REPETITIONS = 7;
 BENCHMARK(BM_logger)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime()->Repetitions(REPETITIONS);
 BENCHMARK(BM_fprintf)->Iterations(ITERATIONS)->Threads(1)->Threads(8)->UseRealTime()->Repetitions(REPETITIONS);
+constexpr int WRITTEN_ITERATIONS = 5;
+BENCHMARK(BM_loggerWritten)->Iterations(WRITTEN_ITERATIONS)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(REPETITIONS);
+BENCHMARK(BM_fprintfWritten)->Iterations(WRITTEN_ITERATIONS)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(REPETITIONS);
 
 } // namespace
 
@@ -80,6 +136,10 @@ int main(int argc, char** argv)
         reporter.printCounterRatio("logger / fprintf, " + threads + " thread(s)",
                                    "BM_logger" + iterations + "/real_time/threads:" + threads,
                                    "BM_fprintf" + iterations + "/real_time/threads:" + threads, "items_per_second");
+    const std::string written = "/iterations:" + std::to_string(WRITTEN_ITERATIONS) + "/repeats:" + std::to_string(REPETITIONS) + "/manual_time";
+    for (const std::string counter : {"items_per_second", "lines_per_cpu_second"})
+        reporter.printCounterRatio("logger / fprintf, 1 thread, until written", "BM_loggerWritten" + written,
+                                   "BM_fprintfWritten" + written, counter);
     benchmark::Shutdown();
     return 0;
 }
