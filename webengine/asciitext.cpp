@@ -47,4 +47,13 @@ int hexValue(char c)
     return -1;
 }
 
+std::string withoutNul(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s)
+        out.append(c == '\0' ? std::string_view("\xEF\xBF\xBD") : std::string_view(&c, 1));
+    return out;
+}
+
 } // namespace eawebkit::engine

@@ -12,5 +12,7 @@ std::string lowerAscii(std::string_view s);
 bool equalsNoCase(std::string_view a, std::string_view b);
 // The value of a hexadecimal digit of either case, or -1.
 int hexValue(char c);
+// The text with each NUL byte as U+FFFD, as the HTML parser reads one: the library takes C strings.
+std::string withoutNul(std::string_view s);
 
 } // namespace eawebkit::engine

@@ -5,6 +5,7 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <vector>
 
 namespace eawebkit::engine {
@@ -152,9 +153,94 @@ std::string dropGradients(std::string_view css)
     return out;
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Beyond any size a page means, and small enough that the library's conversions of a value, scaled by
+// a font size or a view's width, to whole pixels stay far inside an int.
+constexpr double kMaxNumber = 100000;
+constexpr std::string_view kMaxNumberText = "100000";
+
+// The end of the number starting at `at`: digits, a fraction, an exponent.
+size_t numberEnd(std::string_view css, size_t at)
+{
+    auto digits = [&](size_t i) {
+        while (i < css.size() && isDigit(css[i]))
+            ++i;
+        return i;
+    };
+    size_t end = digits(at);
+    if (end + 1 < css.size() && css[end] == '.' && isDigit(css[end + 1]))
+        end = digits(end + 1);
+    if (end + 1 < css.size() && (css[end] == 'e' || css[end] == 'E')) {
+        size_t exponent = end + 1 + (css[end + 1] == '+' || css[end + 1] == '-');
+        if (exponent < css.size() && isDigit(css[exponent]))
+            end = digits(exponent);
+    }
+    return end;
+}
+
+// A number that is part of a name (h1, a colour's #123456, an escape) is no size.
+bool inName(std::string_view css, size_t at)
+{
+    if (at == 0)
+        return false;
+    char before = css[at - 1];
+    bool sign = before == '-' && (at < 2 || !isNameChar(css[at - 2]));
+    return !sign && (isNameChar(before) || before == '#' || before == '\\' || before == '.');
+}
+
+// Where a string or url() value starting at `at` ends, or `at` when none starts there. Quotes written as
+// character references do not count: each number between them is clamped.
+size_t skipString(std::string_view css, size_t at, const quoteSpelling& spelling)
+{
+    char c = css[at];
+    bool literalQuotes = spelling.doubleQuote.written.size() == 1;
+    size_t end = literalQuotes && (c == '"' || c == '\'') ? css.find(c, at + 1)
+                 : startsUrl(css, at)                     ? css.find(')', at)
+                                                          : at;
+    return end == std::string_view::npos ? at : end;
+}
+
+// Numbers above kMaxNumber become kMaxNumber, their sign and unit kept: the library turns sizes into
+// whole pixels without a check. Strings and url() values stay as they are.
+std::string clampNumbers(std::string_view css, const quoteSpelling& spelling)
+{
+    std::string out;
+    size_t copied = 0;
+    for (size_t at = 0; at < css.size(); ++at) {
+        char c = css[at];
+        size_t skipTo = skipString(css, at, spelling);
+        if (skipTo != at || !(isDigit(c) || (c == '.' && at + 1 < css.size() && isDigit(css[at + 1])))) {
+            at = skipTo;
+            continue;
+        }
+        size_t end = numberEnd(css, at);
+        if (inName(css, at)) {
+            while (end < css.size() && (isNameChar(css[end]) || css[end] == '.'))
+                ++end;
+            at = end - 1;
+            continue;
+        }
+        double value = 0;
+        auto [stop, failed] = std::from_chars(css.data() + at, css.data() + end, value);
+        // Out of a double's range: huge, or below its smallest with a negative exponent.
+        bool huge = failed == std::errc::result_out_of_range && css.substr(at, end - at).find('-') == std::string_view::npos;
+        if (huge || value > kMaxNumber) {
+            out.append(css.substr(copied, at - copied)).append(kMaxNumberText);
+            copied = end;
+        }
+        at = end - 1;
+    }
+    out.append(css.substr(copied));
+    return out;
+}
+
 std::string repair(std::string_view css, const quoteSpelling& spelling)
 {
-    return dropGradients(nameWeights(quoteUrls(css, spelling)));
+    return clampNumbers(dropGradients(nameWeights(quoteUrls(css, spelling))), spelling);
 }
 
 struct edit {
@@ -208,8 +294,9 @@ std::string repairCss(std::string_view css)
 
 std::string repairHtmlCss(std::string_view html)
 {
-    // With nothing to mend anywhere there is nothing to look for.
-    if (repair(html, kInStyleSheet) == html)
+    // With nothing to mend anywhere there is nothing to look for (every number counts here, between
+    // quotes too).
+    if (repair(html, kInAttribute) == html)
         return std::string(html);
     GumboOptions options = kGumboDefaultOptions;
     GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());

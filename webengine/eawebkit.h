@@ -137,7 +137,8 @@ enum LoadError : uint32_t {
     kLoadErrorTransfer = 3,      // the transfer ended without success (status other than 200)
     kLoadErrorTimeOut = 4,       // no end of the transfer within the time-out
     kLoadErrorURITooLong = 5,    // the URI does not fit ViewParameters::maxURILength
-    kLoadErrorTooLarge = 6,      // the content exceeds the engine's size bound
+    kLoadErrorTooLarge = 6,      // the content, its style sheets or its images exceed the engine's size bounds
+    kLoadErrorTooComplex = 7,    // the page's nesting, elements, selectors or imports exceed the engine's bounds
 };
 
 struct LoadInfo {

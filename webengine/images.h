@@ -2,6 +2,7 @@
 // Images of a page, decoded into cairo surfaces.
 #include <cairo.h>
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -13,6 +14,10 @@ struct surfaceRelease {
 using surfacePtr = std::unique_ptr<cairo_surface_t, surfaceRelease>;
 
 inline constexpr int kMaxImageSide = 8192;
+
+// The bytes a PNG image takes decoded (4 a pixel), read from its header; 0 when the data is not one or it
+// is larger than kMaxImageSide on a side.
+uint64_t decodedBytes(std::string_view data);
 
 // A PNG image, or null when the data is not one or it is larger than kMaxImageSide on a side.
 surfacePtr decodeImage(std::string_view data);

@@ -4,6 +4,7 @@
 #include "webengine/cssrepair.h"
 #include "webengine/transport.h"
 #include "webengine/url.h"
+#include "webengine/useragentstyle.h"
 
 #include <algorithm>
 #include <utility>
@@ -61,11 +62,11 @@ void page::start(fetch& f, const std::string& url)
     }
 }
 
-bool page::step(fetch& f)
+bool page::step(fetch& f, double now)
 {
     if (f.done)
         return false;
-    f.job->advance();
+    f.job->advance(now);
     if (!f.job->finished())
         return false;
     f.done = true;
@@ -92,34 +93,64 @@ void page::cancelFetches()
 
 bool page::advance()
 {
-    if (current == phase::failed || (!main.done && !step(main)))
+    if (current == phase::failed)
+        return false;
+    // Read once, before any work of this cycle.
+    double now = transports.now();
+    if (!main.done && !step(main, now))
         return false;
     if (!document) {
         if (!main.ok) {
             current = phase::failed;
             return false;
         }
-        html = repairHtmlCss(main.data);
-        main.data.clear();
+        if (!prepare())
+            return false;
         build();
     }
-    bool lateImage = stepResources();
-    if (current == phase::ready)
-        return lateImage;
+    bool lateImage = stepResources(now);
+    if (current != phase::loading)
+        return lateImage && current == phase::ready;
     if (sheetsArrived && std::none_of(resources.begin(), resources.end(), [](const auto& entry) {
             return !entry.second.isImage && !entry.second.transfer.done;
         }))
         build();
-    if (!pendingResources())
+    if (current == phase::loading && !pendingResources())
         current = phase::ready;
     return false;
 }
 
-bool page::stepResources()
+// The page's text as the library gets it, measured against the bounds first.
+bool page::prepare()
+{
+    std::string text = withoutNul(main.data);
+    main.data.clear();
+    std::optional<overrun> over = shape.measure(text);
+    for (const std::string& style : shape.styleElements())
+        if (!over)
+            over = shape.addSelectorWork(style, ownSelectorWork);
+    if (!over)
+        over = shape.addSelectorWork(kUserAgentStyleSheet, ownSelectorWork);
+    if (over) {
+        refuse(std::move(*over));
+        return false;
+    }
+    html = repairHtmlCss(text);
+    return true;
+}
+
+void page::refuse(overrun why)
+{
+    refused = std::move(why);
+    current = phase::failed;
+    cancelFetches();
+}
+
+bool page::stepResources(double now)
 {
     bool imageArrived = false;
     for (auto& [url, r] : requested) {
-        if (!step(r->transfer))
+        if (!step(r->transfer, now))
             continue;
         resourceDone(*url, *r);
         imageArrived |= r->isImage && r->image;
@@ -136,13 +167,14 @@ void page::resourceDone(const std::string& url, resource& r)
 {
     fetch& f = r.transfer;
     if (f.ok && r.isImage) {
-        r.image = decodeImage(f.data);
-        if (!r.image) {
-            f.ok = false;
-            f.error = kLoadErrorTransfer;
-        }
+        imageDone(r);
     } else if (f.ok) {
-        r.sheet = repairCss(f.data);
+        if (f.data.size() > kMaxPageBytes)
+            r.sheetOverrun = overrun{kLoadErrorTooLarge, "a style sheet above " + std::to_string(kMaxPageBytes) + " bytes"};
+        else
+            r.sheet = repairCss(withoutNul(f.data));
+        if (!r.sheetOverrun)
+            r.sheetOverrun = shape.addSelectorWork(r.sheet, r.selectorWork);
         // A sheet that is in while the document is being built is part of it already.
         sheetsArrived |= !building;
     }
@@ -153,14 +185,41 @@ void page::resourceDone(const std::string& url, resource& r)
     }
 }
 
+// Decoded within the page's budget: a page still loading fails when its images pass it, a page shown
+// only loses the image.
+void page::imageDone(resource& r)
+{
+    fetch& f = r.transfer;
+    uint64_t bytes = decodedBytes(f.data);
+    if (bytes > kMaxImageBytes - imageBytes) {
+        f.ok = false;
+        f.error = kLoadErrorTooLarge;
+        if (current == phase::loading)
+            refuse({kLoadErrorTooLarge, "images above " + std::to_string(kMaxImageBytes) + " bytes decoded"});
+        return;
+    }
+    r.image = decodeImage(f.data);
+    if (!r.image) {
+        f.ok = false;
+        f.error = kLoadErrorTransfer;
+        return;
+    }
+    imageBytes += bytes;
+}
+
 void page::build()
 {
     sheetsArrived = false;
     building = true;
+    budget = {};
+    budget.bytes = html.size();
+    budget.selectorWork = ownSelectorWork;
     document.reset();
     measuredAt = text.generation();
     document = litehtml::document::createFromUTF8(html.c_str(), &paint, &styles);
     building = false;
+    if (budget.exceeded)
+        refuse(std::move(*budget.exceeded));
 }
 
 // The HTML library measures text when it reads an element's style, so each element reads it again (its own
@@ -201,12 +260,54 @@ std::string page::resolve(std::string_view reference, std::string_view from)
     return resolveURL(from.empty() ? std::string_view(base) : from, reference);
 }
 
-const std::string* page::styleSheet(const std::string& url)
+const std::string* page::styleSheet(const std::string& url, const std::string& from)
 {
-    if (!options.loadStyleSheets)
+    if (!options.loadStyleSheets || budget.exceeded || current == phase::failed)
         return nullptr;
-    resource* r = request(url, false);
-    return r && r->transfer.done && r->transfer.ok ? &r->sheet : nullptr;
+    budget.exceeded = importBound(url, from);
+    resource* r = budget.exceeded ? nullptr : request(url, false);
+    if (!r || !r->transfer.done || !r->transfer.ok)
+        return nullptr;
+    budget.exceeded = takeSheet(*r);
+    if (budget.exceeded)
+        return nullptr;
+    budget.importedFrom[url] = from;
+    return &r->sheet;
+}
+
+// Cycles, the depth of imports and the number of sheets, before the sheet is requested. The sheets being
+// read form a chain through the addresses they were imported from: the library reads an imported sheet
+// whole before the rest of the sheet that imports it.
+std::optional<overrun> page::importBound(const std::string& url, const std::string& from)
+{
+    int depth = 1;
+    for (const std::string* at = &from; depth <= kMaxImportDepth; ++depth) {
+        if (*at == url)
+            return overrun{kLoadErrorTooComplex, "style sheet '" + url + "' imports itself"};
+        auto parent = budget.importedFrom.find(*at);
+        if (parent == budget.importedFrom.end())
+            break;
+        at = &parent->second;
+    }
+    if (depth > kMaxImportDepth)
+        return overrun{kLoadErrorTooComplex, "style sheets imported deeper than " + std::to_string(kMaxImportDepth)};
+    if (++budget.sheets > kMaxImports)
+        return overrun{kLoadErrorTooComplex, "more than " + std::to_string(kMaxImports) + " style sheets"};
+    return std::nullopt;
+}
+
+// A sheet that is in, counted in the build's bytes and selector work.
+std::optional<overrun> page::takeSheet(const resource& r)
+{
+    if (r.sheetOverrun)
+        return r.sheetOverrun;
+    budget.bytes += r.sheet.size();
+    budget.selectorWork += r.selectorWork;
+    if (budget.bytes > kMaxPageBytes)
+        return overrun{kLoadErrorTooLarge, "page and style sheets above " + std::to_string(kMaxPageBytes) + " bytes"};
+    if (budget.selectorWork > kMaxSelectorWork)
+        return overrun{kLoadErrorTooComplex, "selectors too costly to match over the elements"};
+    return std::nullopt;
 }
 
 void page::requestImage(const std::string& url)
@@ -305,9 +406,12 @@ bool page::apply(const pageStatement& statement)
         litehtml::element::ptr status = elementById("#status");
         if (!status)
             return false;
+        std::string markup = withoutNul(statement.text);
+        if (documentShape().measure(markup))
+            return false;
         while (status->get_children_count() > 0)
             status->removeChild(status->get_child(0));
-        document->append_children_from_utf8(*status, repairHtmlCss(statement.text).c_str());
+        document->append_children_from_utf8(*status, repairHtmlCss(markup).c_str());
         return true;
     }
     case pageStatement::kind::title:

@@ -1,7 +1,9 @@
 #pragma once
 // One page of a view: its document, fetched through the transport with its style sheets and images, laid out
-// and drawn on request. A page is shown once it and every sub-resource are in.
+// and drawn on request. A page is shown once it and every sub-resource are in. A page over one of the bounds
+// of pagebounds.h fails.
 #include "webengine/images.h"
+#include "webengine/pagebounds.h"
 #include "webengine/pagescript.h"
 #include "webengine/painter.h"
 #include "webengine/transferjob.h"
@@ -50,7 +52,9 @@ public:
     void cancelFetches();
     phase state() const { return current; }
     const std::string& url() const { return address; }
-    LoadError failure() const { return main.error; }
+    LoadError failure() const { return refused ? refused->code : main.error; }
+    // The bound a failed page passed, if that is why it failed.
+    const std::optional<overrun>& refusal() const { return refused; }
     int32_t failureStatus() const { return main.status; }
     int failedResources() const { return failedCount; }
     // The sub-resources that failed since the last call.
@@ -72,7 +76,8 @@ public:
     // The address of the link clicked by the last button release, if any.
     std::optional<std::string> takeLinkClicked();
 
-    // Applies a statement; true when it changed the page (false: its element does not exist).
+    // Applies a statement; true when it changed the page (false: its element does not exist, or its markup
+    // passes a bound).
     bool apply(const pageStatement& statement);
 
 private:
@@ -90,10 +95,21 @@ private:
         fetch transfer;
         surfacePtr image;
         std::string sheet;
+        double selectorWork = 0;              // of the sheet's selectors over the document
+        std::optional<overrun> sheetOverrun; // a bound the sheet passes by itself
+    };
+
+    // What one build of the document has handed the library so far.
+    struct buildBudget {
+        size_t bytes = 0;
+        int sheets = 0;
+        double selectorWork = 0;
+        std::map<std::string, std::string> importedFrom; // sheet -> the address it was imported from
+        std::optional<overrun> exceeded;
     };
 
     std::string resolve(std::string_view reference, std::string_view base) override;
-    const std::string* styleSheet(const std::string& url) override;
+    const std::string* styleSheet(const std::string& url, const std::string& from) override;
     void requestImage(const std::string& url) override;
     cairo_surface_t* image(const std::string& url) override;
     void linkClicked(const std::string& url) override;
@@ -101,10 +117,15 @@ private:
     void setBase(std::string_view base) override;
 
     void start(fetch& f, const std::string& url);
-    bool step(fetch& f);
+    bool step(fetch& f, double now);
+    bool prepare();
+    void refuse(overrun why);
+    std::optional<overrun> importBound(const std::string& url, const std::string& from);
+    std::optional<overrun> takeSheet(const resource& r);
+    void imageDone(resource& r);
     resource* request(const std::string& url, bool isImage);
     void resourceDone(const std::string& url, resource& r);
-    bool stepResources();
+    bool stepResources(double now);
     bool pendingResources() const;
     void build();
     void measureText();
@@ -120,6 +141,11 @@ private:
     phase current = phase::loading;
     fetch main;
     std::string html;
+    documentShape shape;
+    double ownSelectorWork = 0; // of the page's own and the user agent's style sheets
+    buildBudget budget;
+    uint64_t imageBytes = 0;
+    std::optional<overrun> refused;
     std::map<std::string, resource> resources;
     // The same, in the order the document asked for them.
     std::vector<std::pair<const std::string*, resource*>> requested;

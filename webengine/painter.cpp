@@ -446,7 +446,7 @@ void painter::transform_text(litehtml::tstring& str, litehtml::text_transform tt
 void painter::import_css(litehtml::tstring& str, const litehtml::tstring& url, litehtml::tstring& baseurl)
 {
     std::string address = host.resolve(importTarget(url), baseurl);
-    if (const std::string* sheet = host.styleSheet(address))
+    if (const std::string* sheet = host.styleSheet(address, baseurl))
         str = *sheet;
     baseurl = address;
 }

@@ -17,8 +17,9 @@ class painterHost {
 public:
     // An address seen from `base`, or from the page when `base` is empty.
     virtual std::string resolve(std::string_view reference, std::string_view base) = 0;
-    // The text of a style sheet that is in (mended for the HTML library), or null: then it is requested.
-    virtual const std::string* styleSheet(const std::string& url) = 0;
+    // The text of a style sheet that is in (mended for the HTML library), or null: then it is requested,
+    // unless a bound refuses it. `from` is the address of the sheet that imports it, or the page's base.
+    virtual const std::string* styleSheet(const std::string& url, const std::string& from) = 0;
     virtual void requestImage(const std::string& url) = 0;
     // An image that is in, or null.
     virtual cairo_surface_t* image(const std::string& url) = 0;

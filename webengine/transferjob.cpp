@@ -40,19 +40,20 @@ transferJob::~transferJob()
     }
 }
 
-bool transferJob::timedOut() const
+bool transferJob::timedOut(double now) const
 {
-    return boundedByEngine && clock() - startedAt >= kTimeOutSeconds;
+    return boundedByEngine && now - startedAt >= kTimeOutSeconds;
 }
 
-void transferJob::advance()
+void transferJob::advance(double now)
 {
-    if (at == step::ended)
-        return;
-    if (timedOut()) {
+    runSteps();
+    if (at != step::ended && timedOut(now))
         end(kLoadErrorTimeOut);
-        return;
-    }
+}
+
+void transferJob::runSteps()
+{
     while (at != step::ended) {
         bool done = false;
         switch (at) {

@@ -13,8 +13,7 @@ public:
     static constexpr double kTimeOutSeconds = 15.0;
     static constexpr int64_t kMaxBytes = int64_t(64) << 20;
 
-    // `clock` is called for the start and at every time-out check (not at all when the handler bounds
-    // its jobs itself).
+    // `clock` is called for the start (not at all when the handler bounds its jobs itself).
     transferJob(TransportHandler& handler, std::u16string_view url, std::u16string_view scheme, TimeSource clock);
     // A job still open is ended with ShutdownJob (no Disconnect): the fetch is cancelled.
     ~transferJob();
@@ -22,8 +21,11 @@ public:
     transferJob& operator=(const transferJob&) = delete;
 
     // InitJob is called once (one not done puts Connect off to the next call); Connect and Transfer are
-    // repeated on later calls until the handler reports them done; Disconnect and ShutdownJob once.
-    void advance();
+    // repeated on later calls until the handler reports them done; Disconnect and ShutdownJob once. A job
+    // the handler has not finished times out once `now` (the cycle's time, read before any of its work, on
+    // the same clock) is 15 s past its start: what the engine does with other jobs' data in the same cycle
+    // is not transfer time.
+    void advance(double now);
     bool finished() const { return at == step::ended; }
     bool succeeded() const { return finished() && failure == kLoadErrorNone; }
     int32_t status() const { return info.status; }
@@ -37,7 +39,8 @@ public:
 private:
     enum class step { initJob, connect, transfer, disconnect, ended };
 
-    bool timedOut() const;
+    bool timedOut(double now) const;
+    void runSteps();
     void transferDone();
     void end(LoadError why);
     bool ours(const TransportInfo* job) const { return job == &info && at != step::ended; }

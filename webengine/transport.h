@@ -21,6 +21,8 @@ public:
     // Calls every handler's Shutdown and forgets them.
     void shutdown();
 
+    // The time on the host's clock, in seconds.
+    double now() const { return clock(); }
     TransportHandler* handlerFor(std::string_view scheme) const;
     // A job for an absolute address through its scheme's handler, or null when no handler serves it.
     std::unique_ptr<transferJob> start(std::string_view url) const;

@@ -131,6 +131,8 @@ void engineView::advancePending()
     reportIncidents(*pending);
     if (pending->state() == page::phase::failed) {
         std::unique_ptr<page> failed = std::move(pending);
+        if (const std::optional<overrun>& refusal = failed->refusal())
+            warn("Refused '" + failed->url() + "': " + refusal->what);
         loadFailed(failed->url(), failed->failureStatus(), failed->failure());
         return;
     }

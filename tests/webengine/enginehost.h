@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -145,6 +146,7 @@ public:
     std::vector<std::string> calls; // "<operation> <url>"
     int liveJobs = 0;
     bool initJobsDone = true; // false: InitJob takes the job but leaves `done` unset
+    std::function<void(const std::string& url)> onTransfer; // called at every Transfer
 
     bool Init(const char16_t* scheme) override
     {
@@ -172,6 +174,8 @@ public:
     bool Transfer(eawebkit::TransportInfo* info, bool& done) override
     {
         auto* j = static_cast<job*>(info->handlerData);
+        if (onTransfer)
+            onTransfer(j->url);
         auto found = files.find(j->url);
         info->status = 404;
         if (found == files.end()) {

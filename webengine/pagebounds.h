@@ -1,0 +1,67 @@
+#pragma once
+// Bounds on what a page may cost, measured before the HTML library sees it. The library's work grows with
+// the square of the nesting, by about 2.6 times with each table around an element, and with the number of
+// ways a selector's descendant steps can be placed over an element's ancestors; its recursion takes about
+// half a KiB of stack a level, and each element about 1 KiB of memory. The HTML parser itself takes time
+// growing with the square of the nesting, and reopens every formatting element still open in each later
+// run of text or tag. A page that passes a bound fails to load, its old content kept.
+#include "webengine/eawebkit.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace eawebkit::engine {
+
+// The page and every use of a style sheet in one build of its document.
+inline constexpr size_t kMaxPageBytes = size_t(1) << 20;
+// Start tags, counted before the parser runs: its time grows with their nesting.
+inline constexpr size_t kMaxStartTags = 4096;
+// Elements the parser may make, formatting elements it reopens included, counted before it runs.
+inline constexpr double kMaxParsedElements = 16384;
+inline constexpr int kMaxDepth = 256;
+// Elements and text pieces (a word, a space) of the document, each an element of the library's.
+inline constexpr size_t kMaxNodes = 50000;
+// Nodes, each weighted by 3 for every table around it.
+inline constexpr double kMaxLayoutWork = 2e6;
+inline constexpr size_t kMaxSelectorBytes = 1024;
+inline constexpr int kMaxCompounds = 32;
+inline constexpr int kMaxSelectorNesting = 8;
+// Ways of matching every selector over the elements, counted as the library matches them.
+inline constexpr double kMaxSelectorWork = 1e7;
+inline constexpr int kMaxImportDepth = 8;
+// Style sheets handed to the library in one build, each @import and each link counted.
+inline constexpr int kMaxImports = 64;
+// Pixels of every image of a page, at 4 bytes each.
+inline constexpr uint64_t kMaxImageBytes = uint64_t(128) << 20;
+
+// A bound a page passed: the load error it fails with, and the bound as one line of text.
+struct overrun {
+    LoadError code;
+    std::string what;
+};
+
+// The shape of a document as the HTML parser builds it, for the cost of matching selectors over it.
+class documentShape {
+public:
+    // Measures markup (a page, or a fragment added to one) against the bounds.
+    std::optional<overrun> measure(std::string_view html);
+    // The text of the markup's style elements, in order.
+    const std::vector<std::string>& styleElements() const { return styles; }
+    // Adds the work of matching a style sheet's selectors over the document to `work`.
+    std::optional<overrun> addSelectorWork(std::string_view css, double& work) const;
+
+private:
+    // Elements whose ancestors (and, with siblings, their siblings) the library may try in every
+    // combination of the skipping steps.
+    double selectorWork(std::string_view subject, int skipping, bool siblings) const;
+
+    std::map<std::string, std::vector<double>, std::less<>> byTag; // elements of a tag at each depth
+    std::vector<double> all;                                        // elements at each depth
+    size_t widest = 0;                                              // most children of one element
+    std::vector<std::string> styles;
+};
+
+} // namespace eawebkit::engine
