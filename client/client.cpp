@@ -178,8 +178,8 @@ int32_t glInteger(GLenum name)
     return value;
 }
 
-// Without a display that tells its size: beyond what OpenGL 2.1 drivers take as a texture, which the
-// screens' windows are.
+// Without a display that tells its size: the largest texture side OpenGL 2.1 drivers commonly take, as each
+// screen's window is a texture of the window's size.
 constexpr int32_t MAX_WINDOW_SIDE = 16384;
 
 // The largest width and height that a connected display shows. The windowing library answers on the main

@@ -25,8 +25,8 @@
 
 namespace {
 
-using tavrix::test::clientProcess;
 using tavrix::test::CLIENT_ENV;
+using tavrix::test::clientProcess;
 using tavrix::test::httpAnswer;
 
 // Generous: a loaded machine under the sanitizers starts slowly. The update closes the window ten seconds
