@@ -68,7 +68,7 @@ protected:
     void stopTextures() { stop(TEXTURES.name); }
 
     // Runs the main task queue, as frames do, until the condition holds; false after the time-out.
-    static bool drainUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+    static bool drainUntil(const std::function<bool()>& done, int timeoutMs = 30000)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done()) {

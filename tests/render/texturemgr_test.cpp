@@ -230,7 +230,7 @@ void waitForTheRelease(texture* tex, void* user, void*)
     std::unique_lock<std::mutex> guard(state->lock);
     state->tex = tex;
     state->changed.notify_all();
-    state->changed.wait_for(guard, std::chrono::seconds(5), [&] { return state->released; });
+    state->changed.wait_for(guard, std::chrono::seconds(30), [&] { return state->released; });
 }
 
 TEST_F(textureMgrTest, theLastReferenceMayGoWhileTheLastCallbackReturns)
@@ -248,7 +248,7 @@ TEST_F(textureMgrTest, theLastReferenceMayGoWhileTheLastCallbackReturns)
     textureMgr::loadTexture("a.png", waitForTheRelease, &state, nullptr);
     {
         std::unique_lock<std::mutex> guard(state.lock);
-        ASSERT_TRUE(state.changed.wait_for(guard, std::chrono::seconds(5), [&] { return state.tex != nullptr; }));
+        ASSERT_TRUE(state.changed.wait_for(guard, std::chrono::seconds(30), [&] { return state.tex != nullptr; }));
     }
     textureMgr::releaseTextureRecord(tex);
     textureMgr::releaseTextureRecord(tex);
