@@ -264,8 +264,10 @@ TEST_F(uiTest, windowsAreOrderedFrontToBackWithTheAlwaysOnTopFirst)
 // the worker, the OpenGL objects on the main task queue), deleted at the first run gcStepAfter after that.
 TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
 {
+    // A step long enough that a run right after the destruction still finds it not due on a loaded machine.
+    constexpr int32_t STEP_MS = 2000;
     cvar::set("ui.windowCleanup.gcInterval", 3600000);
-    cvar::set("ui.windowCleanup.gcStepAfter", 500);
+    cvar::set("ui.windowCleanup.gcStepAfter", STEP_MS);
     startUI();
     uiWindow* window = newWindow("gone", nullptr);
     ASSERT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
@@ -282,7 +284,7 @@ TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
     mainTaskQueue::run();
     EXPECT_TRUE(glIsTexture(texture));
 
-    ASSERT_TRUE(eventually([&] { return getTimeMs() - destroyed >= 500; }));
+    ASSERT_TRUE(eventually([&] { return getTimeMs() - destroyed >= STEP_MS; }));
     ui::doWindowCleanUp(0, nullptr, nullptr);
     const int32_t released = getTimeMs();
     drainWorker();
@@ -291,7 +293,7 @@ TEST_F(uiTest, aDestroyedWindowIsReleasedThenDeletedEachAStepLater)
     mainTaskQueue::run();
     EXPECT_FALSE(glIsTexture(texture));
 
-    ASSERT_TRUE(eventually([&] { return getTimeMs() - released >= 500; }));
+    ASSERT_TRUE(eventually([&] { return getTimeMs() - released >= STEP_MS; }));
     ui::doWindowCleanUp(0, nullptr, nullptr);
 }
 

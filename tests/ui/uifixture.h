@@ -28,7 +28,7 @@ inline const char* const FONT_FILES[] = {
 };
 
 // True once pred holds; false when it still does not after the bound.
-inline bool eventually(const std::function<bool()>& pred, int milliseconds = 10000)
+inline bool eventually(const std::function<bool()>& pred, int milliseconds = 30000)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!pred()) {
