@@ -174,7 +174,7 @@ void page::resourceDone(const std::string& url, resource& r)
         else
             r.sheet = repairCss(withoutNul(f.data));
         if (!r.sheetOverrun)
-            r.sheetOverrun = shape.addSelectorWork(r.sheet, r.selectorWork);
+            r.sheetOverrun = shape.measureStyle(r.sheet, r.selectorWork);
         // A sheet that is in while the document is being built is part of it already.
         sheetsArrived |= !building;
     }

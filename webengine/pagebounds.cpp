@@ -221,7 +221,34 @@ std::optional<overrun> forEachSelector(std::string_view css, F&& f)
     return std::nullopt;
 }
 
+// A display declaration with a table value: the style may make any element a table.
+bool makesTables(std::string_view css)
+{
+    static constexpr std::string_view kProperty = "display";
+    for (size_t at = 0; at + kProperty.size() <= css.size(); ++at) {
+        if (!equalsNoCase(css.substr(at, kProperty.size()), kProperty))
+            continue;
+        size_t end = css.find_first_of(";}\"'>", at);
+        if (lowerAscii(css.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at)).find("table") !=
+            std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+std::optional<overrun> documentShape::layoutWithStyledTables() const
+{
+    double work = 0;
+    for (size_t depth = 1; depth < all.size(); ++depth)
+        work += all[depth] * std::pow(3.0, double(depth - 1));
+    for (size_t depth = 1; depth < piecesAt.size(); ++depth)
+        work += piecesAt[depth] * std::pow(3.0, double(depth - 1));
+    if (work > kMaxLayoutWork)
+        return tooComplex("elements nested too deep to be laid out as tables");
+    return std::nullopt;
+}
 
 std::optional<overrun> documentShape::measure(std::string_view html)
 {
@@ -253,6 +280,8 @@ std::optional<overrun> documentShape::measure(std::string_view html)
                 styles.emplace_back(node->v.text.text);
             size_t pieces = styleText ? 0 : textPieces(node->v.text.text);
             nodes += pieces;
+            piecesAt.resize(std::max(piecesAt.size(), size_t(at.depth) + 1));
+            piecesAt[size_t(at.depth)] += double(pieces);
             layoutWork += double(pieces) * std::pow(3.0, at.tables);
         }
         if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
@@ -280,7 +309,7 @@ std::optional<overrun> documentShape::measure(std::string_view html)
         return tooComplex("more than " + std::to_string(kMaxNodes) + " elements and text pieces");
     if (layoutWork > kMaxLayoutWork)
         return tooComplex("tables nested too deep for their content");
-    return std::nullopt;
+    return makesTables(html) ? layoutWithStyledTables() : std::nullopt;
 }
 
 double documentShape::selectorWork(std::string_view subject, int skipping, bool siblings) const
@@ -298,6 +327,14 @@ double documentShape::selectorWork(std::string_view subject, int skipping, bool 
         work += (*counts)[depth] * std::max(1.0, choose(reach, skipping));
     }
     return work;
+}
+
+std::optional<overrun> documentShape::measureStyle(std::string_view css, double& work) const
+{
+    if (makesTables(withoutComments(css)))
+        if (auto over = layoutWithStyledTables())
+            return over;
+    return addSelectorWork(css, work);
 }
 
 std::optional<overrun> documentShape::addSelectorWork(std::string_view css, double& work) const

@@ -24,7 +24,8 @@ inline constexpr double kMaxParsedElements = 16384;
 inline constexpr int kMaxDepth = 256;
 // Elements and text pieces (a word, a space) of the document, each an element of the library's.
 inline constexpr size_t kMaxNodes = 50000;
-// Nodes, each weighted by 3 for every table around it.
+// Nodes, each weighted by 3 for every table around it (for every element around it, once a style makes
+// elements tables).
 inline constexpr double kMaxLayoutWork = 2e6;
 inline constexpr size_t kMaxSelectorBytes = 1024;
 inline constexpr int kMaxCompounds = 32;
@@ -52,14 +53,19 @@ public:
     const std::vector<std::string>& styleElements() const { return styles; }
     // Adds the work of matching a style sheet's selectors over the document to `work`.
     std::optional<overrun> addSelectorWork(std::string_view css, double& work) const;
+    // The same for a page's own style, which also weighs every element as a table once it makes elements
+    // tables (the user agent's makes only table elements tables).
+    std::optional<overrun> measureStyle(std::string_view css, double& work) const;
 
 private:
+    std::optional<overrun> layoutWithStyledTables() const;
     // Elements whose ancestors (and, with siblings, their siblings) the library may try in every
     // combination of the skipping steps.
     double selectorWork(std::string_view subject, int skipping, bool siblings) const;
 
     std::map<std::string, std::vector<double>, std::less<>> byTag; // elements of a tag at each depth
     std::vector<double> all;                                        // elements at each depth
+    std::vector<double> piecesAt;                                   // text pieces at each depth
     size_t widest = 0;                                              // most children of one element
     std::vector<std::string> styles;
 };

@@ -90,6 +90,10 @@ TEST_F(pageBoundsTest, HostilePagesFailByABoundAndKeepTheOldContent)
          eawebkit::kLoadErrorTooComplex},
         {"the same selector in a style sheet", "<link rel=stylesheet href=s.css>" + nested("<div>", "</div>", 32),
          {{"s.css", "span" + repeat(" div", 16) + " { color: red }"}}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
+        {"twenty divs made tables by a style sheet", "<link rel=stylesheet href=s.css>" + nested("<div>", "</div>", 20),
+         {{"s.css", "div { display: table-cell }"}}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
+        {"twenty divs made tables by their style", nested("<div style='display:table'>", "</div>", 20), {},
+         eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"300 nested divs", nested("<div>", "</div>", 300), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"20,000 nested divs", nested("<div>", "</div>", 20000), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"30,000 unclosed divs", repeat("<div>", 30000), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
@@ -124,6 +128,8 @@ TEST_F(pageBoundsTest, PagesWithinTheBoundsLoad)
     const std::string link = "<link rel=stylesheet href=s0.css><p>x</p>";
     const hostileCase cases[] = {
         {"200 nested divs", nested("<div>", "</div>", 200), {}, eawebkit::kLoadCompleted, 0},
+        {"divs made tables by a style sheet", "<link rel=stylesheet href=s.css>" + nested("<div>", "</div>", 8),
+         {{"s.css", "div { display: table-cell }"}}, eawebkit::kLoadCompleted, 0},
         {"nine nested tables", nested("<table><tr><td>", "</td></tr></table>", 9), {}, eawebkit::kLoadCompleted, 0},
         {"sheets imported eight deep", link, importChain(8, 1), eawebkit::kLoadCompleted, 0},
         {"one sheet imported by two", "<link rel=stylesheet href=a.css><link rel=stylesheet href=b.css>",
