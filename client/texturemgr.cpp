@@ -62,7 +62,7 @@ struct moduleState {
 };
 moduleState state;
 
-void texTaskAdd(uint32_t type, texture* tex, void* data, uint32_t size)
+void texTaskAdd(uint32_t type, textureRecord* tex, void* data, uint32_t size)
 {
     if (!state.running.load())
         CLIENT_LOG(util::LOG_ERROR, "textureMgr::texTaskAdd() -> m_running = 0!\n");
@@ -74,10 +74,10 @@ void texTaskAdd(uint32_t type, texture* tex, void* data, uint32_t size)
     state.queue->push(task);
 }
 
-texture* newRecord(const char* path, uint32_t length, callbackNode* node)
+textureRecord* newRecord(const char* path, uint32_t length, callbackNode* node)
 {
-    void* block = roalloc(uint32_t(sizeof(texture) + length + 1));
-    texture* tex = new (block) texture{};
+    void* block = roalloc(uint32_t(sizeof(textureRecord) + length + 1));
+    textureRecord* tex = new (block) textureRecord{};
     tex->name = reinterpret_cast<char*>(tex + 1);
     std::memcpy(tex->name, path, length + 1);
     // The caller's reference and the load's own.
@@ -89,7 +89,7 @@ texture* newRecord(const char* path, uint32_t length, callbackNode* node)
     return tex;
 }
 
-void freeRecord(texture* tex)
+void freeRecord(textureRecord* tex)
 {
     for (callbackNode* node = tex->head; node;) {
         callbackNode* next = node->next;
@@ -98,7 +98,7 @@ void freeRecord(texture* tex)
     }
     if (tex->pixels)
         rofree(tex->pixels);
-    tex->~texture();
+    tex->~textureRecord();
     rofree(tex);
 }
 
@@ -110,7 +110,7 @@ void mtask_deleteTexture(void*, int32_t glId, int32_t, int32_t)
 
 void vfsFileLoadedCallback(const char* name, void* data, uint32_t size, void* user, void* user2);
 
-void startFileLoad(texture* tex)
+void startFileLoad(textureRecord* tex)
 {
     state.loadsInFlight.fetch_add(1);
     vfs::asyncLoad(tex->name, vfsFileLoadedCallback, nullptr, tex);
@@ -133,13 +133,14 @@ void decreaseRefCntAndCheckRelease(texture* tex)
     }
     if (glId)
         mainTaskQueue::add(mtask_deleteTexture, nullptr, int32_t(glId), 0, 0);
-    freeRecord(tex);
+    // Every texture handed out is one of this manager's records.
+    freeRecord(static_cast<textureRecord*>(tex));
 }
 
 // No texture for the record: before the default exists the client cannot go on, unless it is shutting
 // down anyway (the content may never have arrived) and the record is left to final; after it, every
 // callback of the record gets the default instead.
-void loadFailed(texture* tex)
+void loadFailed(textureRecord* tex)
 {
     if (!state.defaultTexture.load()) {
         if (orderedAsyncStartupMgr::shuttingDown()) {
@@ -169,7 +170,7 @@ void uploadTextureToGPU(void* data, int32_t, int32_t, int32_t);
 
 void vfsFileLoadedCallback(const char*, void* data, uint32_t size, void*, void* user2)
 {
-    texture* tex = static_cast<texture*>(user2);
+    auto* tex = static_cast<textureRecord*>(user2);
     bool decoded = false;
     if (data) {
         decoded = processRawTexture(tex, data, size);
@@ -185,7 +186,7 @@ void vfsFileLoadedCallback(const char*, void* data, uint32_t size, void*, void* 
     state.loadsInFlight.fetch_sub(1);
 }
 
-void task_tryread_textureCache(texture* tex)
+void task_tryread_textureCache(textureRecord* tex)
 {
     uint32_t size = 0;
     void* entry = fsCache::get(tex->name, &size, MAX_CACHE_ENTRY_SIZE);
@@ -207,14 +208,14 @@ void task_tryread_textureCache(texture* tex)
     startFileLoad(tex);
 }
 
-void task_write_textureCache(texture* tex, void* data, uint32_t size)
+void task_write_textureCache(textureRecord* tex, void* data, uint32_t size)
 {
     fsCache::put(tex->name, data, size, true);
     rofree(data);
     decreaseRefCntAndCheckRelease(tex);
 }
 
-void task_process_callbacklist(texture* tex)
+void task_process_callbacklist(textureRecord* tex)
 {
     callbackNode* node;
     {
@@ -286,7 +287,7 @@ void checkUpload(uint32_t sourceFormat, uint32_t internalFormat)
     TAVRIX_FATAL("Texture Uplading Failed\nOut of Video Memory?\n");
 }
 
-void uploadPixels(texture* tex, GLenum internalFormat)
+void uploadPixels(textureRecord* tex, GLenum internalFormat)
 {
     if (tex->glFormat == GL_RGB || tex->glFormat == GL_RGBA) {
         glTexImage2D(GL_TEXTURE_2D, 0, GLint(internalFormat), GLsizei(tex->width), GLsizei(tex->height), 0, tex->glFormat, GL_UNSIGNED_BYTE, tex->pixels);
@@ -305,7 +306,7 @@ void uploadPixels(texture* tex, GLenum internalFormat)
 }
 
 // The driver's DXT5 image with its trailer, for the texture worker to store in the cache.
-void queueCacheWrite(texture* tex)
+void queueCacheWrite(textureRecord* tex)
 {
     GLint internalFormat = 0;
     GLint compressedSize = 0;
@@ -327,7 +328,7 @@ void queueCacheWrite(texture* tex)
 
 void uploadTextureToGPU(void* data, int32_t, int32_t, int32_t)
 {
-    texture* tex = static_cast<texture*>(data);
+    auto* tex = static_cast<textureRecord*>(data);
     while (glGetError() != GL_NO_ERROR) {
     }
     glGenTextures(1, &tex->glId);
@@ -385,7 +386,7 @@ void readSettings()
 }
 
 // Deletes the OpenGL texture only while a context is current: at shutdown the window may be gone.
-void unloadRecord(texture* tex)
+void unloadRecord(textureRecord* tex)
 {
     CLIENT_LOG(util::LOG_INFO, "Texture(%s) still referenced %u times - foreced unloading\n", tex->name, uint32_t(tex->refCnt.load()));
     if (tex->glId && windowing::isInitialized() && glfwGetCurrentContext())
@@ -395,7 +396,7 @@ void unloadRecord(texture* tex)
 
 int final_db_sub(uint32_t, void* value, va_list)
 {
-    texture* tex = static_cast<texture*>(value);
+    auto* tex = static_cast<textureRecord*>(value);
     strdb_delete(state.name2Tex, tex->name, 0);
     unloadRecord(tex);
     return 0;
@@ -404,7 +405,7 @@ int final_db_sub(uint32_t, void* value, va_list)
 // Records that never reached the GPU.
 int final_sub_eachName(const char*, uint32_t, void* value, va_list)
 {
-    unloadRecord(static_cast<texture*>(value));
+    unloadRecord(static_cast<textureRecord*>(value));
     return 0;
 }
 
@@ -489,10 +490,10 @@ void loadTexture(const char* name, loadCallback callback, void* user, void* arg)
     }
     auto* node = static_cast<callbackNode*>(roalloc(sizeof(callbackNode)));
     *node = callbackNode{nullptr, callback, user, arg};
-    texture* created;
+    textureRecord* created;
     {
         std::lock_guard<util::mutex> guard(*state.tableLock);
-        if (auto* found = static_cast<texture*>(strdb_fetch(state.name2Tex, path, uint32_t(length)))) {
+        if (auto* found = static_cast<textureRecord*>(strdb_fetch(state.name2Tex, path, uint32_t(length)))) {
             found->refCnt.fetch_add(1);
             if (found->tail)
                 found->tail->next = node;
@@ -563,7 +564,7 @@ bool IncreaseRefCnt(texture* tex)
 
 void releaseTexture(uint32_t glId)
 {
-    auto* tex = static_cast<texture*>(db_fetchLocked(state.gl2Tex, glId));
+    auto* tex = static_cast<textureRecord*>(db_fetchLocked(state.gl2Tex, glId));
     if (!tex) {
         CLIENT_LOG(util::LOG_WARN, "releaseTexture(%u) - unknown texture ID!\n", glId);
         return;
@@ -573,7 +574,7 @@ void releaseTexture(uint32_t glId)
 
 void releaseTextureRecord(texture* tex) { decreaseRefCntAndCheckRelease(tex); }
 
-bool processRawTexture(texture* tex, const void* data, uint32_t size)
+bool processRawTexture(textureRecord* tex, const void* data, uint32_t size)
 {
     const auto* bytes = static_cast<const uint8_t*>(data);
     textureDecoder load = nullptr;

@@ -8,31 +8,18 @@
 namespace tavrix::textureMgr {
 
 struct texture;
-struct callbackNode;
 // Runs on the "TextureMgr Worker" once the texture is on the GPU. The texture holds the reference the
 // request added; for a texture that could not be loaded it is the default texture, with a reference of
 // its own.
 typedef void (*loadCallback)(texture* tex, void* user, void* arg);
 
-// One tracking-allocator block: these fields, then the path with its NUL.
+// What other modules read of a texture record; the rest of it is the manager's own (textureRecord).
 struct texture {
     uint32_t glId; // 0 until uploaded
     uint32_t width;
     uint32_t height;
     char* name; // "data/textures/<name>": the key of the name table and of the cache entry
     std::atomic<int32_t> refCnt;
-    // 1 while a load or a callback run is outstanding.
-    std::atomic<int32_t> pending;
-    callbackNode* head; // under the table lock
-    callbackNode* tail;
-    void* pixels; // decoded or cached data until the upload frees it
-    uint32_t dataSize;
-    uint32_t glFormat; // GL_RGB, GL_RGBA or GL_COMPRESSED_RGBA_S3TC_DXT5_EXT
-    // 1 once the file turned out missing or undecodable: every callback gets the default texture instead,
-    // and the request's reference on this record is given back.
-    std::atomic<int32_t> failed;
-    // 1 from creation until the first callback run after the load: the load's own reference.
-    std::atomic<int32_t> loadHeld;
 };
 
 // Main thread, with the OpenGL context current (the extension flags are read).

@@ -1,5 +1,6 @@
 #pragma once
 // The texture manager's internals, shared by its own file, its tests and its benchmark.
+#include <atomic>
 #include <cstdint>
 
 #include "client/texturedecoder.h"
@@ -14,6 +15,23 @@ struct callbackNode {
     void* arg;
 };
 
+// The whole texture record, one tracking-allocator block: the texture's fields, these, then the path with
+// its NUL.
+struct textureRecord : texture {
+    // 1 while a load or a callback run is outstanding.
+    std::atomic<int32_t> pending;
+    callbackNode* head; // under the table lock
+    callbackNode* tail;
+    void* pixels; // decoded or cached data until the upload frees it
+    uint32_t dataSize;
+    uint32_t glFormat; // GL_RGB, GL_RGBA or GL_COMPRESSED_RGBA_S3TC_DXT5_EXT
+    // 1 once the file turned out missing or undecodable: every callback gets the default texture instead,
+    // and the request's reference on this record is given back.
+    std::atomic<int32_t> failed;
+    // 1 from creation until the first callback run after the load: the load's own reference.
+    std::atomic<int32_t> loadHeld;
+};
+
 enum texTaskType : uint32_t {
     TASK_PROCESS_CALLBACKLIST = 0,
     TASK_WRITE_TEXTURECACHE = 1,
@@ -23,7 +41,7 @@ enum texTaskType : uint32_t {
 struct texTask {
     texTask* next;
     uint32_t type;
-    textureMgr::texture* texture;
+    textureRecord* texture;
     void* data; // type 1: the compressed image with its trailer
     uint32_t size;
 };
@@ -42,7 +60,7 @@ constexpr uint32_t FINAL_LOAD_WAIT_MS = 5000;
 
 // Picks the decoder by the file's first bytes or the path's extension and fills the record's pixels,
 // size and format.
-bool processRawTexture(texture* tex, const void* data, uint32_t size);
+bool processRawTexture(textureRecord* tex, const void* data, uint32_t size);
 
 // Whether a cache entry of `size` bytes can be uploaded as it is: its trailer and its block data agree.
 bool cacheEntryUsable(const void* entry, uint32_t size, uint32_t* width, uint32_t* height);

@@ -537,9 +537,9 @@ TEST_F(textureMgrNoGL, theDecoderIsChosenByTheFirstBytesOrTheExtension)
     for (const decoderCase& c : cases) {
         SCOPED_TRACE(c.name);
         captured.clear();
-        std::vector<char> block(sizeof(texture) + std::strlen(c.path) + 1);
-        texture* tex = new (block.data()) texture{};
-        tex->name = block.data() + sizeof(texture);
+        std::vector<char> block(sizeof(textureMgr::textureRecord) + std::strlen(c.path) + 1);
+        auto* tex = new (block.data()) textureMgr::textureRecord{};
+        tex->name = block.data() + sizeof(textureMgr::textureRecord);
         std::strcpy(tex->name, c.path);
         EXPECT_EQ(textureMgr::processRawTexture(tex, c.file.data(), uint32_t(c.file.size())), c.decoded);
         EXPECT_EQ(tex->glFormat, c.glFormat);
@@ -551,7 +551,7 @@ TEST_F(textureMgrNoGL, theDecoderIsChosenByTheFirstBytesOrTheExtension)
         } else {
             EXPECT_TRUE(captured.contains("textureMgr: '" + std::string(c.path) + "' Unsupported Texture Format or File is Damaged.\n"));
         }
-        tex->~texture();
+        tex->~textureRecord();
     }
 }
 
