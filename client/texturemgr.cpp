@@ -149,6 +149,7 @@ void loadFailed(textureRecord* tex)
         }
         TAVRIX_FATAL("TextureMgr: Default Texture not loaded, while Texture loading fails\n");
     }
+    // The fallback below does happen; the line keeps its old text, which logs and their readers look for.
     CLIENT_LOG(util::LOG_ERROR, "@TODO - fallback to default texture\n");
     tex->failed.store(1);
     texTaskAdd(TASK_PROCESS_CALLBACKLIST, tex, nullptr, 0);

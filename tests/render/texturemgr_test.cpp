@@ -18,6 +18,8 @@
 #include "client/vfs.h"
 #include "platformlib/util/littleendian.h"
 #include "client/texturemgrlocal.h"
+#include "platformlib/posix/thread.h"
+#include "render/imagetest.h"
 #include "render/texturefixture.h"
 
 namespace {
@@ -386,6 +388,39 @@ TEST_F(textureMgrTest, finalWaitsForLoadsStillOnTheContentStore)
     }
     stopTextures();
     EXPECT_TRUE(captured.contains("Texture(data/textures/default.png) still referenced 1 times - foreced unloading\n"));
+}
+
+// The client's render thread: the main task queue with the context current, for as long as a fatal report
+// may take to end the process.
+uint32_t renderFrames(util::thread* self)
+{
+    glfwMakeContextCurrent(static_cast<GLFWwindow*>(self->getArg()));
+    const int32_t start = getTimeMs();
+    while (msSince(start) < 60000) {
+        mainTaskQueue::run();
+        sys::sleepMs(1);
+    }
+    return 0;
+}
+
+// One column wider than the driver takes: the decoder lets it through, the driver refuses the upload.
+TEST_F(textureMgrTest, anUploadTheDriverRefusesEndsTheProcessWithItsReport)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            GLint largest = 0;
+            glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+            const textureSizeLimit decodable(uint32_t(largest) + 1);
+            startTextures();
+            addFile("data/textures/wide.png", pngImage(uint32_t(largest) + 1, 1, true));
+            glfwMakeContextCurrent(nullptr);
+            util::thread render("RenderThread", renderFrames, window);
+            textureMgr::loadTexture("wide.png", callRecorder::record, nullptr, nullptr);
+            render.join(120000);
+            _exit(0);
+        },
+        testing::ExitedWithCode(1), "Detail:\nTexture Uplading Failed\nOut of Video Memory\\?\n\n");
 }
 
 // The cache's entries under a texture's path: an entry is taken only when its trailer and data agree.
