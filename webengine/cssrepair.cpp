@@ -260,6 +260,14 @@ void addEdit(std::vector<edit>& edits, std::string_view html, const GumboStringP
         edits.push_back({size_t(piece.data - html.data()), piece.length, std::move(mended)});
 }
 
+// Attributes the library reads as sizes, as it reads a style's.
+bool isSizeAttribute(std::string_view name)
+{
+    static constexpr std::string_view kNames[] = {"width",       "height",      "border", "cellpadding",
+                                                  "cellspacing", "size",        "hspace", "vspace"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
 void collectEdits(const GumboNode* node, std::string_view html, std::vector<edit>& edits)
 {
     if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
@@ -267,7 +275,8 @@ void collectEdits(const GumboNode* node, std::string_view html, std::vector<edit
     const GumboElement& element = node->v.element;
     for (unsigned i = 0; i < element.attributes.length; ++i) {
         auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-        if (std::string_view(attribute->name) == "style")
+        std::string_view name(attribute->name);
+        if (name == "style" || isSizeAttribute(name))
             addEdit(edits, html, attribute->original_value, kInAttribute);
     }
     for (unsigned i = 0; i < element.children.length; ++i) {

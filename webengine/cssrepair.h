@@ -12,8 +12,8 @@ namespace eawebkit::engine {
 
 std::string repairCss(std::string_view css);
 
-// A page (or a fragment of markup) with its <style> elements and style attributes mended; nothing else in
-// it changes.
+// A page (or a fragment of markup) with its <style> elements and style attributes mended, and the numbers of
+// the attributes the library reads as sizes (width, height, border, ...) clamped; nothing else in it changes.
 std::string repairHtmlCss(std::string_view html);
 
 } // namespace eawebkit::engine

@@ -106,6 +106,42 @@ size_t textPieces(std::string_view text)
     return pieces;
 }
 
+// The columns a cell spans, saturated far above any bound.
+double columnSpan(const GumboNode* cell)
+{
+    const GumboAttribute* span = gumbo_get_attribute(&cell->v.element.attributes, "colspan");
+    double columns = 0;
+    for (const char* c = span ? span->value : ""; *c >= '0' && *c <= '9' && columns < 1e9; ++c)
+        columns = columns * 10 + (*c - '0');
+    return std::max(columns, 1.0);
+}
+
+// The columns a row's cells take.
+double rowWidth(const GumboNode* row)
+{
+    double columns = 0;
+    const GumboVector& children = row->v.element.children;
+    for (unsigned i = 0; i < children.length; ++i) {
+        auto* cell = static_cast<const GumboNode*>(children.data[i]);
+        if (cell->type == GUMBO_NODE_ELEMENT && (cell->v.element.tag == GUMBO_TAG_TD || cell->v.element.tag == GUMBO_TAG_TH))
+            columns += columnSpan(cell);
+    }
+    return columns;
+}
+
+const GumboNode* tableOf(const GumboNode* row)
+{
+    const GumboNode* at = row->parent;
+    while (at && !(at->type == GUMBO_NODE_ELEMENT && at->v.element.tag == GUMBO_TAG_TABLE))
+        at = at->parent;
+    return at;
+}
+
+struct grid {
+    double rows = 0;
+    double columns = 0;
+};
+
 std::string tagName(const GumboNode* node)
 {
     const GumboElement& element = node->v.element;
@@ -268,6 +304,7 @@ std::optional<overrun> documentShape::measure(std::string_view html)
     std::vector<visit> pending{{output->root, 1, 0}};
     size_t nodes = 0;
     double layoutWork = 0;
+    std::map<const GumboNode*, grid> grids;
     std::optional<overrun> over;
     while (!pending.empty() && !over) {
         visit at = pending.back();
@@ -296,6 +333,11 @@ std::optional<overrun> documentShape::measure(std::string_view html)
         std::vector<double>& ofTag = byTag[tagName(node)];
         ofTag.resize(std::max(ofTag.size(), size_t(at.depth) + 1));
         ofTag[size_t(at.depth)] += 1;
+        if (node->v.element.tag == GUMBO_TAG_TR) {
+            grid& g = grids[tableOf(node)];
+            g.rows += 1;
+            g.columns = std::max(g.columns, rowWidth(node));
+        }
         const GumboVector& children = node->v.element.children;
         widest = std::max(widest, size_t(children.length));
         int tables = at.tables + (node->v.element.tag == GUMBO_TAG_TABLE);
@@ -309,6 +351,11 @@ std::optional<overrun> documentShape::measure(std::string_view html)
         return tooComplex("more than " + std::to_string(kMaxNodes) + " elements and text pieces");
     if (layoutWork > kMaxLayoutWork)
         return tooComplex("tables nested too deep for their content");
+    double cells = 0;
+    for (const auto& [table, g] : grids)
+        cells += g.rows * g.columns;
+    if (cells > kMaxTableCells)
+        return tooComplex("tables of more than " + std::to_string(int(kMaxTableCells)) + " cells");
     return makesTables(html) ? layoutWithStyledTables() : std::nullopt;
 }
 

@@ -27,6 +27,8 @@ inline constexpr size_t kMaxNodes = 50000;
 // Nodes, each weighted by 3 for every table around it (for every element around it, once a style makes
 // elements tables).
 inline constexpr double kMaxLayoutWork = 2e6;
+// Cells of the tables' grids (rows times the widest row's columns, spans counted), about 64 bytes each.
+inline constexpr double kMaxTableCells = 100000;
 inline constexpr size_t kMaxSelectorBytes = 1024;
 inline constexpr int kMaxCompounds = 32;
 inline constexpr int kMaxSelectorNesting = 8;

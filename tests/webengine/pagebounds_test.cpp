@@ -94,6 +94,10 @@ TEST_F(pageBoundsTest, HostilePagesFailByABoundAndKeepTheOldContent)
          {{"s.css", "div { display: table-cell }"}}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"twenty divs made tables by their style", nested("<div style='display:table'>", "</div>", 20), {},
          eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
+        {"a cell spanning 10^10 columns", "<table><tr><td colspan=10000000000>x</td></tr></table>", {}, eawebkit::kLoadFailed,
+         eawebkit::kLoadErrorTooComplex},
+        {"fifty rows of cells spanning 100,000 columns", "<table>" + repeat("<tr><td colspan=100000>x</td></tr>", 50) + "</table>",
+         {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"300 nested divs", nested("<div>", "</div>", 300), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"20,000 nested divs", nested("<div>", "</div>", 20000), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
         {"30,000 unclosed divs", repeat("<div>", 30000), {}, eawebkit::kLoadFailed, eawebkit::kLoadErrorTooComplex},
@@ -130,6 +134,10 @@ TEST_F(pageBoundsTest, PagesWithinTheBoundsLoad)
         {"200 nested divs", nested("<div>", "</div>", 200), {}, eawebkit::kLoadCompleted, 0},
         {"divs made tables by a style sheet", "<link rel=stylesheet href=s.css>" + nested("<div>", "</div>", 8),
          {{"s.css", "div { display: table-cell }"}}, eawebkit::kLoadCompleted, 0},
+        {"a table of 60 by 60 cells", "<table>" + repeat("<tr>" + repeat("<td>x", 60), 60) + "</table>", {},
+         eawebkit::kLoadCompleted, 0},
+        {"ten rows of cells spanning 1000 columns", "<table>" + repeat("<tr><td colspan=1000>x</td></tr>", 10) + "</table>", {},
+         eawebkit::kLoadCompleted, 0},
         {"nine nested tables", nested("<table><tr><td>", "</td></tr></table>", 9), {}, eawebkit::kLoadCompleted, 0},
         {"sheets imported eight deep", link, importChain(8, 1), eawebkit::kLoadCompleted, 0},
         {"one sheet imported by two", "<link rel=stylesheet href=a.css><link rel=stylesheet href=b.css>",
@@ -168,10 +176,17 @@ TEST_F(pageBoundsTest, ANulByteInAPageIsReadAsAReplacementCharacter)
 TEST_F(pageBoundsTest, AHugeSizeIsClampedBeforeItBecomesAPixelCount)
 {
     // Taken as the largest size the engine passes on: the red block covers the view, the page scrolls.
-    for (const char* size : {"10000000000px", "1e10px", "99999999999999999999999999999999999999999px"}) {
-        SCOPED_TRACE(size);
-        std::string page = std::string("<body style='margin:0'><div style='height:") + size +
-                           ";background:#ff0000'></div><div style='height:8px;background:#00ff00'></div></body>";
+    const std::string green = "<div style='height:8px;background:#00ff00'></div></body>";
+    const std::string pages[] = {
+        "<body style='margin:0'><div style='height:10000000000px;background:#ff0000'></div>" + green,
+        "<body style='margin:0'><div style='height:1e10px;background:#ff0000'></div>" + green,
+        "<body style='margin:0'><div style='height:" + std::string(40, '9') + "px;background:#ff0000'></div>" + green,
+        "<style>#red { height: 10000000000px; background: #ff0000 }</style><body style='margin:0'><div id=red></div>" + green,
+        "<body style='margin:0'><img style='display:block' width=64 height=10000000000 src='" + dataPng(1, 1, 1, 0, 0) + "'>" +
+            green,
+    };
+    for (const std::string& page : pages) {
+        SCOPED_TRACE(page);
         ASSERT_EQ(loadPage(view, "huge", page), eawebkit::kLoadCompleted);
         EXPECT_EQ(pixel(view, 10, 10), kRed);
         EXPECT_EQ(pixel(view, 10, 63), kRed);
