@@ -15,7 +15,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platformlib/taskqueue.h"
 #include "platformlib/util/exception.h"
+#include "platformlib/util/workerstop.h"
 #include "support/capturelogger.h"
 #include "support/eventually.h"
 
@@ -333,6 +335,79 @@ TEST(thread, deletingARunningThreadLeavesItRunningUntilItEnds)
     tavrix::test::eventually([&] { return p.left.load() && !taskExists(tid); });
     EXPECT_FALSE(taskExists(tid));
     EXPECT_FALSE(log.contains("Thread Terminated"));
+}
+
+namespace {
+
+// Workers that idle on a queue while their flag holds, each wait far longer than any join's bound: only the
+// wake-up ends it in time.
+struct idleWorkers {
+    struct job {
+        job* next;
+    };
+    std::atomic<bool> running{true};
+    taskQueue<job> queue;
+    int wakes = 0;
+    bool flagClearedBeforeTheWake = false;
+
+    static uint32_t entry(thread* self)
+    {
+        auto* workers = static_cast<idleWorkers*>(self->getArg());
+        while (workers->running.load())
+            workers->queue.waitWhileEmpty(workers->running, 600000);
+        return 0;
+    }
+    static void wake(void* context)
+    {
+        auto* workers = static_cast<idleWorkers*>(context);
+        ++workers->wakes;
+        workers->flagClearedBeforeTheWake = !workers->running.load();
+        workers->queue.wakeAll();
+    }
+};
+
+} // namespace
+
+TEST(stopWorkers, clearsTheFlagWakesTheWorkersOnceAndDeletesEachThatEnded)
+{
+    idleWorkers idle;
+    thread* workers[3] = {new thread("Idle#0", idleWorkers::entry, &idle), nullptr,
+                          new thread("Idle#2", idleWorkers::entry, &idle)};
+    EXPECT_TRUE(stopWorkers(&idle.running, idleWorkers::wake, &idle, workers, 3, 30000));
+    EXPECT_EQ(idle.wakes, 1);
+    EXPECT_TRUE(idle.flagClearedBeforeTheWake);
+    for (thread* worker : workers)
+        EXPECT_EQ(worker, nullptr);
+}
+
+TEST(stopWorkers, aModuleWithoutItsWorkerOnlyHasItsFlagCleared)
+{
+    idleWorkers idle;
+    thread* none = nullptr;
+    EXPECT_TRUE(stopWorker(&idle.running, idleWorkers::wake, &idle, none, 30000));
+    EXPECT_FALSE(idle.running.load());
+    EXPECT_TRUE(stopWorkers(nullptr, idleWorkers::wake, &idle, nullptr, 0, 30000));
+    EXPECT_EQ(idle.wakes, 0);
+}
+
+// The worker waits for the test, not for its flag: it cannot end within the bound, whatever the machine.
+TEST(stopWorkers, aWorkerStillRunningAfterTheBoundKeepsItsObjectUntilItsOwnerLetsItGo)
+{
+    captureLogger log;
+    std::atomic<bool> running{true};
+    parked p;
+    thread* worker = new thread("Held", parkedEntry, &p);
+    ASSERT_NE(p.waitForStart(), 0);
+    EXPECT_FALSE(stopWorker(&running, nullptr, nullptr, worker, 50));
+    ASSERT_NE(worker, nullptr);
+    EXPECT_TRUE(worker->isRunning());
+    EXPECT_FALSE(log.contains("is still running: detached"));
+
+    letWorkerGo(worker);
+    EXPECT_EQ(worker, nullptr);
+    EXPECT_TRUE(log.contains("[Platform] Thread 'Held' is still running: detached, not terminated\n"));
+    p.stop = true;
+    EXPECT_TRUE(tavrix::test::eventually([&] { return p.left.load(); }));
 }
 
 namespace {
