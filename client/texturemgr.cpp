@@ -30,6 +30,7 @@
 #include "platformlib/util/exception.h"
 #include "platformlib/util/littleendian.h"
 #include "platformlib/util/rbdb.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::textureMgr {
 namespace {
@@ -418,6 +419,8 @@ bool waitForLoads(uint32_t milliseconds)
     return state.loadsInFlight.load() == 0;
 }
 
+void wakeWorker(void*) { state.queue->wakeAll(); }
+
 // Tasks the worker left: the cache writes' buffers go, everything else goes with its record.
 void dropTasks()
 {
@@ -446,17 +449,10 @@ void init()
 
 void final()
 {
-    state.running.store(false);
-    bool ended = true;
-    if (state.worker) {
-        state.queue->wakeAll();
-        ended = state.worker->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
-        if (!ended)
-            state.worker->kill();
-        delete state.worker;
-        state.worker = nullptr;
-    }
-    // A load still running on the content store, or a worker that outlived its join, keeps what it uses.
+    const bool ended = util::stopWorker(&state.running, wakeWorker, nullptr, state.worker, WORKER_JOIN_MS);
+    util::letWorkerGo(state.worker);
+    // Kept for a worker that outlived its join, or a load still running on the content store: the tables
+    // with every record, the task queue, the task pool and the table lock.
     if (!waitForLoads(FINAL_LOAD_WAIT_MS) || !ended) {
         CLIENT_LOG(util::LOG_WARN, "textureMgr::final() -> %d loads still running - textures left in place\n", state.loadsInFlight.load());
         return;
