@@ -13,6 +13,7 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/posix/thread.h"
 #include "platformlib/taskqueue.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::sound {
 
@@ -118,6 +119,13 @@ bool waitForRequests()
     return true;
 }
 
+// The requests under way are queued before the worker is woken; *context tells whether they all were.
+void letRequestsInAndWake(void* context)
+{
+    *static_cast<bool*>(context) = waitForRequests();
+    state.queue->wakeAll();
+}
+
 void freeDeviceList()
 {
     for (uint32_t i = 0; i < state.deviceCount; ++i)
@@ -203,16 +211,10 @@ void init()
 
 bool stop()
 {
-    if (!state.workerThread)
-        return true;
-    state.running.store(false);
-    const bool requestsDone = waitForRequests();
-    state.queue->wakeAll();
-    if (state.workerThread->join(WORKER_JOIN_MS) != util::JOIN_ENDED)
-        return false;
-    delete state.workerThread;
-    state.workerThread = nullptr;
-    return requestsDone;
+    bool requestsDone = true;
+    // A worker still running keeps its object for final to let go; the end without the shutdown only stops it.
+    const bool ended = util::stopWorker(&state.running, letRequestsInAndWake, &requestsDone, state.workerThread, WORKER_JOIN_MS);
+    return ended && requestsDone;
 }
 
 void final()
@@ -222,10 +224,9 @@ void final()
         return;
     }
     const bool ended = stop();
-    delete state.workerThread;
-    state.workerThread = nullptr;
-    // A worker that is still running, or a request still on its way, keeps the device names, the queue,
-    // the pool and the device the worker owns.
+    util::letWorkerGo(state.workerThread);
+    // Kept for a worker still running, or a request still on its way: the device names, the task queue,
+    // the task pool and the device the worker owns.
     if (!ended)
         return;
     freeDeviceList();
