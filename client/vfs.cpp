@@ -24,6 +24,7 @@
 #include "platformlib/util/exception.h"
 #include "platformlib/util/format.h"
 #include "platformlib/util/rbdb.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::vfs {
 
@@ -563,6 +564,13 @@ void startCollection()
     store.gcTimerId = timer_add(getTimeMs() + interval, interval, onGC, nullptr, nullptr);
 }
 
+// A worker in an emergency download ends it at once.
+static void abortAndWake(void*)
+{
+    vfsHttpLib::abortTransfers();
+    store.jobQueue->wakeAll();
+}
+
 bool stop()
 {
     {
@@ -573,33 +581,19 @@ bool stop()
         }
         store.gcActive = false;
     }
-    store.running.exchange(false);
-    // A worker in an emergency download ends it at once.
-    vfsHttpLib::abortTransfers();
-    bool workersEnded = true;
-    if (store.workers) {
-        store.jobQueue->wakeAll();
-        for (int32_t i = 0; i < store.workerCount; ++i) {
-            util::thread*& worker = store.workers[i];
-            if (worker && worker->join(WORKER_JOIN_MS) == util::JOIN_ENDED) {
-                delete worker;
-                worker = nullptr;
-            }
-            workersEnded = workersEnded && !worker;
-        }
-    }
-    return workersEnded;
+    // A worker still running keeps its object for final to let go; the end without the shutdown only stops it.
+    return util::stopWorkers(&store.running, abortAndWake, nullptr, store.workers, uint32_t(store.workerCount), WORKER_JOIN_MS);
 }
 
 void final()
 {
     CLIENT_LOG(util::LOG_INFO, "vfs::final - begin\n");
-    // A worker that outlives its join is detached; what it may still touch is then left in place, the HTTP
-    // library among it.
+    // Kept for a worker that outlived its join, which is let go here: the file table with its records and
+    // their data, the job queue and pool, the HTTP library and the content folder's lock.
     const bool workersEnded = stop();
     if (store.workers) {
         for (int32_t i = 0; i < store.workerCount; ++i)
-            delete store.workers[i];
+            util::letWorkerGo(store.workers[i]);
         rofree(store.workers);
         store.workers = nullptr;
     }
