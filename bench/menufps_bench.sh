@@ -2,7 +2,10 @@
 # Frames per second of the menu screen at 1280x1024: the real client against the bundled content, its
 # render thread and UI Worker together, read from the performance datagrams it sends to the UDP console
 # (frame time, frames per second, UI Worker cycles per second) three times a second, against the 60 Hz
-# budget of a display.
+# budget of a display. Two runs: as a player has it (vsync on, so the frame loop keeps to the display and
+# the UI Worker to its 60 cycles a second), which shows whether the budget is held; and with vsync off
+# (video.vsync 0) and the UI Worker at its highest rate (ui.updateFPS 1000), where a frame takes as long
+# as the render thread is busy with it, which shows the headroom under the budget.
 #
 #     bench/menufps_bench.sh [build-dir] [seconds]   build-dir defaults to build/ and holds client/tavrix
 #
@@ -35,12 +38,15 @@ python3 "$root/tools/publish.py" "$root/content" "$work/assets" 1 >/dev/null
 python3 "$root/tools/assetserver.py" start "$work/assets" --port "$port" --pid-file "$server_pid" \
   --log "$work/assetserver.log" >/dev/null 2>"$work/assetserver.start" || { cat "$work/assetserver.start" >&2; exit 1; }
 
-mkdir -p "$work/run"
-printf '20131017\n11:video.width:i:1280\n12:video.height:i:1024\n' >"$work/run/cvar.db"
-# The console listens before the client starts; it keeps the datagrams that arrive once the menu is up.
-python3 - "$work/run/client.log" "$menu" "$seconds" >"$work/figures" <<'PY' &
+# One client run with the settings given as cvar.db lines; prints its figures under the label.
+measure() {
+  local label=$1 settings=$2 listener status=0
+  rm -rf "$work/run" && mkdir -p "$work/run"
+  printf '20131017\n11:video.width:i:1280\n12:video.height:i:1024\n%b' "$settings" >"$work/run/cvar.db"
+  # The console listens before the client starts; it keeps the datagrams that arrive once the menu is up.
+  python3 - "$work/run/client.log" "$menu" "$seconds" "$label" >"$work/figures" <<'PY' &
 import socket, statistics, struct, sys, time
-log, menu, seconds = sys.argv[1], sys.argv[2].encode(), float(sys.argv[3])
+log, menu, seconds, label = sys.argv[1], sys.argv[2].encode(), float(sys.argv[3]), sys.argv[4]
 console = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 console.bind(("127.0.0.1", 5555))
 console.settimeout(0.5)
@@ -74,16 +80,25 @@ def describe(values):
     values = sorted(values)
     return statistics.median(values), values[len(values) // 10]
 (fm, f10), (um, u10) = describe(fps), describe(ui)
-print(f"menu at 1280x1024, {len(fps)} reports over {seconds:.0f} s")
-print(f"render thread: median {fm} fps, 10th percentile {f10} fps, median/60 Hz budget {fm / 60:.2f}")
+print(f"menu at 1280x1024, {label}: {len(fps)} reports over {seconds:.0f} s")
+print(f"render thread: median {fm} fps ({1000 / max(fm, 1):.2f} ms a frame), 10th percentile {f10} fps, median/60 Hz budget {fm / 60:.2f}")
 print(f"UI Worker:     median {um} cycles/s, 10th percentile {u10}, median/60 Hz budget {um / 60:.2f}")
 PY
-listener=$!
-sleep 0.5
-(cd "$work/run" && ALSOFT_DRIVERS=null exec "$client") >"$work/run/stdout.log" 2>&1 &
-client_pid=$!
-status=0
-wait "$listener" || status=$?
-cat "$work/figures"
-[ "$status" -eq 0 ] || tail -n 20 "$work/run/client.log" >&2
-exit "$status"
+  listener=$!
+  sleep 0.5
+  (cd "$work/run" && ALSOFT_DRIVERS=null exec "$client") >"$work/run/stdout.log" 2>&1 &
+  client_pid=$!
+  wait "$listener" || status=$?
+  kill -TERM "$client_pid" 2>/dev/null || true
+  wait "$client_pid" 2>/dev/null || true
+  client_pid=""
+  cat "$work/figures"
+  if [ "$status" -ne 0 ]; then
+    tail -n 20 "$work/run/client.log" >&2
+    exit "$status"
+  fi
+}
+
+measure "vsync on (as played)" ""
+measure "vsync off, UI Worker at 1000 cycles/s (headroom)" '11:video.vsync:i:0\n12:ui.updateFPS:i:1000\n'
+
