@@ -36,7 +36,6 @@ uint32_t currentThreadId()
     return threadId;
 }
 
-
 uint32_t wordCount(uint64_t word) { return static_cast<uint32_t>(word); }
 uint32_t wordOwner(uint64_t word) { return static_cast<uint32_t>(word >> 32); }
 uint64_t makeWord(uint32_t count, uint32_t owner) { return (static_cast<uint64_t>(owner) << 32) | count; }
@@ -751,8 +750,7 @@ void strdb_textIndexDrop(rbdb* table, const strdbEntry* entry, bool whole)
     if (!strdb_indexable(entry, whole))
         return;
     if (table->textIndex)
-        db_indexRemoveSlot(table->textIndex, db_indexFindIf(table->textIndex, strdb_entryIndexHash(entry),
-                                                            [entry](const dbIndexSlot& slot) { return slot.value == entry; }));
+        db_indexRemoveSlot(table->textIndex, db_indexFindIf(table->textIndex, strdb_entryIndexHash(entry), [entry](const dbIndexSlot& slot) { return slot.value == entry; }));
     table->texts--;
 }
 
