@@ -187,7 +187,13 @@ TEST(endingsProcess, AWindowDestroyedByAnotherClientClosesTheClient)
         GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
     tavrix::test::bundledRun run(1);
     ASSERT_TRUE(run.assets.started());
-    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    // The software driver draws the frame in which the window went into a buffer it sized for no window at
+    // all and reads past it: under the address sanitizer that is the driver's fault, not the client's.
+    run.dir.write("driver.supp", "interceptor_via_lib:swrast_dri.so\n");
+    const char* options = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> env = CLIENT_ENV;
+    env.push_back("ASAN_OPTIONS=" + std::string(options ? options : "") + ":suppressions=" + run.dir.path() + "/driver.supp");
+    clientProcess client(TAVRIX_BINARY, true, env);
     ASSERT_TRUE(client.waitForLog("renderMode::switchMode() Switching to: Menu\r\n", START_MS)) << run.dir.read("client.log");
 
     Display* display = XOpenDisplay(nullptr);
