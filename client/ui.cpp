@@ -405,6 +405,18 @@ const char* messageOf(std::exception_ptr failure)
 // ---------------------------------------------------------------------------------------------------
 // The worker's cycle.
 
+// Rows packed at `row` bytes from rows `stride` apart. Packed rows are one copy: a block that large the
+// library moves with the processor's string instructions, faster than a copy a row.
+void copyRows(uint8_t* to, const uint8_t* from, size_t row, size_t stride, size_t rows)
+{
+    if (stride == row) {
+        std::memcpy(to, from, row * rows);
+        return;
+    }
+    for (size_t y = 0; y < rows; ++y)
+        std::memcpy(to + y * row, from + y * stride, row);
+}
+
 // Copies the view's surface into the window's pixels when it has a new image. A copy that cannot be made
 // now (the OpenGL thread holds the pixels, or a resize has not reached the view yet) is made next cycle.
 void copySurface(uiWindow* window)
@@ -425,10 +437,8 @@ void copySurface(uiWindow* window)
     if (window->pixelLock.tryLock()) {
         const bool fits = int64_t(surfaceWidth) * surfaceHeight <= int64_t(window->capW) * window->capH;
         if (window->width == surfaceWidth && window->height == surfaceHeight && fits) {
-            const size_t row = size_t(surfaceWidth) * 4;
-            const auto* source = static_cast<const uint8_t*>(descriptor.pixels);
-            for (int32_t y = 0; y < surfaceHeight; ++y)
-                std::memcpy(window->pixels + size_t(y) * row, source + size_t(y) * size_t(descriptor.stride), row);
+            copyRows(window->pixels, static_cast<const uint8_t*>(descriptor.pixels), size_t(surfaceWidth) * 4,
+                     size_t(descriptor.stride), size_t(surfaceHeight));
             window->imageWidth = surfaceWidth;
             window->imageHeight = surfaceHeight;
             window->newPixels.store(1);

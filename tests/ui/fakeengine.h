@@ -27,20 +27,22 @@ public:
     void Lock(eawebkit::SurfaceDescriptor* out, const eawebkit::IntRect*) override
     {
         out->pixels = pixels.data();
-        out->stride = width * 4;
+        out->stride = stride();
     }
     void Unlock() override {}
     int32_t GetContentWidth() override { return width; }
     int32_t GetContentHeight() override { return height; }
 
+    int32_t stride() const { return width * 4 + padding; }
+
     void paint(int32_t w, int32_t h)
     {
         width = w > 0 ? w : 0;
         height = h > 0 ? h : 0;
-        pixels.assign(size_t(width) * size_t(height) * 4, 0);
+        pixels.assign(size_t(stride()) * size_t(height), 0xEE);
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
-                uint8_t* p = &pixels[(size_t(y) * size_t(width) + size_t(x)) * 4];
+                uint8_t* p = &pixels[size_t(y) * size_t(stride()) + size_t(x) * 4];
                 p[0] = uint8_t(x);
                 p[1] = uint8_t(y);
                 p[2] = 0x80;
@@ -51,6 +53,8 @@ public:
 
     int32_t width = 0;
     int32_t height = 0;
+    // Bytes after each row's pixels, as a surface whose rows are aligned has.
+    int32_t padding = 0;
     std::vector<uint8_t> pixels;
 };
 
@@ -172,6 +176,7 @@ public:
         if (refuseViews)
             return nullptr;
         views.push_back(new fakeView(this));
+        views.back()->surface.padding = rowPadding;
         return views.back();
     }
     void Shutdown() override
@@ -297,6 +302,8 @@ public:
     std::vector<fakeView*> views;
     // While set, CreateView makes no view, as an engine out of memory does.
     bool refuseViews = false;
+    // The padding of the rows of the surfaces of views made from now on.
+    int32_t rowPadding = 0;
 };
 
 // Each records last, so that a test that saw the record sees what the call changed.

@@ -204,6 +204,27 @@ TEST_F(uiWindowTest, aResizeRacingTheCopyNeverOverfillsTheBuffer)
     EXPECT_EQ((std::vector<uint8_t>{119, 89, 0x80, 0xFF}), std::vector<uint8_t>(last, last + 4));
 }
 
+// The view's rows may lie further apart than its pixels take: the window's image has them packed.
+TEST_F(uiWindowTest, aSurfaceWithPaddedRowsArrivesPacked)
+{
+    startUI();
+    {
+        std::lock_guard<std::mutex> guard(engine->lock);
+        engine->rowPadding = 12;
+    }
+    uiWindow* window = newWindow("padded", nullptr, 0, 0, 30, 20);
+    ASSERT_TRUE(eventually([&] { return window->newPixels.load() == 1; }));
+    std::lock_guard<util::mutex> guard(window->pixelLock);
+    ASSERT_EQ(30, window->imageWidth);
+    ASSERT_EQ(20, window->imageHeight);
+    int wrong = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            wrong += std::vector<uint8_t>(window->pixels + (y * 30 + x) * 4, window->pixels + (y * 30 + x) * 4 + 4) !=
+                     std::vector<uint8_t>{uint8_t(x), uint8_t(y), 0x80, 0xFF};
+    EXPECT_EQ(0, wrong);
+}
+
 // The OpenGL thread holds the pixels while the view has a new image: the worker skips the copy and makes
 // it in a later cycle, instead of dropping the image until the next repaint.
 TEST_F(uiWindowTest, aCopySkippedForABusyPixelLockIsMadeLater)
