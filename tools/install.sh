@@ -14,6 +14,8 @@ packages=(
   liblitehtml-dev libgumbo-dev libcairo2-dev libfreetype-dev libfontconfig-dev fonts-liberation
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev rapidjson-dev libcpp-httplib-dev
+  # the network namespace the tests of the fixed ports run in
+  iproute2
   # running under a virtual display, screenshots, clicks through the input test extension, the local asset
   # server
   xvfb xauth libgl1-mesa-dri x11-apps imagemagick python3 libxtst-dev
