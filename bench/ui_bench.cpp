@@ -7,7 +7,9 @@
 // Then what the client does with the engine library: windows on the loading page, each sent a progress
 // statement as the screens send them, one task and one wake-up of the worker each, the engine's repaint of
 // each page, the worker's copy and the upload; against the same engine calls and copies made in one task
-// on the worker, then the same uploads. A hidden window gives the OpenGL context.
+// on the worker, then the same uploads. And a burst of twenty status texts to one window, as a content
+// update sets one a file, against the same statements in one task with one update, copy and upload. A
+// hidden window gives the OpenGL context.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -356,12 +358,103 @@ void directPageStatements(benchmark::State& state)
     setPhaseCounters(state, copySeconds, uploadSeconds);
 }
 
+constexpr int BURST = 20;
+
+// A status text as the screens set one a file ("Downloading" and the file's number), every byte escaped.
+std::string statusStatement(int file)
+{
+    std::string statement = "document.getElementById('status').innerHTML = \"";
+    char escaped[8];
+    for (unsigned char byte : "Downloading file " + std::to_string(file)) {
+        std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
+        statement += escaped;
+    }
+    return statement + "\";";
+}
+
+// After the burst's statements on the worker: the next pass copies the page as they left it, whether or
+// not an earlier cycle painted it already.
+void markBurstEnd(void* ended, void* window)
+{
+    static_cast<tavrix::uiWindow*>(window)->newPixels.store(0);
+    static_cast<tavrix::uiWindow*>(window)->setNeedsRepaint(true);
+    static_cast<std::atomic<bool>*>(ended)->store(true);
+}
+
+// Twenty status texts sent to one window back to back, each its own task and wake-up, until the image
+// after the last is uploaded.
+void uiStatementBurst(benchmark::State& state)
+{
+    if (!useEngine(engineKind::library)) {
+        state.SkipWithError("the engine library did not start");
+        return;
+    }
+    useWindows(1);
+    int file = 0;
+    for (auto _ : state) {
+        std::atomic<bool> ended{false};
+        for (int i = 0; i < BURST; ++i)
+            windows[0]->execJS(statusStatement(++file).c_str());
+        tavrix::ui::postTask(markBurstEnd, &ended, windows[0]);
+        while (!ended.load() || windows[0]->newPixels.load() != 1)
+            std::this_thread::yield();
+        uploadWindows(1);
+    }
+}
+
+struct directBurst {
+    std::vector<std::string> statements;
+    std::vector<uint8_t>* copy;
+    std::atomic<bool> done{false};
+};
+
+void runDirectBurst(void* burst, void*)
+{
+    auto* run = static_cast<directBurst*>(burst);
+    eawebkit::View* view = windows[0]->view;
+    for (const std::string& statement : run->statements)
+        view->EvaluateScript(statement.c_str());
+    view->Update(0);
+    windows[0]->setNeedsRepaint(false);
+    eawebkit::Surface* surface = view->GetSurface();
+    eawebkit::SurfaceDescriptor descriptor{};
+    surface->Lock(&descriptor, nullptr);
+    std::memcpy(run->copy->data(), descriptor.pixels, IMAGE_BYTES);
+    surface->Unlock();
+    run->done.store(true);
+}
+
+// The same statements in one task, then one update, one copy and one upload.
+void directStatementBurst(benchmark::State& state)
+{
+    if (!useEngine(engineKind::library)) {
+        state.SkipWithError("the engine library did not start");
+        return;
+    }
+    useWindows(1);
+    std::vector<std::vector<uint8_t>> copies(1, std::vector<uint8_t>(IMAGE_BYTES));
+    const std::vector<GLuint> textures = makeTextures(1);
+    int file = 0;
+    for (auto _ : state) {
+        directBurst burst{{}, &copies[0]};
+        for (int i = 0; i < BURST; ++i)
+            burst.statements.push_back(statusStatement(++file));
+        tavrix::ui::postTask(runDirectBurst, &burst, nullptr);
+        while (!burst.done.load())
+            std::this_thread::yield();
+        uploadCopies(textures, copies);
+    }
+    glDeleteTextures(GLsizei(1), textures.data());
+}
+
 BENCHMARK(uiWorkerCycle)->Arg(1)->Arg(3)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(directCopyAndUpload)->Arg(1)->Arg(3)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(uiSurfaceCopy)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(memcpySurface)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(uiPageStatements)->Arg(1)->Arg(3)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(directPageStatements)->Arg(1)->Arg(3)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(uiStatementBurst)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(directStatementBurst)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -400,6 +493,9 @@ int main(int argc, char** argv)
                                 "directPageStatements/" + count + "/real_time");
         printFrameShare(reporter, "uiPageStatements, " + count + " window(s)", statements);
     }
+
+    reporter.printTimeRatio("uiStatementBurst / directStatementBurst", "uiStatementBurst/real_time", "directStatementBurst/real_time");
+    printFrameShare(reporter, "uiStatementBurst", "uiStatementBurst/real_time");
 
     stopUI();
     tavrix::mainTaskQueue::final();
