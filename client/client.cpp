@@ -65,7 +65,7 @@ struct clientState {
     // call the windowing library, so the event loop waits with a time-out and turns the flag into a close
     // request itself.
     std::atomic<bool> closeSignalled{false};
-    // Taken by the first thread that ends the process without the shutdown; any other waits for the end.
+    // Taken by the first thread that ends the process early.
     std::atomic_flag endingEarly = ATOMIC_FLAG_INIT;
     // Set once the shutdown begins to release the modules: what it finalised may be gone.
     std::atomic<bool> releasing{false};
@@ -459,14 +459,19 @@ void runInline()
     tavrix::client::finalGLState();
 }
 
+// Only the first thread that ends the process early goes on; any other waits here for the end.
+void takeTheEarlyEnd()
+{
+    if (state.endingEarly.test_and_set())
+        for (;;)
+            tavrix::sys::sleepMs(1000);
+}
+
 // Ends the process without the shutdown, for a state it cannot run in: nothing is released (a thread may
 // still hold any lock or touch any module), the workers that can be stopped are, each join bounded, the
 // settings are saved as they stand, and the logger is stopped so that the console hears the process go.
 [[noreturn]] void endWithoutShutdown()
 {
-    if (state.endingEarly.test_and_set())
-        for (;;)
-            tavrix::sys::sleepMs(1000);
     if (!state.releasing) {
         tavrix::sound::stop();
         timer_stop();
@@ -480,6 +485,7 @@ void runInline()
 // A start-up step still runs and may hold any lock or touch any module.
 [[noreturn]] void endLeavingAStepBehind()
 {
+    takeTheEarlyEnd();
     CLIENT_LOG(LOG_WARN, "client::final() -> a start-up step is still running: the settings are saved and the process ends without its shutdown\n");
     endWithoutShutdown();
 }
@@ -495,7 +501,12 @@ void onDisplayError(const char* text)
 // The display is gone with the window and its context: nothing the shutdown releases can be reached.
 [[noreturn]] void onDisplayLost()
 {
+    takeTheEarlyEnd();
     CLIENT_LOG(LOG_ERROR, "client: the connection to the display is lost - the settings are saved and the process ends without its shutdown\n");
+    // At the menu the executor has ended and is joined, as the shutdown would; a step still running is
+    // left behind after the bound.
+    if (!state.releasing)
+        tavrix::orderedAsyncStartupMgr::cleanup();
     endWithoutShutdown();
 }
 
