@@ -120,7 +120,7 @@ TEST_F(uiHeldWorkerTest, theDrawAndTheMouseGoOnWhileAViewTakesItsNewSize)
 // The user clicks into the window while the worker is inside a view's update, and then closes it: the
 // close goes through, the UI's final gives the worker its bounded join and leaves it behind, and the
 // process ends with the worker still inside the call. A shutdown that waits for the worker is ended by the
-// alarm, which fails the test; the leak report of what was left behind is the shutdown's own.
+// alarm, which fails the test.
 TEST_F(uiHeldWorkerTest, theShutdownEndsWithTheWorkerStillInsideAViewsUpdate)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
