@@ -188,7 +188,7 @@ public:
     fontMetrics laidOut; // as handed to the page
     sizedFace* sized = nullptr;
     // The text system's generation when `sized` was picked; none before the first pick.
-    std::optional<uint64_t> pickedAt;
+    std::optional<uint64_t> pickedAt = std::nullopt;
 };
 
 textSystem::textSystem() : library(std::make_unique<freeTypeLibrary>()) {}
