@@ -49,6 +49,8 @@ int hexValue(char c)
 
 std::string withoutNul(std::string_view s)
 {
+    if (s.find('\0') == std::string_view::npos)
+        return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (char c : s)

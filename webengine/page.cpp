@@ -4,7 +4,6 @@
 #include "webengine/cssrepair.h"
 #include "webengine/transport.h"
 #include "webengine/url.h"
-#include "webengine/useragentstyle.h"
 
 #include <algorithm>
 #include <utility>
@@ -125,13 +124,7 @@ bool page::prepare()
 {
     std::string text = withoutNul(main.data);
     main.data.clear();
-    std::optional<overrun> over = shape.measure(text);
-    for (const std::string& style : shape.styleElements())
-        if (!over)
-            over = shape.addSelectorWork(style, ownSelectorWork);
-    if (!over)
-        over = shape.addSelectorWork(kUserAgentStyleSheet, ownSelectorWork);
-    if (over) {
+    if (std::optional<overrun> over = shape.measure(text, ownSelectorWork)) {
         refuse(std::move(*over));
         return false;
     }
@@ -407,7 +400,8 @@ bool page::apply(const pageStatement& statement)
         if (!status)
             return false;
         std::string markup = withoutNul(statement.text);
-        if (documentShape().measure(markup))
+        double styleWork = 0;
+        if (documentShape().measure(markup, styleWork))
             return false;
         while (status->get_children_count() > 0)
             status->removeChild(status->get_child(0));

@@ -2,6 +2,7 @@
 
 #include "webengine/asciitext.h"
 #include "webengine/url.h"
+#include "webengine/useragentstyle.h"
 
 #include <gumbo.h>
 
@@ -41,7 +42,23 @@ constexpr double kClonesPerMisnestedEnd = 32;
 struct tagCount {
     size_t startTags = 0;
     double elements = 0;
+    bool needsTree = false; // a tag that only the parsed tree measures
 };
+
+// Tags the parser may add elements around (tables' parts, isindex), and links, whose sheets are measured
+// against the tree.
+bool needsTree(std::string_view tag)
+{
+    static constexpr std::string_view kTags[] = {"table", "caption", "colgroup", "col", "tbody",   "thead",
+                                                 "tfoot", "tr",      "td",       "th",  "isindex", "link"};
+    return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
+bool containsNoCase(std::string_view text, std::string_view part)
+{
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [](char a, char b) { return lowerAscii(a) == b; }) != text.end();
+}
 
 void endTag(std::vector<std::string>& open, const std::string& tag, tagCount& count)
 {
@@ -84,6 +101,7 @@ tagCount countTags(std::string_view html)
         }
         ++count.startTags;
         count.elements += 1 + double(open.size());
+        count.needsTree |= needsTree(tag);
         if (isFormatting(tag))
             open.push_back(std::move(tag));
     }
@@ -209,17 +227,18 @@ selectorSteps stepsOf(std::string_view selector)
     return steps;
 }
 
+// The elements the parser adds to any page: html, head and body.
+constexpr double kImpliedElements = 3;
+
 std::string withoutComments(std::string_view css)
 {
     std::string out;
     out.reserve(css.size());
-    for (size_t i = 0; i < css.size(); ++i) {
-        if (css[i] == '/' && i + 1 < css.size() && css[i + 1] == '*') {
-            size_t close = css.find("*/", i + 2);
-            i = close == std::string_view::npos ? css.size() : close + 1;
-            continue;
-        }
-        out.push_back(css[i]);
+    for (size_t at = 0; at < css.size();) {
+        size_t open = css.find("/*", at);
+        out.append(css.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at));
+        size_t close = open == std::string_view::npos ? open : css.find("*/", open + 2);
+        at = close == std::string_view::npos ? css.size() : close + 2;
     }
     return out;
 }
@@ -272,7 +291,27 @@ bool makesTables(std::string_view css)
     return false;
 }
 
+// The user agent's selectors, read once.
+const std::vector<selectorSteps>& userAgentSelectors()
+{
+    static const std::vector<selectorSteps> steps = [] {
+        std::vector<selectorSteps> all;
+        forEachSelector(withoutComments(kUserAgentStyleSheet), [&](std::string_view selector) {
+            all.push_back(stepsOf(selector));
+            return std::optional<overrun>();
+        });
+        return all;
+    }();
+    return steps;
+}
+
 } // namespace
+
+void documentShape::addUserAgentWork(double& work) const
+{
+    for (const selectorSteps& steps : userAgentSelectors())
+        work += selectorWork(steps.subject, steps.skipping, steps.siblings);
+}
 
 std::optional<overrun> documentShape::layoutWithStyledTables() const
 {
@@ -286,7 +325,7 @@ std::optional<overrun> documentShape::layoutWithStyledTables() const
     return std::nullopt;
 }
 
-std::optional<overrun> documentShape::measure(std::string_view html)
+std::optional<overrun> documentShape::measure(std::string_view html, double& styleWork)
 {
     if (html.size() > kMaxPageBytes)
         return overrun{kLoadErrorTooLarge, "page above " + std::to_string(kMaxPageBytes) + " bytes"};
@@ -295,6 +334,38 @@ std::optional<overrun> documentShape::measure(std::string_view html)
         return tooComplex("more than " + std::to_string(kMaxStartTags) + " start tags");
     if (tags.elements > kMaxParsedElements)
         return tooComplex("more than " + std::to_string(int(kMaxParsedElements)) + " elements with those reopened");
+    bool treeNeeded = tags.needsTree || containsNoCase(html, "@import");
+    if (!treeNeeded && measureFromTags(html, tags.elements + kImpliedElements, styleWork))
+        return std::nullopt;
+    return measureTree(html, styleWork);
+}
+
+// A small page needs no parse: the elements its tags may make, all as deep as their number and all of any
+// type, with its whole text read as style, pass every bound. False when they might not: the parsed tree
+// tells.
+bool documentShape::measureFromTags(std::string_view html, double elements, double& styleWork)
+{
+    if (elements > kMaxDepth || elements + double(html.size()) > double(kMaxNodes) || makesTables(html))
+        return false;
+    all.assign(size_t(elements) + 1, 0);
+    all.back() = elements;
+    widest = size_t(elements);
+    anyTag = true;
+    double work = 0;
+    addUserAgentWork(work);
+    if (work > kMaxSelectorWork || addSelectorWork(html, work)) {
+        all.clear();
+        widest = 0;
+        anyTag = false;
+        return false;
+    }
+    styleWork += work;
+    return true;
+}
+
+std::optional<overrun> documentShape::measureTree(std::string_view html, double& styleWork)
+{
+    std::vector<std::string> styles;
     GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
     struct visit {
         const GumboNode* node;
@@ -356,13 +427,20 @@ std::optional<overrun> documentShape::measure(std::string_view html)
         cells += g.rows * g.columns;
     if (cells > kMaxTableCells)
         return tooComplex("tables of more than " + std::to_string(int(kMaxTableCells)) + " cells");
-    return makesTables(html) ? layoutWithStyledTables() : std::nullopt;
+    if (makesTables(html))
+        if (auto over = layoutWithStyledTables())
+            return over;
+    addUserAgentWork(styleWork);
+    for (const std::string& style : styles)
+        if (auto over = addSelectorWork(style, styleWork))
+            return over;
+    return std::nullopt;
 }
 
 double documentShape::selectorWork(std::string_view subject, int skipping, bool siblings) const
 {
     const std::vector<double>* counts = &all;
-    if (!subject.empty()) {
+    if (!subject.empty() && !anyTag) {
         auto found = byTag.find(subject);
         if (found == byTag.end())
             return 0;

@@ -49,10 +49,9 @@ struct overrun {
 // The shape of a document as the HTML parser builds it, for the cost of matching selectors over it.
 class documentShape {
 public:
-    // Measures markup (a page, or a fragment added to one) against the bounds.
-    std::optional<overrun> measure(std::string_view html);
-    // The text of the markup's style elements, in order.
-    const std::vector<std::string>& styleElements() const { return styles; }
+    // Measures markup (a page, or a fragment added to one) against the bounds, adding the work of matching
+    // the selectors of its style elements and of the user agent's style sheet to `styleWork`.
+    std::optional<overrun> measure(std::string_view html, double& styleWork);
     // Adds the work of matching a style sheet's selectors over the document to `work`.
     std::optional<overrun> addSelectorWork(std::string_view css, double& work) const;
     // The same for a page's own style, which also weighs every element as a table once it makes elements
@@ -60,7 +59,10 @@ public:
     std::optional<overrun> measureStyle(std::string_view css, double& work) const;
 
 private:
+    bool measureFromTags(std::string_view html, double elements, double& styleWork);
+    std::optional<overrun> measureTree(std::string_view html, double& styleWork);
     std::optional<overrun> layoutWithStyledTables() const;
+    void addUserAgentWork(double& work) const;
     // Elements whose ancestors (and, with siblings, their siblings) the library may try in every
     // combination of the skipping steps.
     double selectorWork(std::string_view subject, int skipping, bool siblings) const;
@@ -69,7 +71,7 @@ private:
     std::vector<double> all;                                        // elements at each depth
     std::vector<double> piecesAt;                                   // text pieces at each depth
     size_t widest = 0;                                              // most children of one element
-    std::vector<std::string> styles;
+    bool anyTag = false; // the counts are not by tag: every selector's subject may be any element
 };
 
 } // namespace eawebkit::engine
