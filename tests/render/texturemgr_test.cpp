@@ -21,12 +21,14 @@
 #include "platformlib/posix/thread.h"
 #include "render/imagetest.h"
 #include "render/texturefixture.h"
+#include "support/eventually.h"
 
 namespace {
 
 using namespace tavrix;
 using namespace tavrix::test;
 using textureMgr::texture;
+using tavrix::test::eventually;
 
 constexpr uint32_t DXT5 = GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
 
@@ -264,6 +266,36 @@ TEST_F(textureMgrTest, theLastReferenceMayGoWhileTheLastCallbackReturns)
         state.changed.notify_all();
     }
     stopTextures();
+}
+
+// The worker held in a callback past final's join: final lets it go and leaves it the records, the queue
+// and the pool, so the callback's run ends on them; a second final, once the worker has ended, frees them.
+TEST_F(textureMgrTest, aWorkerLeftBehindByFinalKeepsWhatItRunsOn)
+{
+    startTextures();
+    loadDefault();
+    addFile("data/textures/a.png", pngImage(32, 32, true));
+    handOver held;
+    textureMgr::loadTexture("a.png", waitForTheRelease, &held, nullptr);
+    ASSERT_TRUE(drainUntil([&] {
+        std::lock_guard<std::mutex> guard(held.lock);
+        return held.tex != nullptr;
+    }));
+    stopTextures();
+    EXPECT_TRUE(captured.contains("textureMgr::final() -> 0 loads still running - textures left in place\n"));
+    EXPECT_FALSE(captured.contains("textureMgr::worker: terminating.\n"));
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.released = true;
+        held.changed.notify_all();
+    }
+    ASSERT_TRUE(eventually([&] { return captured.contains("textureMgr::worker: terminating.\n"); }));
+    EXPECT_STREQ(held.tex->name, "data/textures/a.png");
+    const GLuint id = held.tex->glId;
+    textureMgr::releaseTextureRecord(held.tex);
+    ASSERT_TRUE(drainUntil([&] { return !glIsTexture(id); }));
+    textureMgr::final();
+    EXPECT_TRUE(captured.contains("Texture(data/textures/default.png) still referenced 1 times - foreced unloading\n"));
 }
 
 TEST_F(textureMgrTest, aTextureThatCannotBeLoadedAfterTheDefaultGetsTheDefault)
