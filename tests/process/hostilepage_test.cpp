@@ -186,6 +186,41 @@ std::map<std::string, std::string> aSheetImportingItself()
     return {{"index.html", "<link rel=stylesheet href=loop.css><p>menu</p>"}, {"loop.css", "@import \"loop.css\";\np { color: red }"}};
 }
 
+std::map<std::string, std::string> aRingOfTwoSheets()
+{
+    return {{"index.html", "<style>@import url(a.css);</style><p>menu</p>"}, {"a.css", "@import 'b.css';"}, {"b.css", "@import 'a.css';"}};
+}
+
+// Nine sheets of 1.3 KB, each importing the next ten times.
+std::map<std::string, std::string> nineSheetsEachImportingTheNextTenTimes()
+{
+    std::map<std::string, std::string> files{{"index.html", "<link rel=stylesheet href=s0.css><p>menu</p>"}};
+    for (int i = 0; i < 9; ++i)
+        files["s" + std::to_string(i) + ".css"] =
+            repeat("@import 's" + std::to_string(i + 1) + ".css';\n", i < 8 ? 10 : 0) + repeat("p { margin: 1px }\n", 60);
+    return files;
+}
+
+std::map<std::string, std::string> thirtyThousandUnclosedDivs()
+{
+    return {{"index.html", repeat("<div>", 30000)}};
+}
+
+std::map<std::string, std::string> twentyThousandNestedNots()
+{
+    return {{"index.html", "<style>p" + repeat(":not(", 20000) + "a" + repeat(")", 20000) + " { color: red }</style>"}};
+}
+
+std::map<std::string, std::string> aPageOfThirtyTwoMebibytes()
+{
+    return {{"index.html", repeat("<div></div>", (size_t(32) << 20) / 11)}};
+}
+
+std::map<std::string, std::string> fourteenMegabytesOfStyleSheet()
+{
+    return {{"index.html", "<link rel=stylesheet href=big.css>"}, {"big.css", repeat("p { margin: 1px }\n", 800000)}};
+}
+
 std::map<std::string, std::string> twentyNestedTables()
 {
     return {{"index.html", nested("<table><tr><td>", "</td></tr></table>", 20)}};
@@ -214,6 +249,13 @@ std::map<std::string, std::string> eightImagesOfEightThousandPixelsASide()
 
 INSTANTIATE_TEST_SUITE_P(hostilePages, hostilePageProcess,
                          ::testing::Values(hostileCase{"aSheetImportingItself", aSheetImportingItself, 7, false},
+                                           hostileCase{"aRingOfTwoSheets", aRingOfTwoSheets, 7, true},
+                                           hostileCase{"nineSheetsEachImportingTheNextTenTimes",
+                                                       nineSheetsEachImportingTheNextTenTimes, 7, false},
+                                           hostileCase{"thirtyThousandUnclosedDivs", thirtyThousandUnclosedDivs, 7, false},
+                                           hostileCase{"twentyThousandNestedNots", twentyThousandNestedNots, 7, true},
+                                           hostileCase{"aPageOfThirtyTwoMebibytes", aPageOfThirtyTwoMebibytes, 6, false},
+                                           hostileCase{"fourteenMegabytesOfStyleSheet", fourteenMegabytesOfStyleSheet, 6, true},
                                            hostileCase{"twentyNestedTables", twentyNestedTables, 7, true},
                                            hostileCase{"aDescendantSelectorOverThirtyTwoNestedDivs",
                                                        aDescendantSelectorOverThirtyTwoNestedDivs, 7, false},
