@@ -16,6 +16,7 @@
 
 #include "clientenv.h"
 #include "support/clientprocess.h"
+#include "support/privatedisplay.h"
 #include "support/tempdir.h"
 #include "support/udplistener.h"
 #include "x11window.h"
@@ -225,24 +226,27 @@ TEST(clientStartupFailure, invalidColourDepthIsAFatalReport)
     EXPECT_EQ(dir.read("cvar.db"), settings);
 }
 
+// A display without OpenGL: the window system starts, but no window with a context can be made.
 TEST(clientStartupFailure, windowThatCannotBeCreatedStillShutsDown)
 {
-    if (!needsDisplay())
-        GTEST_SKIP() << "needs a display (the test suite runs under Xvfb)";
+    tavrix::test::privateDisplay noOpenGL({"-extension", "GLX"});
+    ASSERT_FALSE(noOpenGL.displayName().empty()) << "Xvfb did not start";
     tavrix::test::tempDir dir;
-    dir.write("cvar.db", "20131017\n11:video.width:i:0\n10:video.msaa:i:4\n");
+    dir.write("cvar.db", "20131017\n11:video.width:i:320\n10:video.msaa:i:4\n");
 
-    clientProcess client(TAVRIX_BINARY, true, CLIENT_ENV);
+    std::vector<std::string> env = CLIENT_ENV;
+    env.push_back("DISPLAY=" + noOpenGL.displayName());
+    clientProcess client(TAVRIX_BINARY, true, env);
     EXPECT_EQ(client.wait(START_MS), 0);
     EXPECT_EQ(client.stderrText(), "");
 
     const std::string log = dir.read("client.log");
-    expectInOrder(log, {"Requested Resolution: 1024x0\r\n", "Multisampling Enabled: 4 Samples\r\n",
-                        "Cannot Create Main Window\r\n", "Initialization Failed.\r\n", "Finalization - Begin\r\n",
-                        "Finalization - Finished\r\n"});
+    expectInOrder(log, {"Requested Resolution: 1024x320\r\n", "Multisampling Enabled: 4 Samples\r\n",
+                        "GLX: GLX extension not found\r\n", "Cannot Create Main Window\r\n", "Initialization Failed.\r\n",
+                        "Finalization - Begin\r\n", "Finalization - Finished\r\n"});
     EXPECT_EQ(log.find("Initialization successful"), std::string::npos);
     const std::string saved = dir.read("cvar.db");
-    for (const std::string entry : {"11:video.width:i:0\n", "10:video.msaa:i:4\n", "9:video.bpp:i:32\n", "8:debug.gl:i:0\n"})
+    for (const std::string entry : {"11:video.width:i:320\n", "10:video.msaa:i:4\n", "9:video.bpp:i:32\n", "8:debug.gl:i:0\n"})
         EXPECT_NE(saved.find(entry), std::string::npos) << entry << saved;
     EXPECT_FALSE(dir.exists("memleak.log")) << dir.read("memleak.log");
 }

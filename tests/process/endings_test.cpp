@@ -23,6 +23,7 @@
 #include "clientenv.h"
 #include "support/clientprocess.h"
 #include "support/httpfixture.h"
+#include "support/privatedisplay.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -30,6 +31,7 @@ namespace {
 using tavrix::test::CLIENT_ENV;
 using tavrix::test::clientProcess;
 using tavrix::test::httpAnswer;
+using tavrix::test::privateDisplay;
 
 // Generous: a loaded machine under the sanitizers starts slowly. The update closes the window ten seconds
 // after its report.
@@ -208,55 +210,6 @@ TEST(endingsProcess, AWindowDestroyedByAnotherClientClosesTheClient)
     expectNormalEnd(run.dir, "320");
     EXPECT_NE(run.dir.read("client.log").find("client: X Error: "), std::string::npos) << run.dir.read("client.log");
 }
-
-// An X server of the test's own, which it can take away.
-class privateDisplay {
-public:
-    privateDisplay()
-    {
-        int numberPipe[2];
-        if (pipe(numberPipe) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            close(numberPipe[0]);
-            const std::string fd = std::to_string(numberPipe[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr);
-            _exit(127);
-        }
-        close(numberPipe[1]);
-        char text[16] = {};
-        for (size_t got = 0; got < sizeof(text) - 1;) {
-            const ssize_t n = read(numberPipe[0], text + got, sizeof(text) - 1 - got);
-            if (n <= 0)
-                break;
-            got += size_t(n);
-            if (text[got - 1] == '\n')
-                break;
-        }
-        close(numberPipe[0]);
-        if (text[0] >= '0' && text[0] <= '9')
-            name = ":" + std::string(text, std::strcspn(text, "\n"));
-    }
-    ~privateDisplay() { goAway(); }
-    privateDisplay(const privateDisplay&) = delete;
-    privateDisplay& operator=(const privateDisplay&) = delete;
-
-    // Empty when the server did not start.
-    const std::string& displayName() const { return name; }
-    void goAway()
-    {
-        if (pid <= 0)
-            return;
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-
-private:
-    pid_t pid = -1;
-    std::string name;
-};
 
 // The X server goes away at the menu, with the window and its context: the client saves its settings and
 // ends without the shutdown that would release them.
