@@ -26,6 +26,13 @@ constexpr uint32_t VERSION = 1;
 constexpr int START_MS = 60000;
 constexpr int END_MS = 15000;
 constexpr uint64_t MAX_RESIDENT_KB = uint64_t(1536) << 10;
+// The thread sanitizer's shadow memory counts as the client's own resident memory, several times what the
+// client itself holds: under it the figure is recorded, not checked.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool RESIDENT_IS_THE_CLIENTS = false;
+#else
+constexpr bool RESIDENT_IS_THE_CLIENTS = true;
+#endif
 const std::string MENU = "data/ui/mainMenu.titleScreen/";
 
 std::string repeat(const std::string& text, size_t times)
@@ -165,7 +172,8 @@ TEST_P(hostilePageProcess, theMenuPageFailsAndTheClientStaysAliveTakesAClickAndE
     const uint64_t peakKb = peakResidentKb(pid);
     RecordProperty("peakResidentKb", std::to_string(peakKb));
     EXPECT_GT(peakKb, 0u);
-    EXPECT_LE(peakKb, MAX_RESIDENT_KB);
+    if (RESIDENT_IS_THE_CLIENTS)
+        EXPECT_LE(peakKb, MAX_RESIDENT_KB);
     if (c.bySignal)
         client.signal(SIGTERM);
     else
