@@ -172,8 +172,9 @@ TEST_P(hostilePageProcess, theMenuPageFailsAndTheClientStaysAliveTakesAClickAndE
     const uint64_t peakKb = peakResidentKb(pid);
     RecordProperty("peakResidentKb", std::to_string(peakKb));
     EXPECT_GT(peakKb, 0u);
-    if (RESIDENT_IS_THE_CLIENTS)
+    if (RESIDENT_IS_THE_CLIENTS) {
         EXPECT_LE(peakKb, MAX_RESIDENT_KB);
+    }
     if (c.bySignal)
         client.signal(SIGTERM);
     else
