@@ -349,9 +349,11 @@ TEST_F(updateTest, AServerThatTricklesHoldsTheUpdateNoLonger)
 {
     httpAnswer stalled;
     stalled.stallMs = 60000;
+    // A byte every 400 ms: even the shortest body here (21 bytes) would take over 8 s, four times the
+    // bound below, so the bound cuts each one whatever the machine's load.
     httpAnswer trickle;
     trickle.trickleBytes = 1;
-    trickle.trickleMs = 100;
+    trickle.trickleMs = 400;
     const struct {
         const char* name;
         std::string target;
