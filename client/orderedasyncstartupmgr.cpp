@@ -10,6 +10,7 @@
 #include "platformlib/allocator/roalloc.h"
 #include "platformlib/hooks.h"
 #include "platformlib/posix/thread.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::orderedAsyncStartupMgr {
 namespace {
@@ -136,16 +137,15 @@ bool shuttingDown() { return startup.stopping || client::closeRequested(); }
 
 bool cleanup()
 {
+    // The steps look at the flag themselves; nothing waits to be woken.
     startup.stopping = true;
-    bool ended = true;
-    if (util::thread* executor = startup.executor) {
-        if (executor->join(CLEANUP_WAIT_MS) == util::JOIN_TIMEOUT) {
+    const bool ended = util::stopWorker(nullptr, nullptr, nullptr, startup.executor, CLEANUP_WAIT_MS);
+    if (!ended) {
+        {
             std::lock_guard<util::mutex> guard(startup.lock);
-            ended = false;
             CLIENT_LOG(util::LOG_WARN, "orderedAsyncStartupMgr::cleanup(): step %s is still running after %u ms - left behind\n", startup.current ? startup.current->name : "?", CLEANUP_WAIT_MS);
         }
-        delete executor;
-        startup.executor = nullptr;
+        util::letWorkerGo(startup.executor);
     }
     // A step left behind still owns its entry and walks the list when it returns.
     if (ended)

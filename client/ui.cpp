@@ -30,6 +30,7 @@
 #include "platformlib/posix/thread.h"
 #include "platformlib/util/exception.h"
 #include "platformlib/util/format.h"
+#include "platformlib/util/workerstop.h"
 #include "platformlib/taskqueue.h"
 #include "platformlib/util/rbdb.h"
 #include "webengine/eawebkit.h"
@@ -761,24 +762,29 @@ uint32_t worker(util::thread*)
     return 0;
 }
 
+namespace {
+
+// After the running flag is cleared, before the join.
+void announceAndWake(void*)
+{
+    CLIENT_LOG(util::LOG_INFO, "ui::final - terminating UI Worker\n");
+    state.queue.wakeAll();
+}
+
+} // namespace
+
 // A worker that outlives its join keeps the engine, its library, the windows, the queues and the windows'
 // host (with the program they draw with) that it may still touch.
 void final()
 {
-    bool workerEnded = true;
-    state.running.store(false);
-    if (state.worker) {
-        CLIENT_LOG(util::LOG_INFO, "ui::final - terminating UI Worker\n");
-        state.queue.wakeAll();
-        workerEnded = state.worker->join(WORKER_JOIN_MS) == util::JOIN_ENDED;
-        if (!workerEnded) {
-            CLIENT_LOG(util::LOG_ERROR, "ui::final - the UI Worker did not end: the engine, its library and the windows are left in place\n");
-            state.worker->kill();
-        }
-        delete state.worker;
-        state.worker = nullptr;
-        CLIENT_LOG(util::LOG_INFO, "ui::final - finalization done.\n");
+    const bool workerStarted = state.worker != nullptr;
+    const bool workerEnded = util::stopWorker(&state.running, announceAndWake, nullptr, state.worker, WORKER_JOIN_MS);
+    if (!workerEnded) {
+        CLIENT_LOG(util::LOG_ERROR, "ui::final - the UI Worker did not end: the engine, its library and the windows are left in place\n");
+        util::letWorkerGo(state.worker);
     }
+    if (workerStarted)
+        CLIENT_LOG(util::LOG_INFO, "ui::final - finalization done.\n");
     if (workerEnded)
         releaseEngine();
     {

@@ -14,6 +14,7 @@
 #include "platformlib/util/exception.h"
 #include "platformlib/util/littleendian.h"
 #include "platformlib/util/textfile.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::util {
 
@@ -430,10 +431,7 @@ bool logger::stop()
     if (!s.running.exchange(false))
         return !callsLeftBehind;
     callsLeftBehind = !s.waitForCalls();
-    if (workerThread) {
-        s.queue.wakeAll();
-        stopWorker();
-    }
+    stopWorker();
     s.freeRecords(s.queue.takeAll());
     if (s.udpSocket != sys::INVALID_UDP_SOCKET)
         s.sendName('S');
@@ -445,14 +443,15 @@ bool logger::stop()
 // left running on its share of the state.
 void logger::stopWorker()
 {
-    if (workerThread->join(JOIN_MS) != JOIN_ENDED) {
-        shared->dropping.store(true);
-        shared->freeRecords(shared->queue.takeAll());
-        if (workerThread->join(JOIN_MS) != JOIN_ENDED)
-            workerThread->kill();
-    }
-    delete workerThread;
-    workerThread = nullptr;
+    // stop cleared the running flag: its exchange tells a second stop that there is nothing to do.
+    const wakeWorkers wake = [](void* state) { static_cast<core*>(state)->queue.wakeAll(); };
+    if (util::stopWorker(nullptr, wake, shared, workerThread, JOIN_MS))
+        return;
+    shared->dropping.store(true);
+    shared->freeRecords(shared->queue.takeAll());
+    // Kept for a worker stuck even now: its share of the state, which it gives back when it ends.
+    if (!util::stopWorker(nullptr, nullptr, nullptr, workerThread, JOIN_MS))
+        letWorkerGo(workerThread);
 }
 
 void logger::vlogEx(uint32_t level, const char* file, int32_t line, const char* function, const char* format,
