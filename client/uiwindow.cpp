@@ -22,7 +22,7 @@ constexpr int32_t CAPACITY_HEADROOM = 32;
 // Sizes come from the settings: bounded to what the engine's views take, which also keeps a buffer's bytes
 // well within 32 bits.
 constexpr int32_t MIN_SIZE = 1;
-constexpr int32_t MAX_SIZE = 16384;
+constexpr int32_t MAX_SIZE = eawebkit::kMaxViewSide;
 // The first address: at most 510 characters and the NUL.
 constexpr size_t FIRST_ADDRESS_BUFFER = 511;
 constexpr char UNINITIALIZED_PAGE[] = "file://embedded/uninitialized.html";

@@ -358,6 +358,9 @@ struct KeyboardEvent {
     bool depressed;
 };
 
+// The largest side of a view's surface, in pixels; hosts bound their windows to it.
+inline constexpr int32_t kMaxViewSide = 16384;
+
 // View::Update flags.
 enum UpdateFlags : uint32_t {
     kUpdateForceRepaint = 1, // repaint (and notify) even when nothing changed

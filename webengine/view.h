@@ -16,7 +16,7 @@ namespace eawebkit::engine {
 
 class engineView final : public View, public Surface {
 public:
-    static constexpr int kMaxSide = 16384;
+    static constexpr int kMaxSide = kMaxViewSide;
     static constexpr size_t kRecentEvents = 16;
 
     // `ended` frees the view when the host shuts it down.
