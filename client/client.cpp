@@ -538,6 +538,7 @@ bool init()
     largestDisplay(displayWidth, displayHeight);
     screenHeight = windowSide("video.height", displayHeight);
     screenWidth = windowSide("video.width", displayWidth);
+    // Height first, as this line has always read: logs and their readers compare it as it stands.
     CLIENT_LOG(LOG_INFO, "Requested Resolution: %ux%u\n", uint32_t(screenHeight), uint32_t(screenWidth));
     hintMultisampling();
     const int32_t bpp = cvar::getI32("video.bpp");
