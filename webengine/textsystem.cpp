@@ -94,13 +94,6 @@ bool readWhole(Stream& stream, std::vector<unsigned char>& bytes)
     return true;
 }
 
-struct glyph {
-    surfacePtr mask; // null for a blank glyph
-    int left = 0;
-    int top = 0;
-    FT_Pos advance = 0; // 26.6
-};
-
 surfacePtr maskFromBitmap(const FT_Bitmap& bitmap)
 {
     if (bitmap.width == 0 || bitmap.rows == 0)
@@ -119,7 +112,25 @@ surfacePtr maskFromBitmap(const FT_Bitmap& bitmap)
     return mask;
 }
 
+// What a cached glyph costs beside its mask: its entry in the cache.
+constexpr size_t kGlyphEntryBytes = 64;
+
 } // namespace
+
+struct textSystem::glyph {
+    surfacePtr mask; // null for a blank glyph
+    int left = 0;
+    int top = 0;
+    FT_Pos advance = 0; // 26.6
+
+    size_t bytes() const
+    {
+        if (!mask)
+            return kGlyphEntryBytes;
+        return kGlyphEntryBytes + size_t(cairo_image_surface_get_stride(mask.get())) *
+                                      size_t(cairo_image_surface_get_height(mask.get()));
+    }
+};
 
 struct textSystem::freeTypeLibrary {
     FT_Library handle = nullptr;
@@ -159,12 +170,9 @@ struct textSystem::sizedFace {
             FT_Done_Size(size);
     }
 
-    const glyph& get(char32_t cp)
+    glyph render(char32_t cp) const
     {
-        auto found = glyphs.find(cp);
-        if (found != glyphs.end())
-            return found->second;
-        glyph& g = glyphs[cp];
+        glyph g;
         FT_Activate_Size(size);
         FT_Int32 flags = FT_LOAD_RENDER | (smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
         if (FT_Load_Glyph(ft, FT_Get_Char_Index(ft, FT_ULong(cp)), flags) == 0) {
@@ -222,6 +230,7 @@ bool textSystem::AddFace(Stream* stream)
             added->italic = added->ft->style_flags & FT_STYLE_FLAG_ITALIC;
             faces.push_back(std::move(added));
             ++faceGeneration;
+            ++sizedGeneration;
             return true;
         },
         ignore);
@@ -311,9 +320,16 @@ const textSystem::face* textSystem::pickFace(std::string_view families, bool bol
 textSystem::sizedFace& textSystem::sized(const face& f, int pixelSize)
 {
     bool smooth = uint32_t(pixelSize) >= minSmoothSize;
-    auto& entry = sizes[{&f, pixelSize, smooth}];
-    if (entry)
-        return *entry;
+    std::tuple<const face*, int, bool> key{&f, pixelSize, smooth};
+    auto found = sizes.find(key);
+    if (found != sizes.end())
+        return *found->second;
+    if (sizes.size() >= kMaxSizedFaces) {
+        sizes.clear();
+        glyphBytes = 0;
+        ++sizedGeneration;
+    }
+    auto& entry = sizes[key];
     entry = std::make_unique<sizedFace>();
     sizedFace& s = *entry;
     s.ft = f.ft;
@@ -336,12 +352,29 @@ textSystem::sizedFace& textSystem::sized(const face& f, int pixelSize)
 
 textSystem::sizedFace* textSystem::resolve(font& f)
 {
-    if (f.pickedAt != faceGeneration) {
+    if (f.pickedAt != sizedGeneration) {
         const face* picked = pickFace(f.families, f.bold, f.italic);
         f.sized = picked ? &sized(*picked, f.pixelSize) : nullptr;
-        f.pickedAt = faceGeneration;
+        // Read after the pick, which may have dropped the sized faces.
+        f.pickedAt = sizedGeneration;
     }
     return f.sized;
+}
+
+const textSystem::glyph& textSystem::glyphOf(sizedFace& s, char32_t cp)
+{
+    auto found = s.glyphs.find(cp);
+    if (found != s.glyphs.end())
+        return found->second;
+    glyph g = s.render(cp);
+    size_t bytes = g.bytes();
+    if (glyphBytes + bytes > kMaxGlyphBytes) {
+        for (auto& [key, cached] : sizes)
+            cached->glyphs.clear();
+        glyphBytes = 0;
+    }
+    glyphBytes += bytes;
+    return s.glyphs.emplace(cp, std::move(g)).first->second;
 }
 
 textSystem::font* textSystem::createFont(std::string_view families, int pixelSize, int weight, bool italic,
@@ -367,7 +400,7 @@ int textSystem::textWidth(font* f, std::string_view utf8)
         return 0;
     FT_Pos width = 0;
     while (!utf8.empty())
-        width += s->get(nextCodePoint(utf8)).advance;
+        width += glyphOf(*s, nextCodePoint(utf8)).advance;
     return round26_6(width);
 }
 
@@ -386,7 +419,7 @@ void textSystem::drawText(cairo_t* cr, font* f, std::string_view utf8, int x, in
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
     FT_Pos pen = FT_Pos(x) * 64;
     while (!utf8.empty()) {
-        const glyph& g = s.get(nextCodePoint(utf8));
+        const glyph& g = glyphOf(s, nextCodePoint(utf8));
         if (g.mask)
             cairo_mask_surface(cr, g.mask.get(), round26_6(pen) + g.left, baseline - g.top);
         pen += g.advance;

@@ -45,6 +45,11 @@ public:
     static constexpr int kMaxPixelSize = 512;
     // The machine's faces opened at most, whatever families the pages name.
     static constexpr size_t kMaxInstalledFaces = 64;
+    // What the glyph cache holds at most, over all sizes: passing it drops the glyphs, which are rendered
+    // again at their next use.
+    static constexpr size_t kMaxGlyphBytes = size_t(64) << 20;
+    // The faces opened at a size at most: passing it drops them all, and fonts pick theirs again.
+    static constexpr size_t kMaxSizedFaces = 256;
 
     textSystem();
     ~textSystem();
@@ -82,6 +87,7 @@ public:
 private:
     struct face;
     struct sizedFace;
+    struct glyph;
 
     const face* pickFace(std::string_view families, bool bold, bool italic);
     const face* pickFamily(std::string_view family, bool bold, bool italic);
@@ -91,6 +97,8 @@ private:
     sizedFace& sized(const face& f, int pixelSize);
     // The font's face at its size for the faces there are now; null while there is none.
     sizedFace* resolve(font& f);
+    // The glyph of the sized face, rendered at its first use; valid until the next lookup.
+    const glyph& glyphOf(sizedFace& s, char32_t cp);
 
     struct freeTypeLibrary;
     std::unique_ptr<freeTypeLibrary> library;
@@ -102,6 +110,10 @@ private:
     std::array<std::string, kFontSlotCount> slots; // compared as family keys
     uint32_t minSmoothSize = 0;
     uint64_t faceGeneration = 0;
+    // Counts the faces added and the times the sized faces were dropped: a font's sized face picked before
+    // it changed is picked again.
+    uint64_t sizedGeneration = 0;
+    size_t glyphBytes = 0;
 };
 
 } // namespace eawebkit::engine
