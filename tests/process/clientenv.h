@@ -85,6 +85,17 @@ inline std::string readWhole(const std::filesystem::path& path)
     return bytes.str();
 }
 
+// The content paths of the bundled tree.
+inline std::vector<std::string> bundledFiles()
+{
+    const std::filesystem::path root = std::filesystem::path(TAVRIX_SOURCE_DIR) / "content";
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            paths.push_back(std::filesystem::relative(entry.path(), root).string());
+    return paths;
+}
+
 // One start of the client until the menu is shown and each of the lines is in its log, closed then as a
 // user closes it; its client.log.
 inline std::string runToTheMenu(const tempDir& dir, const std::vector<std::string>& alsoWaitFor = {})

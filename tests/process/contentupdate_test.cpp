@@ -18,19 +18,9 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t VERSION = 3;
 
+using tavrix::test::bundledFiles;
 using tavrix::test::readWhole;
 using tavrix::test::runToTheMenu;
-
-// The content paths of the bundled tree.
-std::vector<std::string> bundledFiles()
-{
-    const fs::path root = fs::path(TAVRIX_SOURCE_DIR) / "content";
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            paths.push_back(fs::relative(entry.path(), root).string());
-    return paths;
-}
 
 size_t countOf(const std::string& text, const std::string& part)
 {

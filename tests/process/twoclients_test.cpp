@@ -26,23 +26,13 @@ namespace fs = std::filesystem;
 
 using tavrix::test::clientProcess;
 using tavrix::test::CLIENT_ENV;
+using tavrix::test::bundledFiles;
 
 constexpr uint32_t VERSION = 3;
 constexpr int START_MS = 60000;
 constexpr int CLOSE_MS = 20000;
 
 const std::string ANOTHER_CLIENT = "Another client uses this folder.\nOnly one client at a time can run in a folder.\n";
-
-// The content paths of the bundled tree.
-std::vector<std::string> bundledFiles()
-{
-    const fs::path root = fs::path(TAVRIX_SOURCE_DIR) / "content";
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            paths.push_back(fs::relative(entry.path(), root).string());
-    return paths;
-}
 
 // How many nodes of the meta database hold each path.
 std::map<std::string, int> nodesByPath(const std::string& db)
