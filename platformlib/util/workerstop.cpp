@@ -4,6 +4,10 @@
 
 namespace tavrix::util {
 
+namespace {
+std::atomic<bool> anyLetGo{false};
+} // namespace
+
 bool stopWorkers(std::atomic<bool>* running, wakeWorkers wake, void* context, thread** workers, uint32_t count,
                  uint32_t milliseconds)
 {
@@ -32,8 +36,12 @@ bool stopWorker(std::atomic<bool>* running, wakeWorkers wake, void* context, thr
 
 void letWorkerGo(thread*& worker)
 {
+    if (worker)
+        anyLetGo.store(true);
     delete worker;
     worker = nullptr;
 }
+
+bool workerLeftBehind() { return anyLetGo.load(); }
 
 } // namespace tavrix::util

@@ -26,4 +26,8 @@ bool stopWorker(std::atomic<bool>* running, wakeWorkers wake, void* context, thr
 // own. Null after, as for a worker already stopped.
 void letWorkerGo(thread*& worker);
 
+// Whether any worker of the process was let go: the memory the modules keep for it must then outlive the
+// platform library's final release, so the process ends without it.
+bool workerLeftBehind();
+
 } // namespace tavrix::util

@@ -405,6 +405,7 @@ TEST(stopWorkers, aWorkerStillRunningAfterTheBoundKeepsItsObjectUntilItsOwnerLet
 
     letWorkerGo(worker);
     EXPECT_EQ(worker, nullptr);
+    EXPECT_TRUE(workerLeftBehind());
     EXPECT_TRUE(log.contains("[Platform] Thread 'Held' is still running: detached, not terminated\n"));
     p.stop = true;
     EXPECT_TRUE(tavrix::test::eventually([&] { return p.left.load(); }));
