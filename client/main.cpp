@@ -12,6 +12,7 @@
 #include "platformlib/platform.h"
 #include "platformlib/posix/signals.h"
 #include "platformlib/util/exception.h"
+#include "platformlib/util/workerstop.h"
 
 namespace tavrix::main {
 
@@ -65,7 +66,10 @@ int WinMain(void*, void*, char*, int)
         tavrix::client::final();
         CLIENT_LOG(tavrix::util::LOG_INFO, "Finalization - Finished\n");
         tavrix::windowing::terminate();
-        platform_final();
+        if (tavrix::util::workerLeftBehind())
+            CLIENT_LOG(tavrix::util::LOG_WARN, "Finalization - a worker outlived its stop: the memory kept for it is not released and no leak report is written\n");
+        else
+            platform_final();
     } catch (...) {
         tavrix::main::reportEscaped(__FILE__, __LINE__, TAVRIX_FUNC);
         escaped = true;
@@ -73,9 +77,10 @@ int WinMain(void*, void*, char*, int)
     // After an escape the threads that the start-up created still run and may log: the logger is kept for
     // them, and the process ends here, before the static objects they use are destroyed under them. A
     // logger worker left behind in a write holds the log file: the exit's flush of every open file would
-    // wait on it for good.
+    // wait on it for good. A worker left behind by a module's stop may still run on what the static objects
+    // hold as well.
     const bool loggerDone = tavrix::client::destroyLogger(escaped);
-    if (escaped || !loggerDone)
+    if (escaped || !loggerDone || tavrix::util::workerLeftBehind())
         std::_Exit(0);
     return 0;
 }
