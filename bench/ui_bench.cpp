@@ -159,6 +159,17 @@ bool useEngine(engineKind kind)
     return uiRunning;
 }
 
+// The engine and the windows a row runs on; false, with the row skipped, when the engine did not start.
+bool setUpRow(benchmark::State& state, engineKind kind, size_t windowCount)
+{
+    if (!useEngine(kind)) {
+        state.SkipWithError(kind == engineKind::fake ? "the fake engine did not start" : "the engine library did not start");
+        return false;
+    }
+    useWindows(windowCount);
+    return true;
+}
+
 // The row's time as a share of a 60 Hz frame.
 void printFrameShare(const tavrix::bench::ratioReporter& reporter, const std::string& label, const std::string& run)
 {
@@ -200,12 +211,9 @@ void uploadCopies(const std::vector<GLuint>& textures, const std::vector<std::ve
 
 void uiWorkerCycle(benchmark::State& state)
 {
-    if (!useEngine(engineKind::fake)) {
-        state.SkipWithError("the fake engine did not start");
-        return;
-    }
     const size_t count = size_t(state.range(0));
-    useWindows(count);
+    if (!setUpRow(state, engineKind::fake, count))
+        return;
     double copySeconds = 0;
     double uploadSeconds = 0;
     for (auto _ : state) {
@@ -247,11 +255,8 @@ void directCopyAndUpload(benchmark::State& state)
 // The worker's copy of one 1280 x 1024 surface, from the repaint to the new pixels.
 void uiSurfaceCopy(benchmark::State& state)
 {
-    if (!useEngine(engineKind::fake)) {
-        state.SkipWithError("the fake engine did not start");
+    if (!setUpRow(state, engineKind::fake, 1))
         return;
-    }
-    useWindows(1);
     for (auto _ : state) {
         windows[0]->newPixels.store(0);
         tavrix::ui::postTask(repaintAll, nullptr, nullptr);
@@ -281,12 +286,9 @@ void progressStatement(char (&statement)[96])
 
 void uiPageStatements(benchmark::State& state)
 {
-    if (!useEngine(engineKind::library)) {
-        state.SkipWithError("the engine library did not start");
-        return;
-    }
     const size_t count = size_t(state.range(0));
-    useWindows(count);
+    if (!setUpRow(state, engineKind::library, count))
+        return;
     double copySeconds = 0;
     double uploadSeconds = 0;
     for (auto _ : state) {
@@ -332,12 +334,9 @@ void runDirectPass(void* pass, void*)
 
 void directPageStatements(benchmark::State& state)
 {
-    if (!useEngine(engineKind::library)) {
-        state.SkipWithError("the engine library did not start");
-        return;
-    }
     const size_t count = size_t(state.range(0));
-    useWindows(count);
+    if (!setUpRow(state, engineKind::library, count))
+        return;
     std::vector<std::vector<uint8_t>> copies(count, std::vector<uint8_t>(IMAGE_BYTES));
     const std::vector<GLuint> textures = makeTextures(count);
     double copySeconds = 0;
@@ -385,11 +384,8 @@ void markBurstEnd(void* ended, void* window)
 // after the last is uploaded.
 void uiStatementBurst(benchmark::State& state)
 {
-    if (!useEngine(engineKind::library)) {
-        state.SkipWithError("the engine library did not start");
+    if (!setUpRow(state, engineKind::library, 1))
         return;
-    }
-    useWindows(1);
     int file = 0;
     for (auto _ : state) {
         std::atomic<bool> ended{false};
@@ -427,11 +423,8 @@ void runDirectBurst(void* burst, void*)
 // The same statements in one task, then one update, one copy and one upload.
 void directStatementBurst(benchmark::State& state)
 {
-    if (!useEngine(engineKind::library)) {
-        state.SkipWithError("the engine library did not start");
+    if (!setUpRow(state, engineKind::library, 1))
         return;
-    }
-    useWindows(1);
     std::vector<std::vector<uint8_t>> copies(1, std::vector<uint8_t>(IMAGE_BYTES));
     const std::vector<GLuint> textures = makeTextures(1);
     int file = 0;
